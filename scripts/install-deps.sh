@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Gridscope
+# need. Idempotent and quiet: packages already present are not fetched again.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config            # build
+  qt6-base-dev libqt6opengl6-dev       # Qt 6 Widgets, OpenGL widget
+  libgl-dev libglu1-mesa-dev           # OpenGL 1.1 and GLU (Mesa)
+  libgl1-mesa-dri                      # Mesa's software rasteriser (llvmpipe)
+  fonts-liberation                     # a metric-compatible "Arial"
+  libgtest-dev libgmock-dev            # unit tests
+  libbenchmark-dev                     # benchmarks
+  xvfb xauth xdotool x11-utils imagemagick  # GUI tests: X server, clicks, screenshots
+  clang libclang-rt-14-dev             # fuzzing and sanitizer runtimes
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

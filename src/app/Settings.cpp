@@ -1,0 +1,79 @@
+#include "app/Settings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+
+namespace gs {
+
+namespace {
+
+constexpr const char* EmptyText = "(null)";
+
+// One line of the file without its line break (a "\r\n" file reads too).
+bool NextLine(std::istream& in, std::string& line) {
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+void ReadText(std::istream& in, std::string& value) {
+    std::string line;
+    if (!NextLine(in, line)) return;
+    if (line.size() > Settings::MaxTextLength) line.resize(Settings::MaxTextLength);
+    value = line == EmptyText ? std::string() : line;
+}
+
+// A signed decimal integer at the start of the line (leading blanks allowed,
+// as a formatted read would); anything else leaves the value unchanged.
+void ReadNumber(std::istream& in, int& value) {
+    std::string line;
+    if (!NextLine(in, line)) return;
+    const char* start = line.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(start, &end, 10);
+    if (end == start || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX) return;
+    value = static_cast<int>(parsed);
+}
+
+}  // namespace
+
+void ReadSettings(Settings& s, const std::string& path) {
+    std::ifstream in(path);
+    if (!in) return;
+    ReadText(in, s.ServerIP);
+    ReadNumber(in, s.InSimPort);
+    ReadText(in, s.AdminPassword);
+    ReadNumber(in, s.ShowNames);
+    ReadNumber(in, s.ShowSpeed);
+    ReadNumber(in, s.SmoothMovement);
+    ReadNumber(in, s.UseKmh);
+    ReadNumber(in, s.AlwaysOnTop);
+    ReadNumber(in, s.IconSize);
+    ReadNumber(in, s.DesiredFps);
+    s.AlwaysOnTop = 0;
+}
+
+void WriteSettings(const Settings& s, const std::string& path) {
+    std::ofstream out(path, std::ios::trunc);
+    if (!out) return;
+    auto text = [](const std::string& v) { return v.empty() ? std::string(EmptyText) : v; };
+    out << text(s.ServerIP) << '\n'
+        << s.InSimPort << '\n'
+        << text(s.AdminPassword) << '\n'
+        << s.ShowNames << '\n'
+        << s.ShowSpeed << '\n'
+        << s.SmoothMovement << '\n'
+        << s.UseKmh << '\n'
+        << s.AlwaysOnTop << '\n'
+        << s.IconSize << '\n'
+        << s.DesiredFps << '\n';
+}
+
+int EffectiveFps(const Settings& s) { return s.DesiredFps >= 1 ? s.DesiredFps : 20; }
+
+int FrameInterval(const Settings& s) { return 1000 / EffectiveFps(s); }
+
+}  // namespace gs
