@@ -31,6 +31,10 @@ std::string TwoDigits(int n) {
     return buffer;
 }
 
+std::string LapTimeText(int minutes, int seconds, int hundredths) {
+    return std::to_string(minutes) + ":" + TwoDigits(seconds) + "." + TwoDigits(hundredths);
+}
+
 std::string FieldText(const char* field, std::size_t width) {
     const void* end = std::memchr(field, 0, width);
     return std::string(field, end ? static_cast<const char*>(end) - field : width);

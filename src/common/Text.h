@@ -15,6 +15,9 @@ std::string StripColourCodes(const char* source, std::size_t width = 32);
 // Decimal text of n with a leading "0" below 10: 7 gives "07", 12 "12".
 std::string TwoDigits(int n);
 
+// A time as "m:ss.hh": 1 minute 5 seconds 7 hundredths gives "1:05.07".
+std::string LapTimeText(int minutes, int seconds, int hundredths);
+
 // The text of a fixed-width, zero-padded field: up to its first zero byte,
 // never more than `width` bytes.
 std::string FieldText(const char* field, std::size_t width);

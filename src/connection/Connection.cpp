@@ -284,8 +284,7 @@ void Connection::OnLap(const DatagramView& p) {
     if (slot >= MaxPlayers) return;
     const int m = p.U8(84), s = p.U8(85), h = p.U8(86);
     const PlayerRecord& player = race_.Players[slot];
-    race_.AddMessage("%s finishes Lap %d in %d:%s.%s", player.Name, player.Lap, m,
-                     TwoDigits(s).c_str(), TwoDigits(h).c_str());
+    race_.AddMessage("%s finishes Lap %d in %s", player.Name, player.Lap, LapTimeText(m, s, h).c_str());
     char car[WireCarWidth];
     p.CopyField(52, sizeof car, car);
     race_.RecordLap(slot, m, s, h, car);

@@ -1,0 +1,53 @@
+// The arithmetic of one frame-timer tick, without GL:
+//
+//   Camera            - the point the eye looks down on, its height and turn
+//   SmoothPositions   - drawn car poses from the queued samples
+//   PollCameraKeys    - toggles (N, Tab) every third tick, pan/zoom/turn keys
+//   UpdateVisibility  - which track objects are worth drawing next frame
+//   VectorAngle       - angle between two vectors, in degrees
+//
+// The frame timer runs from start-up to exit; its tick is, in order: read the
+// counter, smooth, draw, poll the keys, update visibility.
+#pragma once
+
+#include <cstdint>
+
+namespace gs {
+
+class KeyState;
+class RaceState;
+struct SampleClock;
+struct Settings;
+struct TrackMesh;
+
+struct Camera {
+    float CameraX = 0;
+    float CameraY = 0;
+    float CameraDistance = 100.0f;
+    float CameraRotation = 0;   // degrees about the vertical axis
+    std::int32_t KeyDivider = 0;
+    std::int32_t VisibilityDivider = 0;
+};
+
+// Virtual key codes of the key table.
+namespace vk {
+constexpr int Tab = 0x09, Shift = 0x10, PageUp = 0x21, PageDown = 0x22, Left = 0x25, Up = 0x26,
+              Right = 0x27, Down = 0x28, N = 0x4E, Add = 0x6B, Subtract = 0x6D;
+}
+
+// Time since the current 500 ms step began, in units of 50 ms.
+double FrameTimeParameter(const SampleClock& clock);
+
+void SmoothPositions(RaceState& race, double t, bool smoothMovement);
+
+// The value on the parabola through a (s = -1), b (s = 0), c (s = +1) at
+// s = t / 10.
+double Parabola(double a, double b, double c, double t);
+
+void PollCameraKeys(Camera& camera, RaceState& race, Settings& settings, KeyState& keys);
+
+void UpdateVisibility(TrackMesh& mesh, Camera& camera);
+
+double VectorAngle(const double u[3], const double v[3]);
+
+}  // namespace gs

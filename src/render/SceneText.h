@@ -1,0 +1,46 @@
+// What the scene shows, computed without GL: the icon of a car model, the
+// colour of a player slot, the speed label, the icon and label sizes, and the
+// toolbar's button rectangles (shared by the click test and the hover light).
+#pragma once
+
+#include <string>
+
+namespace gs {
+
+struct Rgb {
+    float r, g, b;
+};
+
+// Texture slot of the colour image for a car name; its mask is the next
+// slot. A car name the table does not know gets the first model's icon.
+int CarIconSlot(const char* car);
+
+// The identifying colour of player slot i (not the standing position).
+Rgb PlayerColour(int slot);
+
+// "123.4 km/h" or "62.18 mph": the first five characters of "%f", cut not
+// rounded.
+std::string SpeedText(float speedKmh, bool useKmh);
+
+// Half-width and half-length of a car icon in world units.
+struct IconSize2 {
+    float a, b;
+};
+IconSize2 IconHalfSize(float cameraDistance, int iconSize);
+
+// The scale of name and speed labels: one size on screen at any zoom.
+float LabelScale(float cameraDistance, int panelHeight);
+
+// The toolbar button (0..4) under pixel (x, y) of a panel pw × ph, or -1.
+// A point exactly on a boundary belongs to no button.
+int ToolbarButtonAt(int pw, int ph, int x, int y);
+
+// The window's 4:3 shape: the height for an outer width, and the GL panel's
+// size inside a window of that width and height.
+int WindowHeightForWidth(int width);
+struct PanelSize {
+    int width, height;
+};
+PanelSize PanelForWindow(int windowWidth, int windowHeight);
+
+}  // namespace gs
