@@ -1,0 +1,259 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QThread>
+
+#include <cstdlib>
+
+#include "app/About.h"
+#include "app/SettingsDialog.h"
+#include "relay/ServerWindow.h"
+#include "render/Font.h"
+#include "render/GLSurface.h"
+#include "render/SceneText.h"
+#include "render/Textures.h"
+
+namespace gs {
+
+namespace {
+
+constexpr const char* Caption = "Gridscope";
+constexpr const char* DefaultTrack = "AS1";
+
+}  // namespace
+
+// ----------------------------------------------------------------------- Panel1
+
+GLPanel::GLPanel(TForm1& form) : QOpenGLWidget(&form), form_(form) {
+    setMouseTracking(true);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void GLPanel::initializeGL() { form_.FormCreateGL(); }
+
+void GLPanel::resizeGL(int w, int h) { ResizeGLScene(w, h); }
+
+void GLPanel::paintGL() { form_.PaintFrame(); }
+
+void GLPanel::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    form_.Panel1MouseMove(p.x(), p.y());
+}
+
+void GLPanel::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) form_.Panel1Click();
+}
+
+// ----------------------------------------------------------------------- TForm1
+
+TForm1::TForm1()
+    : connection_(race_, servers_, ConnectionPorts{clock_, timer1Port_, timer2Port_, socket_, *this}),
+      scene_{race_, camera_, track_, settings_} {
+    startup_.created = std::chrono::steady_clock::now();
+    setWindowTitle(Caption);
+    setAttribute(Qt::WA_QuitOnClose, true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    setPalette(palette);
+    setAutoFillBackground(true);
+    setFocusPolicy(Qt::StrongFocus);
+
+    // The track mesh starts empty and the camera at its initial place (the
+    // members' own initial values).
+    panel_ = new GLPanel(*this);
+    panel_->setGeometry(0, 0, 697, 461);
+
+    timer1_.setInterval(50);
+    timer2_.setInterval(5000);
+    fpsTimer_.setInterval(50);
+    fpsTimer_.setTimerType(Qt::PreciseTimer);
+    timer1_.setTimerType(Qt::PreciseTimer);
+    connect(&timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(&timer2_, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    connect(&fpsTimer_, &QTimer::timeout, this, [this] { FPSTimerTimer(); });
+
+    // FormCreate: the settings, the frame interval and the window style; the
+    // GL half follows as soon as the panel has its context.
+    ReadSettings(settings_);
+    fpsTimer_.setInterval(FrameInterval(settings_));
+    SetStayOnTop(settings_.AlwaysOnTop != 0);
+
+    resize(DesignClientWidth, DesignClientHeight);
+    move(DesignLeft, DesignTop);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::SetForms(TSettings* settings, TServerWindow* serverWindow, TAbout* about) {
+    settingsForm_ = settings;
+    serverWindow_ = serverWindow;
+    about_ = about;
+}
+
+void TForm1::ShowError(const std::string& caption, const std::string& text) {
+    QMessageBox box(caption == "Error" ? QMessageBox::Critical : QMessageBox::Information,
+                    caption.empty() ? QString(Caption) : QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void TForm1::FormCreateGL() {
+    const ErrorReporter report = [this](const std::string& caption, const std::string& text) {
+        ShowError(caption, text);
+    };
+    GLInit(panel_->context(), panel_->width(), panel_->height(), report);
+    startup_.glInit = std::chrono::steady_clock::now();
+    BuildFont();
+    startup_.font = std::chrono::steady_clock::now();
+    LoadTextures(report);
+    startup_.textures = std::chrono::steady_clock::now();
+    LoadTrack(DefaultTrack);
+    startup_.track = std::chrono::steady_clock::now();
+    race_.InitSampleClock(clock_);
+    race_.Log.Clear();
+    race_.AddMessage("Gridscope v. 2.02");
+    race_.AddMessage("Written by the Gridscope team");
+    race_.AddMessage("Contact: team@gridscope.example");
+    race_.AddMessage("See readme.txt for more information");
+    race_.AddMessage(" ");
+    race_.AddMessage("Have fun!");
+    glReady_ = true;
+    fpsTimer_.start();
+}
+
+void TForm1::PaintFrame() {
+    if (!glReady_) return;
+    scene_.panelWidth = panel_->width();
+    scene_.panelHeight = panel_->height();
+    scene_.mouseX = MouseX;
+    scene_.mouseY = MouseY;
+    scene_.frameIntervalMs = fpsTimer_.interval();
+    DrawScene(scene_);
+    if (startup_.firstFrame.time_since_epoch().count() == 0) startup_.firstFrame = std::chrono::steady_clock::now();
+    if (onFramePresented) onFramePresented();
+}
+
+void TForm1::FPSTimerTimer() {
+    race_.Clock.Now = clock_.Counter();
+    SmoothPositions(race_, FrameTimeParameter(race_.Clock), settings_.SmoothMovement != 0);
+    panel_->repaint();
+    keys_.SetActive(isActiveWindow());
+    PollCameraKeys(camera_, race_, settings_, keys_);
+    UpdateVisibility(track_.Mesh, camera_);
+}
+
+// ------------------------------------------------------------------------ shell
+
+void TForm1::SetCaption(const std::string& caption) { setWindowTitle(QString::fromLatin1(caption.c_str())); }
+
+void TForm1::RepaintNow() { panel_->repaint(); }
+
+void TForm1::LoadTrack(const char* code) { gs::LoadTrack(track_, code, *this); }
+
+void TForm1::ServerListChanged() {
+    if (serverWindow_) serverWindow_->FillGrid();
+}
+
+void TForm1::FatalError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+    std::_Exit(EXIT_FAILURE);
+}
+
+// ----------------------------------------------------------------- window events
+
+void TForm1::FormResize() {
+    // The window keeps a 4:3 outer shape; the outer frame is taken as the
+    // client area plus 8 pixels across and 28 down, and the panel fills the
+    // client area.
+    const int outerWidth = width() + 8;
+    const int outerHeight = WindowHeightForWidth(outerWidth);
+    const PanelSize panel = PanelForWindow(outerWidth, outerHeight);
+    if (height() != panel.height && !resizing_) {
+        resizing_ = true;
+        resize(width(), panel.height);
+        resizing_ = false;
+    }
+    panel_->setGeometry(0, 0, panel.width, panel.height);
+}
+
+void TForm1::resizeEvent(QResizeEvent*) { FormResize(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    connection_.Disconnect();
+    WriteSettings(settings_);
+    event->accept();
+    QApplication::quit();
+}
+
+bool TForm1::event(QEvent* event) {
+    // Tab and Shift+Tab are camera keys here, not focus moves.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            keys_.KeyEvent(*key, event->type() == QEvent::KeyPress);
+            return true;
+        }
+    }
+    if (event->type() == QEvent::WindowDeactivate) keys_.ReleaseAll();
+    return QWidget::event(event);
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+    if (!keys_.KeyEvent(*event, true)) QWidget::keyPressEvent(event);
+}
+
+void TForm1::keyReleaseEvent(QKeyEvent* event) {
+    if (!keys_.KeyEvent(*event, false)) QWidget::keyReleaseEvent(event);
+}
+
+void TForm1::SetStayOnTop(bool onTop) {
+    if (testAttribute(Qt::WA_WState_Created) && windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (visible) show();
+}
+
+// ---------------------------------------------------------------------- toolbar
+
+void TForm1::Panel1MouseMove(int x, int y) {
+    MouseX = x;
+    MouseY = y;
+}
+
+void TForm1::Panel1Click() {
+    switch (ToolbarButtonAt(panel_->width(), panel_->height(), MouseX, MouseY)) {
+        case 0: GetServerListCommand(); break;
+        case 1: ConnectCommand(); break;
+        case 2: SettingsCommand(); break;
+        case 3: AboutCommand(); break;
+        case 4: ExitCommand(); break;
+        default: break;
+    }
+}
+
+void TForm1::GetServerListCommand() {
+    connection_.GetServerListBegin();
+    QThread::msleep(1000);
+    connection_.GetServerListOpen(settings_.ServerIP, settings_.InSimPort);
+    if (serverWindow_) serverWindow_->show();
+}
+
+void TForm1::ConnectCommand() {
+    connection_.ConnectCommand(settings_.ServerIP, settings_.InSimPort, settings_.AdminPassword);
+}
+
+void TForm1::SettingsCommand() {
+    if (settingsForm_) settingsForm_->exec();
+    fpsTimer_.setInterval(FrameInterval(settings_));
+}
+
+void TForm1::AboutCommand() {
+    if (about_) about_->exec();
+}
+
+}  // namespace gs

@@ -1,0 +1,141 @@
+// The main window `TForm1`: the GL view `Panel1`, the three timers, the UDP
+// socket, the toolbar commands, start-up and shutdown.
+//
+// The window owns the program-wide state (race, server list, settings, track,
+// camera, connection) for the whole run and is the core's shell: it sets the
+// caption, repaints, loads tracks and reports fatal errors. The logic itself
+// lives in the core; the handlers here only turn Qt events into core calls.
+#pragma once
+
+#include <QOpenGLWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <memory>
+
+#include "app/Platform.h"
+#include "app/Settings.h"
+#include "connection/Connection.h"
+#include "connection/RaceState.h"
+#include "connection/UdpSocket.h"
+#include "relay/ServerList.h"
+#include "render/FrameLoop.h"
+#include "render/Scene.h"
+#include "track/TrackData.h"
+
+namespace gs {
+
+class TForm1;
+class TSettings;
+class TServerWindow;
+class TAbout;
+
+// `Panel1`: the OpenGL surface. Its mouse position drives the toolbar.
+class GLPanel final : public QOpenGLWidget {
+public:
+    explicit GLPanel(TForm1& form);
+
+protected:
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    TForm1& form_;
+};
+
+// The times of the start-up steps, for the start-up benchmark.
+struct StartupTimes {
+    std::chrono::steady_clock::time_point created, glInit, font, textures, track, firstFrame;
+};
+
+class TForm1 final : public QWidget, public Shell {
+public:
+    // The form's design.
+    static constexpr int DesignClientWidth = 792, DesignClientHeight = 573;
+    static constexpr int DesignLeft = 558, DesignTop = 371;
+
+    TForm1();
+    ~TForm1() override;
+
+    void SetForms(TSettings* settings, TServerWindow* serverWindow, TAbout* about);
+
+    // Shell.
+    void SetCaption(const std::string& caption) override;
+    void RepaintNow() override;
+    void LoadTrack(const char* code) override;
+    void ServerListChanged() override;
+    void FatalError(const std::string& text) override;
+
+    // Handlers.
+    void FormCreateGL();            // the GL half of the start-up, once a context exists
+    void FormResize();
+    void Panel1MouseMove(int x, int y);
+    void Panel1Click();
+    void Timer1Timer() { connection_.Timer1Timer(); }
+    void Timer2Timer() { connection_.Timer2Timer(); }
+    void FPSTimerTimer();
+
+    // Toolbar commands, by button.
+    void GetServerListCommand();
+    void ConnectCommand();
+    void SettingsCommand();
+    void AboutCommand();
+    void ExitCommand() { close(); }
+
+    // Applies the stay-on-top style.
+    void SetStayOnTop(bool onTop);
+
+    // State shared with the other forms and the tests.
+    RaceState& Race() { return race_; }
+    Settings& Options() { return settings_; }
+    ServerList& Servers() { return servers_; }
+    Connection& Link() { return connection_; }
+    Camera& View() { return camera_; }
+    TrackData& Track() { return track_; }
+    GLPanel& Panel() { return *panel_; }
+    KeyTable& Keys() { return keys_; }
+    QTimer& FrameTimer() { return fpsTimer_; }
+    const StartupTimes& Startup() const { return startup_; }
+    int MouseX = 0, MouseY = 0;
+
+    // Draws one frame into the current context (the panel's paint).
+    void PaintFrame();
+    // Called after each presented frame.
+    std::function<void()> onFramePresented;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+private:
+    void ShowError(const std::string& caption, const std::string& text);
+
+    RaceState race_;
+    ServerList servers_;
+    Settings settings_;
+    TrackData track_;
+    Camera camera_;
+    SteadyClock clock_;
+    KeyTable keys_;
+    QTimer timer1_, timer2_, fpsTimer_;
+    QtTimer timer1Port_{timer1_}, timer2Port_{timer2_};
+    UdpSocket socket_;
+    Connection connection_;
+    SceneContext scene_;
+    GLPanel* panel_ = nullptr;
+    TSettings* settingsForm_ = nullptr;
+    TServerWindow* serverWindow_ = nullptr;
+    TAbout* about_ = nullptr;
+    bool glReady_ = false;
+    bool resizing_ = false;
+    StartupTimes startup_;
+};
+
+}  // namespace gs

@@ -1,0 +1,256 @@
+#include "render/Scene.h"
+
+#include <GL/gl.h>
+
+#include <string>
+
+#include "app/Settings.h"
+#include "common/Text.h"
+#include "connection/RaceState.h"
+#include "render/Font.h"
+#include "render/FrameLoop.h"
+#include "render/SceneText.h"
+#include "render/Standings.h"
+#include "render/Textures.h"
+#include "track/TrackData.h"
+
+namespace gs {
+
+namespace {
+
+// Slots of the overlay's textures.
+constexpr int HudBarSlot = 5, HudBarMaskSlot = 6;
+// Lines kept in the message log once the overlay has trimmed it.
+constexpr std::size_t LogLines = 13;
+
+void DrawTrack(const TrackData& track) {
+    for (const MeshObject& object : track.Mesh.Objects) {
+        if (!object.Visible) continue;
+        const MeshPoint* points = object.Points;
+        glBegin(GL_TRIANGLES);
+        for (std::int32_t t = 0; t < object.TriangleCount; ++t) {
+            const MeshTriangle& tri = object.Triangles[t];
+            const MeshPoint &a = points[tri.a], &b = points[tri.b], &c = points[tri.c];
+            glColor3f(a.r, a.g, a.b);
+            glVertex3f(a.x, a.y, a.z);
+            glVertex3f(b.x, b.y, b.z);
+            glVertex3f(c.x, c.y, c.z);
+        }
+        glEnd();
+    }
+}
+
+// The icon quad in the car's turned frame: the picture's top row at +y.
+void IconQuad(float a, float b, const Rgb* tint) {
+    glBegin(GL_QUADS);
+    if (tint) glColor3f(tint->r, tint->g, tint->b);
+    else glColor3f(1, 1, 1);
+    glTexCoord2f(0, 0);
+    glVertex3f(-a, -b, 0);
+    glTexCoord2f(0, 1);
+    glVertex3f(-a, b, 0);
+    glTexCoord2f(1, 1);
+    glVertex3f(a, b, 0);
+    if (tint) glColor3f(tint->r, tint->g, tint->b);
+    glTexCoord2f(1, 0);
+    glVertex3f(a, -b, 0);
+    glEnd();
+}
+
+void DrawCars(SceneContext& s) {
+    const RaceState& race = s.race;
+    const IconSize2 icon = IconHalfSize(s.camera.CameraDistance, s.settings.IconSize);
+    const float m = LabelScale(s.camera.CameraDistance, s.panelHeight);
+    for (int i = 0; i < race.PlayerCount; ++i) {
+        const PlayerRecord& p = race.Players[i];
+        const bool followed = i == race.FollowIndex;
+        glPushMatrix();
+        glTranslatef(p.DrawX, p.DrawY, p.Z);
+        glEnable(GL_TEXTURE_2D);
+        glEnable(GL_BLEND);
+        glPushMatrix();
+        glRotatef(p.DrawHeading * 57.0f, 0, 0, 1);
+        const int slot = CarIconSlot(p.Car);
+        // Darken the background where the car is, then add the tinted picture.
+        glBlendFunc(GL_ZERO, GL_ONE_MINUS_SRC_COLOR);
+        glBindTexture(GL_TEXTURE_2D, TextureTable[slot + 1]);
+        IconQuad(icon.a, icon.b, nullptr);
+        glBindTexture(GL_TEXTURE_2D, TextureTable[slot]);
+        glBlendFunc(GL_ONE, GL_SRC_ALPHA);
+        const Rgb colour = PlayerColour(i);
+        IconQuad(icon.a, icon.b, &colour);
+        glPopMatrix();
+
+        const float grey = followed ? 1.0f : 0.8f;
+        glColor3f(grey, grey, grey);
+        glDisable(GL_BLEND);
+        glDisable(GL_TEXTURE_2D);
+        if (s.settings.ShowNames || followed) {
+            glPushMatrix();
+            glScalef(m, m, 0.1f);
+            glTranslatef(0, -1.6f, 0);
+            PrintText(true, "%s", p.Name);
+            glPopMatrix();
+        }
+        if (s.settings.ShowSpeed || followed) {
+            glPushMatrix();
+            glScalef(m, m, 0.1f);
+            const std::string speed = SpeedText(p.DrawSpeed, s.settings.UseKmh != 0);
+            glTranslatef(0, -2.4f, 0);
+            PrintText(true, "%s", speed.c_str());
+            glPopMatrix();
+        }
+        glPopMatrix();
+    }
+}
+
+void TexturedQuad(const float (&corners)[4][2], float z) {
+    static const float st[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};
+    glBegin(GL_QUADS);
+    for (int v = 0; v < 4; ++v) {
+        glTexCoord2f(st[v][0], st[v][1]);
+        glVertex3f(corners[v][0], corners[v][1], z);
+    }
+    glEnd();
+}
+
+// A text cell at `scale` about the current origin; the scale is undone after.
+void Cell(float sx, float sy, float sz, const char* text) {
+    glScalef(sx, sy, sz);
+    PrintText(false, "%s", text);
+    glScalef(1 / sx, 1 / sy, 1 / sz);
+}
+
+}  // namespace
+
+void DrawScene(SceneContext& s) {
+    RaceState& race = s.race;
+    Camera& camera = s.camera;
+    if (race.FollowIndex != -1 && race.FollowIndex < race.PlayerCount && race.FollowIndex >= 0) {
+        camera.CameraX = race.Players[race.FollowIndex].DrawX;
+        camera.CameraY = race.Players[race.FollowIndex].DrawY;
+    }
+    glLoadIdentity();
+    glDisable(GL_TEXTURE_2D);
+    glClearColor(0.1f, 0.2f, 0.1f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glMatrixMode(GL_MODELVIEW);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_BLEND);
+
+    glTranslatef(-camera.CameraX, -camera.CameraY, -camera.CameraDistance);
+    glRotatef(camera.CameraRotation, 0, 0, 1);
+
+    DrawTrack(s.track);
+    DrawCars(s);
+    DrawOverlay(s);
+    DrawStandings(s);
+}
+
+void DrawOverlay(SceneContext& s) {
+    glLoadIdentity();
+    glDisable(GL_TEXTURE_2D);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4f(1, 1, 1, 0.64f);
+    for (int k = -1; k <= 1; k += 2) {
+        const float panel[8][2] = {{0.6f * k, 0.127f},  {0.6f * k, 0.35f},   {0.118f * k, 0.35f},
+                                   {0.118f * k, 0.127f}, {0.6f * k, 0.127f},  {0.118f * k, 0.127f},
+                                   {0.16f * k, 0.104f},  {0.6f * k, 0.104f}};
+        glBegin(GL_QUADS);
+        for (const auto& v : panel) glVertex3f(v[0], v[1], -1);
+        glEnd();
+    }
+
+    glEnable(GL_TEXTURE_2D);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    const int hovered = ToolbarButtonAt(s.panelWidth, s.panelHeight, s.mouseX, s.mouseY);
+    for (int i = 0; i < 5; ++i) {
+        glColor4f(1, 1, 1, i == hovered ? 1.0f : 0.7f);
+        glBindTexture(GL_TEXTURE_2D, TextureTable[i]);
+        const float c = (i - 2) * 0.21f;
+        const float button[4][2] = {{c - 0.11f, 0.37f}, {c - 0.10f, 0.41f}, {c + 0.11f, 0.41f}, {c + 0.10f, 0.37f}};
+        TexturedQuad(button, -1);
+    }
+
+    // The mask multiplies what is on screen, then the bar is added on top.
+    static const float bar[4][2] = {{-0.6f, 0.09f}, {-0.6f, 0.414f}, {0.6f, 0.414f}, {0.6f, 0.09f}};
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_BLEND);
+    glColor3f(1, 1, 1);
+    glBlendFunc(GL_DST_COLOR, GL_ZERO);
+    glBindTexture(GL_TEXTURE_2D, TextureTable[HudBarMaskSlot]);
+    TexturedQuad(bar, -1);
+    glBlendFunc(GL_ONE, GL_ONE);
+    glBindTexture(GL_TEXTURE_2D, TextureTable[HudBarSlot]);
+    TexturedQuad(bar, -1);
+
+    glPushMatrix();
+    glTranslatef(-28.1f, 17.6f, -50);
+    glScalef(0.84f, 1, 1);
+    s.race.Log.TrimOldest(LogLines);
+    glDisable(GL_BLEND);
+    glColor3f(0, 0, 0);
+    for (std::size_t i = 0; i < s.race.Log.Size(); ++i) {
+        glTranslatef(0, -0.9f, 0);
+        PrintText(false, "%s", s.race.Log.At(i).c_str());
+    }
+    glPopMatrix();
+}
+
+void DrawStandings(SceneContext& s) {
+    RaceState& race = s.race;
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_LIGHTING);
+    const StandingsPage page = NextStandingsPage(s.standingsPageTimer, s.frameIntervalMs, race.PlayerCount);
+    ComputePositions(race, s.track.PathNodeCount, s.track.FinishNode);
+    const LeaderData leader = FindLeader(race);
+
+    glColor3f(0, 0, 0);
+    glTranslatef(6.4f, 16.6f, -50);
+    PrintText(false, "Pos");
+    glTranslatef(2, 0, 0);
+    PrintText(false, "Driver");
+    glTranslatef(7, 0, 0);
+    PrintText(false, "Car");
+    glTranslatef(3.2f, 0, 0);
+    PrintText(false, "Laps");
+    glTranslatef(2.6f, 0, 0);
+    PrintText(false, "Best");
+    glTranslatef(3.8f, 0, 0);
+    PrintText(false, "Total");
+    glTranslatef(-18.6f, -1, 0);
+
+    // Each position is looked for among all live slots, so a player in any
+    // slot gets its row.
+    for (int p = page.first; p < page.last; ++p) {
+        for (int k = 0; k < race.PlayerCount; ++k) {
+            const PlayerRecord& player = race.Players[k];
+            if (player.Position != p + 1) continue;
+            if (s.settings.ShowNames) {
+                glColor3f(0, 0, 0);
+            } else {
+                const Rgb c = PlayerColour(k);
+                glColor3f(c.r, c.g, c.b);
+            }
+            glPushMatrix();
+            Cell(0.8f, 0.8f, 0.8f, std::to_string(player.Position).c_str());
+            glTranslatef(2, 0, 0);
+            Cell(0.8f, 0.8f, 0.8f, player.Name);
+            glTranslatef(7, 0, 0);
+            Cell(0.7f, 0.8f, 0.8f, player.Car);
+            glTranslatef(4.2f, 0, 0);
+            Cell(0.8f, 0.8f, 0.8f, std::to_string(player.Lap).c_str());
+            glTranslatef(1.6f, 0, 0);
+            Cell(0.8f, 0.8f, 0.8f, LapTimeText(player.BestMin, player.BestSec, player.BestHund).c_str());
+            glTranslatef(3.8f, 0, 0);
+            Cell(0.8f, 0.8f, 0.8f, TotalOrGapText(player, leader).c_str());
+            glPopMatrix();
+            glTranslatef(0, -0.75f, 0);
+        }
+    }
+}
+
+}  // namespace gs
