@@ -1,0 +1,48 @@
+// Files that tests write into a scratch run folder: bitmaps and tracks with
+// known bytes, and a scratch folder that the test changes into.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace gs::test {
+
+struct Pixel {
+    std::uint8_t r, g, b;
+};
+
+// An uncompressed 24-bit bitmap with a 40-byte info header; `at(x, y)` gives
+// the pixel with y = 0 the top row of the picture.
+void WriteBmp24(const std::string& path, int width, int height,
+                const std::function<Pixel(int x, int y)>& at);
+
+// One object of a hand-made mesh: points in file units (1/65536 m) with
+// colours, and triangles by index.
+struct TestMeshObject {
+    struct Point {
+        float x, y, z;
+        Pixel colour;
+    };
+    std::vector<Point> points;
+    std::vector<std::uint16_t> triangles;  // three indices each
+};
+void WriteMeshFile(const std::string& path, const std::vector<TestMeshObject>& objects);
+// A path file header (and no nodes) with the given node count and finish.
+void WritePathFile(const std::string& path, std::uint32_t nodes, std::uint32_t finish);
+
+// A fresh folder under the test temp dir that the process changes into for
+// the scope's life.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name);
+    ~ScratchFolder();
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+}  // namespace gs::test
