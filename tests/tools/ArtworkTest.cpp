@@ -111,8 +111,8 @@ std::map<std::string, std::pair<int, int>> ExpectedFiles()
         {"hud_bar_mask.bmp", {1024, 256}}, {"settings_picture.bmp", {633, 201}}, {"about_picture.bmp", {242, 178}},
     };
     for (const std::string &car : CarFiles) {
-        files[car + ".bmp"] = {128, 256};
-        files[car + "_MASK.bmp"] = {128, 256};
+        files[car + ".bmp"] = {64, 128};
+        files[car + "_MASK.bmp"] = {64, 128};
     }
     return files;
 }
@@ -199,7 +199,7 @@ TEST(CarIcons, MasksAreWhiteOnTheCarAndTheImageIsBlackOutsideIt)
         EXPECT_EQ(leaks, 0) << "icon pixels outside the mask";
         const int all = icon.mask.width * icon.mask.height;
         EXPECT_GT(white, all / 8);
-        EXPECT_GT(black, all / 4);
+        EXPECT_GT(black, all / 5);
         // Light body for the player's colour to tint, dark windows or tyres.
         EXPECT_GT(lightBody, white / 3);
         EXPECT_GT(darkDetail, white / 50);
@@ -272,7 +272,7 @@ TEST(CarIcons, ModelsHaveDifferentShapes)
                 n += (a.Grey(x, y) >= 128) != (b.Grey(x, y) >= 128);
         return n;
     };
-    const int all = 128 * 256;
+    const int all = 64 * 128;
     for (std::size_t i = 0; i < icons.size(); ++i)
         for (std::size_t j = i + 1; j < icons.size(); ++j)
             EXPECT_GT(differing(icons[i].mask, icons[j].mask), all / 50) << icons[i].name << " and " << icons[j].name;
@@ -281,9 +281,9 @@ TEST(CarIcons, ModelsHaveDifferentShapes)
     // wheel, body and wheel as separate runs. Closed bodies are one piece,
     // apart from the few rows where a wing's endplates stand clear.
     for (const char *openWheeler : {"FOX", "FO8", "MRT5", "LX4", "LX6"})
-        EXPECT_GT(RowsWithSeparateWheels(*masks[openWheeler]), 40) << openWheeler;
+        EXPECT_GT(RowsWithSeparateWheels(*masks[openWheeler]), masks[openWheeler]->height / 8) << openWheeler;
     for (const char *closed : {"GTI", "UF1", "GTTURBO", "FXO", "RB4", "FZ5", "RAC", "XFR", "UFR", "FXR", "XRR", "FZR"})
-        EXPECT_LT(RowsWithSeparateWheels(*masks[closed]), 12) << closed;
+        EXPECT_LT(RowsWithSeparateWheels(*masks[closed]), masks[closed]->height / 25) << closed;
     for (const char *closed : {"GTI", "FXO", "RB4", "GTTURBO", "FZ5"})
         EXPECT_LT(Coverage(*masks["UF1"]), Coverage(*masks[closed])) << closed;
     // Racing versions are wider than their road cars (arches, wings).

@@ -17,7 +17,7 @@ struct ArtworkFile {
 // Sizes of the pictures, in pixels.
 inline constexpr int ButtonWidth = 256, ButtonHeight = 64;
 inline constexpr int HudWidth = 1024, HudHeight = 256;
-inline constexpr int CarWidth = 128, CarHeight = 256;
+inline constexpr int CarWidth = 64, CarHeight = 128;
 inline constexpr int SettingsPictureWidth = 633, SettingsPictureHeight = 201;
 inline constexpr int AboutPictureWidth = 242, AboutPictureHeight = 178;
 

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QTransform>
 #include <cmath>
 #include <functional>
 
@@ -260,9 +261,15 @@ std::vector<ArtworkFile> DrawBar()
         p.strokePath(stripe, QPen(QColor(210, 48, 36), 0.003));
         p.setClipping(false);
 
-        // Chequered flags at both ends of the button strip.
-        Chequers(p, -0.597, 0.368, 6, 4, 0.009, QColor(215, 218, 224), QColor(20, 22, 26));
-        Chequers(p, 0.543, 0.368, 6, 4, 0.009, QColor(215, 218, 224), QColor(20, 22, 26));
+        // Chequered flags at both ends of the button strip, leaning like the
+        // buttons and inside the view's edge (x = +-0.57 at the 4:3 window).
+        for (double left : {-0.567, 0.539}) {
+            p.save();
+            p.translate(left, 0.369);
+            p.setTransform(QTransform(1, 0, 0.25, 1, 0, 0), true);
+            Chequers(p, 0, 0, 3, 4, 0.009, QColor(215, 218, 224), QColor(20, 22, 26));
+            p.restore();
+        }
 
         // The program's name on the tab.
         p.save();
