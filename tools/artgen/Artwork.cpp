@@ -1,7 +1,9 @@
 // The whole set of artwork, and writing a picture as a 24-bit bitmap file.
 #include "Artwork.h"
 
-#include <QFile>
+#include <algorithm>
+
+#include <QPainter>
 #include <QSaveFile>
 
 namespace gs::art {
@@ -12,6 +14,29 @@ std::vector<ArtworkFile> DrawAllArtwork()
     for (auto &&group : {DrawToolbarButtons(), DrawHudBar(), DrawCarIcons(), DrawDialogPictures()})
         files.insert(files.end(), group.begin(), group.end());
     return files;
+}
+
+void KeepWhereCovered(QImage &picture, const QImage &coverage, bool inverse)
+{
+    const QImage cover = coverage.convertToFormat(QImage::Format_RGB32);
+    picture = picture.convertToFormat(QImage::Format_RGB32);
+    const int width = std::min(picture.width(), cover.width()), height = std::min(picture.height(), cover.height());
+    for (int y = 0; y < height; ++y) {
+        auto *pixel = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        const auto *weight = reinterpret_cast<const QRgb *>(cover.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int c = inverse ? 255 - qGray(weight[x]) : qGray(weight[x]);
+            pixel[x] = qRgb(qRed(pixel[x]) * c / 255, qGreen(pixel[x]) * c / 255, qBlue(pixel[x]) * c / 255);
+        }
+    }
+}
+
+void DrawChequers(QPainter &painter, QPointF origin, int cols, int rows, double size, const QColor &light,
+                  const QColor &dark)
+{
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            painter.fillRect(QRectF(origin.x() + c * size, origin.y() + r * size, size, size), (r + c) % 2 ? dark : light);
 }
 
 bool SaveBitmap24(const QImage &image, const QString &path)

@@ -2,7 +2,10 @@
 // with masks and the two dialog pictures, drawn with QPainter.
 #pragma once
 
+#include <QColor>
 #include <QImage>
+#include <QPainter>
+#include <QPointF>
 #include <QString>
 #include <vector>
 
@@ -32,6 +35,14 @@ std::vector<ArtworkFile> DrawDialogPictures();
 
 // Everything above, in that order.
 std::vector<ArtworkFile> DrawAllArtwork();
+
+// Drawing helpers shared by the pictures.
+// Scales every pixel of the picture by the coverage picture's grey level
+// (or by its inverse), so that the picture is black where nothing covers it.
+void KeepWhereCovered(QImage &picture, const QImage &coverage, bool inverse = false);
+// A chequered flag of cols x rows squares, light and dark alternating.
+void DrawChequers(QPainter &painter, QPointF origin, int cols, int rows, double size, const QColor &light,
+                  const QColor &dark);
 
 // Writes the picture as an uncompressed 24-bit bitmap file. False on failure.
 bool SaveBitmap24(const QImage &image, const QString &path);

@@ -151,14 +151,7 @@ public:
         maskPainter_.end();
         // Weigh the icon by the mask's coverage: black where the mask is
         // black, and soft edges that add up correctly with the masked scene.
-        for (int y = 0; y < CarHeight; ++y) {
-            auto *pixel = reinterpret_cast<QRgb *>(image_.scanLine(y));
-            const auto *cover = reinterpret_cast<const QRgb *>(mask_.constScanLine(y));
-            for (int x = 0; x < CarWidth; ++x) {
-                const int c = qGray(cover[x]);
-                pixel[x] = qRgb(qRed(pixel[x]) * c / 255, qGreen(pixel[x]) * c / 255, qBlue(pixel[x]) * c / 255);
-            }
-        }
+        KeepWhereCovered(image_, mask_);
         return {image_.convertToFormat(QImage::Format_RGB888), mask_.convertToFormat(QImage::Format_RGB888)};
     }
 

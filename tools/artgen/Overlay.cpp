@@ -204,14 +204,9 @@ QPainterPath PanelRail(int k)
     return rail;
 }
 
-void Chequers(QPainter &p, double x, double y, int cols, int rows, double size, const QColor &light, const QColor &dark)
-{
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            p.fillRect(QRectF(x + c * size, y + r * size, size, size), (r + c) % 2 ? dark : light);
-}
+} // namespace
 
-std::vector<ArtworkFile> DrawBar()
+std::vector<ArtworkFile> DrawHudBar()
 {
     const QPainterPath plate = TopPlate();
     const QPainterPath rails = PanelRail(-1).united(PanelRail(1));
@@ -267,7 +262,7 @@ std::vector<ArtworkFile> DrawBar()
             p.save();
             p.translate(left, 0.369);
             p.setTransform(QTransform(1, 0, 0.25, 1, 0, 0), true);
-            Chequers(p, 0, 0, 3, 4, 0.009, QColor(215, 218, 224), QColor(20, 22, 26));
+            DrawChequers(p, QPointF(0, 0), 3, 4, 0.009, QColor(215, 218, 224), QColor(20, 22, 26));
             p.restore();
         }
 
@@ -289,19 +284,10 @@ std::vector<ArtworkFile> DrawBar()
 
     // Only the plate and rails may carry colour; the buttons and the track
     // view show through everywhere else.
-    for (int y = 0; y < HudHeight; ++y) {
-        auto *pixel = reinterpret_cast<QRgb *>(image.scanLine(y));
-        const auto *keep = reinterpret_cast<const QRgb *>(mask.constScanLine(y));
-        for (int x = 0; x < HudWidth; ++x) {
-            const int cover = 255 - qGray(keep[x]);
-            pixel[x] = qRgb(qRed(pixel[x]) * cover / 255, qGreen(pixel[x]) * cover / 255, qBlue(pixel[x]) * cover / 255);
-        }
-    }
+    KeepWhereCovered(image, mask, true);
     return {{"hud_bar.bmp", image.convertToFormat(QImage::Format_RGB888)},
             {"hud_bar_mask.bmp", mask.convertToFormat(QImage::Format_RGB888)}};
 }
-
-} // namespace
 
 std::vector<ArtworkFile> DrawToolbarButtons()
 {
@@ -317,7 +303,5 @@ std::vector<ArtworkFile> DrawToolbarButtons()
         files.push_back({design.file, DrawButton(design)});
     return files;
 }
-
-std::vector<ArtworkFile> DrawHudBar() { return DrawBar(); }
 
 } // namespace gs::art

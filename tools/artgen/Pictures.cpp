@@ -40,14 +40,6 @@ void DrawCircuit(QPainter &p, const QPainterPath &centreLine, double width, int 
     p.strokePath(centreLine, dashes);
 }
 
-void Chequers(QPainter &p, QPointF origin, int cols, int rows, double size, const QColor &dark)
-{
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            if ((r + c) % 2)
-                p.fillRect(QRectF(origin.x() + c * size, origin.y() + r * size, size, size), dark);
-}
-
 QImage SettingsPicture()
 {
     QImage image = LightBackdrop(SettingsPictureWidth, SettingsPictureHeight);
@@ -68,7 +60,7 @@ QImage SettingsPicture()
     p.setFont(font);
     p.setPen(QColor(150, 162, 182));
     p.drawText(QRectF(420, 112, 170, 30), Qt::AlignRight | Qt::AlignVCenter, "Gridscope");
-    Chequers(p, QPointF(428, 118), 4, 3, 6, QColor(160, 170, 186));
+    DrawChequers(p, QPointF(428, 118), 4, 3, 6, QColor(0, 0, 0, 0), QColor(160, 170, 186));
     p.end();
     return image.convertToFormat(QImage::Format_RGB888);
 }
@@ -83,8 +75,8 @@ QImage AboutPicture()
     track.cubicTo(QPointF(80, 185), QPointF(200, 170), QPointF(215, 110));
     track.cubicTo(QPointF(228, 60), QPointF(160, 30), QPointF(250, 8));
     DrawCircuit(p, track, 14, 18);
-    Chequers(p, QPointF(0, 0), 5, 2, 6, QColor(228, 232, 238));
-    Chequers(p, QPointF(AboutPictureWidth - 30, AboutPictureHeight - 12), 5, 2, 6, QColor(228, 232, 238));
+    DrawChequers(p, QPointF(0, 0), 5, 2, 6, QColor(0, 0, 0, 0), QColor(228, 232, 238));
+    DrawChequers(p, QPointF(AboutPictureWidth - 30, AboutPictureHeight - 12), 5, 2, 6, QColor(0, 0, 0, 0), QColor(228, 232, 238));
     p.end();
     return image.convertToFormat(QImage::Format_RGB888);
 }
