@@ -1,10 +1,9 @@
 // The whole set of artwork, and writing a picture as a 24-bit bitmap file.
 #include "Artwork.h"
 
-#include <algorithm>
-
 #include <QPainter>
 #include <QSaveFile>
+#include <algorithm>
 
 namespace gs::art {
 
