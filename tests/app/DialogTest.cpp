@@ -1,0 +1,234 @@
+// The settings dialog, the about box and the server list window, driven
+// through Qt's test tools.
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/About.h"
+#include "app/Settings.h"
+#include "app/SettingsDialog.h"
+#include "connection/Connection.h"
+#include "relay/ServerWindow.h"
+#include "support/FakePlatform.h"
+
+namespace gs {
+namespace {
+
+// Runs `edit` once the modal dialog is showing, then the dialog's exec.
+template <typename Dialog, typename Edit>
+int ExecWith(Dialog& dialog, Edit edit) {
+    QTimer::singleShot(0, &dialog, [&] {
+        QTest::qWaitForWindowExposed(&dialog);
+        edit();
+    });
+    return dialog.exec();
+}
+
+Settings Sample() {
+    Settings s;
+    s.ServerIP = "10.1.2.3";
+    s.InSimPort = 29999;
+    s.AdminPassword = "pw";
+    s.ShowNames = 1;
+    s.ShowSpeed = 0;
+    s.SmoothMovement = 1;
+    s.UseKmh = 0;
+    s.AlwaysOnTop = 0;
+    s.IconSize = 3;
+    s.DesiredFps = 25;
+    return s;
+}
+
+bool Same(const Settings& a, const Settings& b) {
+    return a.ServerIP == b.ServerIP && a.InSimPort == b.InSimPort && a.AdminPassword == b.AdminPassword &&
+           a.ShowNames == b.ShowNames && a.ShowSpeed == b.ShowSpeed && a.SmoothMovement == b.SmoothMovement &&
+           a.UseKmh == b.UseKmh && a.AlwaysOnTop == b.AlwaysOnTop && a.IconSize == b.IconSize &&
+           a.DesiredFps == b.DesiredFps;
+}
+
+TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
+    Settings s = Sample();
+    TSettings dialog(s, nullptr);
+    ExecWith(dialog, [&] {
+        EXPECT_EQ(dialog.IPEdit->text(), "10.1.2.3");
+        EXPECT_EQ(dialog.PortEdit->text(), "29999");
+        EXPECT_EQ(dialog.FpsEdit->text(), "25");
+        EXPECT_TRUE(dialog.ShowNamesCheck->isChecked());
+        EXPECT_FALSE(dialog.ShowSpeedCheck->isChecked());
+        EXPECT_TRUE(dialog.InterpCheck->isChecked());
+        dialog.PortEdit->setText("abc");
+        dialog.SizeEdit->clear();
+        dialog.FpsEdit->setText("0");
+        dialog.IPEdit->setText("race host");
+        QTest::mouseClick(dialog.ShowSpeedCheck, Qt::LeftButton);
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    });
+    EXPECT_TRUE(dialog.SettingsAccepted);
+    EXPECT_EQ(s.InSimPort, 10000);
+    EXPECT_EQ(s.IconSize, 2);
+    EXPECT_EQ(s.DesiredFps, 0);
+    EXPECT_EQ(s.ServerIP, "race host");
+    EXPECT_EQ(s.ShowSpeed, 1);
+    EXPECT_EQ(s.AdminPassword, "pw");
+
+    ExecWith(dialog, [&] {
+        dialog.FpsEdit->setText("99999999999");  // out of range
+        dialog.SizeEdit->setText(" 7 ");
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    });
+    EXPECT_EQ(s.DesiredFps, 20);
+    EXPECT_EQ(s.IconSize, 7);
+}
+
+TEST(SettingsDialog, CancelAndTheCloseBoxChangeNothing) {
+    Settings s = Sample();
+    TSettings dialog(s, nullptr);
+    ExecWith(dialog, [&] {
+        dialog.PortEdit->setText("1");
+        dialog.ShowNamesCheck->setChecked(false);
+        QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+    });
+    EXPECT_FALSE(dialog.SettingsAccepted);
+    EXPECT_TRUE(Same(s, Sample()));
+    ExecWith(dialog, [&] {
+        dialog.IPEdit->setText("x");
+        dialog.close();  // the window's close box
+    });
+    EXPECT_TRUE(Same(s, Sample()));
+}
+
+TEST(SettingsDialog, OnTopBoxIsDisabledAndItsStateKept) {
+    Settings s = Sample();
+    s.AlwaysOnTop = 1;
+    TSettings dialog(s, nullptr);
+    ExecWith(dialog, [&] {
+        EXPECT_FALSE(dialog.OnTopCheck->isEnabled());
+        EXPECT_FALSE(dialog.Label9->isEnabled());
+        EXPECT_TRUE(dialog.OnTopCheck->isChecked());
+        QTest::mouseClick(dialog.OnTopCheck, Qt::LeftButton);
+        EXPECT_TRUE(dialog.OnTopCheck->isChecked());
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    });
+    EXPECT_EQ(s.AlwaysOnTop, 1);
+}
+
+TEST(SettingsDialog, LayoutAndCaptions) {
+    Settings s;
+    TSettings dialog(s, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Settings");
+    EXPECT_EQ(dialog.size(), QSize(596, 195));
+    EXPECT_EQ(dialog.IPEdit->geometry().topLeft(), QPoint(104, 24));
+    EXPECT_EQ(dialog.FpsEdit->geometry().topLeft(), QPoint(336, 52));
+    EXPECT_EQ(dialog.Button1->geometry(), QRect(216, 152, 75, 25));
+    EXPECT_EQ(dialog.Label2->text(), "ShowDriver Speed");
+    EXPECT_EQ(dialog.Label8->text(), "Use Km/h For Speed Display");
+    EXPECT_TRUE(dialog.ShowNamesCheck->text().isEmpty());
+    EXPECT_EQ(dialog.Button1->nextInFocusChain(), dialog.Button2);
+}
+
+TEST(AboutBox, AnyClickClosesIt) {
+    TAbout about;
+    EXPECT_EQ(about.windowTitle(), "About Gridscope");
+    EXPECT_EQ(about.size(), QSize(242, 178));
+    EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
+    for (QLabel* target : {about.Image1, about.Label1, about.Label7, about.Label8}) {
+        const int result = ExecWith(about, [&] {
+            QTest::mouseClick(&about, Qt::LeftButton, {}, target->geometry().center());
+        });
+        EXPECT_EQ(result, QDialog::Accepted);
+    }
+    EXPECT_EQ(about.Label2->text(), "Version 2.02");
+    EXPECT_EQ(about.Label4->text(), "Special Thanks to:");
+}
+
+// ------------------------------------------------------------- server window
+
+class ServerWindowTest : public ::testing::Test {
+protected:
+    test::FakeClock clock;
+    test::FakeTimer timer1, timer2;
+    test::FakeSocket socket;
+    test::RecordingShell shell;
+    RaceState race;
+    ServerList servers;
+    Connection link{race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell}};
+    std::unique_ptr<TServerWindow> window;
+
+    void SetUp() override {
+        window = std::make_unique<TServerWindow>(link, servers);
+        link.GetServerListOpen("relay", 1);
+        link.Timer1Timer();
+    }
+    void Store(int count, const char* prefix = "^1Srv^7") {
+        servers.total = servers.received = count;
+        for (int i = 0; i < count; ++i) {
+            std::snprintf(servers.names[i], ServerList::NameWidth, "%s%d", prefix, i);
+            servers.players[i] = i;
+            servers.flags[i] = i % 2;
+        }
+        window->FillGrid();
+    }
+};
+
+TEST_F(ServerWindowTest, RowCountColumnsAndTexts) {
+    EXPECT_EQ(window->windowTitle(), "ServerWindow");
+    EXPECT_EQ(window->RowCount(), 2);  // at least one data row
+    EXPECT_EQ(window->Cell(0, 0), "Servername");
+    EXPECT_EQ(window->Cell(2, 0), "Passwd");
+    Store(14);
+    EXPECT_EQ(window->RowCount(), 15);
+    EXPECT_EQ(window->StringGrid1->columnWidth(0), 358);
+    Store(15);
+    EXPECT_EQ(window->RowCount(), 16);
+    EXPECT_EQ(window->StringGrid1->columnWidth(0), 340);
+    EXPECT_EQ(window->StringGrid1->columnWidth(1), 70);
+    EXPECT_EQ(window->StringGrid1->columnWidth(2), 40);
+    EXPECT_EQ(window->Cell(0, 3), "Srv2");
+    EXPECT_EQ(window->Cell(1, 3), "2");
+    EXPECT_EQ(window->Cell(2, 3), "");
+    EXPECT_EQ(window->Cell(2, 4), "p");
+}
+
+TEST_F(ServerWindowTest, AnEmptyRefreshKeepsTheStaleRowAndSpectateDoesNothing) {
+    Store(1, "Old");
+    link.Refresh();
+    window->FillGrid();
+    EXPECT_EQ(window->RowCount(), 2);
+    EXPECT_EQ(window->Cell(0, 1), "Old0");
+    window->show();
+    const std::size_t sent = socket.sent.size();
+    QTest::mouseClick(window->Button1, Qt::LeftButton);
+    EXPECT_EQ(socket.sent.size(), sent);
+    EXPECT_TRUE(window->isVisible());
+    window->StringGrid1DblClick();
+    EXPECT_EQ(socket.sent.size(), sent);
+}
+
+TEST_F(ServerWindowTest, SpectateSendsTheSelectedRowsNameAsReceivedAndHides) {
+    Store(3);
+    window->show();
+    window->StringGrid1->selectRow(1);
+    window->Edit1->setText("secret");
+    QTest::mouseClick(window->Button1, Qt::LeftButton);
+    ASSERT_FALSE(socket.sent.empty());
+    const test::Bytes& hos = socket.sent.back();
+    ASSERT_EQ(hos.size(), 60u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&hos[4]), "^1Srv^71");
+    EXPECT_STREQ(reinterpret_cast<const char*>(&hos[36]), "secret");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->Edit1->text(), "secret");  // kept for the run
+}
+
+TEST_F(ServerWindowTest, CloseDisconnectsAndHides) {
+    window->show();
+    QTest::mouseClick(window->Button3, Qt::LeftButton);
+    EXPECT_EQ(link.LinkState, lsIdle);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+}  // namespace
+}  // namespace gs
