@@ -80,7 +80,7 @@ std::string RaceSim::NewName()
         std::string name;
         switch (RandomIndex(rng_, 4)) {
         case 0: name = std::string("^") + c1 + first + " ^" + c2 + last; break;
-        case 1: name = std::string("^") + c1 + first + "^" + c2 + last; break;
+        case 1: name = std::string("^") + c1 + first + "^" + c2 + " " + last; break;
         case 2: name = std::string("^") + c1 + kTags[RandomIndex(rng_, std::size(kTags))] + "^" + c2 + first; break;
         default: name = std::string("^") + c1 + first + " " + last; break;
         }
@@ -381,7 +381,7 @@ void RaceSim::Drive(std::size_t index, const std::vector<double>& positions)
     // The odd spin, likelier where the car is slow for a corner.
     if (car.spinUntil < time_ && racing && car.v > 15) {
         const double cornering = 1.0 - std::min(1.0, desired / top);
-        if (Chance(kStep / 1500.0 * (1.0 + 6.0 * cornering))) {
+        if (Chance(kStep / 3000.0 * (1.0 + 6.0 * cornering))) {
             car.spinUntil = time_ + Uniform(2.0, 3.5);
             car.spinRate = Uniform(3.0, 5.0) * (Chance(0.5) ? 1 : -1);
             if (Chance(0.4))
