@@ -57,6 +57,18 @@ TEST(SimTrack, CornersAreSlowerThanStraightsAndClassesDifferInPace)
     EXPECT_GT(track->ProfileSpeed(gti, oval.straight - 80), track->ProfileSpeed(gti, oval.straight - 5));
 }
 
+TEST(SimTrack, SparsePathsAndMissingRoadLimitsStillMakeADrivableTrack)
+{
+    Oval sparse;
+    sparse.spacing = 40;  // a node every 40 m: bends sit at the nodes
+    sparse.half = 0;      // no road limits, outer limits of 3 m
+    const auto track = OvalTrack("SO3", sparse);
+    const int model = ModelIndex("XR GTR");
+    const double apex = sparse.straight + std::numbers::pi * sparse.radius / 2;
+    EXPECT_NEAR(track->ProfileSpeed(model, apex), std::sqrt(9.81 * 1.5 * sparse.radius), 4.0);
+    EXPECT_NEAR(track->HalfWidth(apex), 3 - 1.2, 1e-6);
+}
+
 TEST(RaceSim, CarsStayOnTheRoadPointWhereTheyGoAndSlowForCorners)
 {
     const Oval oval;

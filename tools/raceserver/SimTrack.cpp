@@ -11,9 +11,10 @@ namespace gs::raceserver {
 namespace {
 
 constexpr double kGravity = 9.81;
-// Curvature is measured over this much track on each side of a node, so that a
-// dense path does not turn tiny wobbles into hairpins.
-constexpr double kCurvatureSpan = 12.0;
+// Curvature is measured over at least this much track on each side of a node, so
+// that a dense path does not turn tiny wobbles into hairpins.
+constexpr double kMinCurvatureSpan = 12.0;
+constexpr double kDefaultHalfWidth = 5.0;
 
 double AngleDiff(double a, double b)
 {
@@ -43,13 +44,16 @@ SimTrack::SimTrack(std::string code, const peers::PathData& path)
     if (!(length_ > 10.0))
         throw std::runtime_error("track " + code_ + ": path is shorter than 10 m");
 
+    // On a sparse path a bend sits at a node but belongs to the segments around
+    // it: measure over at least one and a half average segments.
+    const double span = std::max(kMinCurvatureSpan, 1.5 * length_ / static_cast<double>(n));
     curvature_.assign(n, 0.0);
     for (std::size_t i = 0; i < n; ++i) {
         const double s = cumulative_[i];
-        const TrackPoint back = At(s - kCurvatureSpan, 0), here = At(s, 0), ahead = At(s + kCurvatureSpan, 0);
+        const TrackPoint back = At(s - span, 0), here = At(s, 0), ahead = At(s + span, 0);
         const double inAngle = std::atan2(here.y - back.y, here.x - back.x);
         const double outAngle = std::atan2(ahead.y - here.y, ahead.x - here.x);
-        curvature_[i] = std::abs(AngleDiff(outAngle, inAngle)) / kCurvatureSpan;
+        curvature_[i] = std::abs(AngleDiff(outAngle, inAngle)) / span;
     }
     for (const CarModel& model : kCarModels)
         profiles_.push_back(BuildProfile(model));
@@ -89,8 +93,14 @@ TrackPoint SimTrack::At(double s, double lateral) const
 
 double SimTrack::HalfWidth(double s) const
 {
+    // A path without road limits falls back on its outer limits, and one without
+    // either on an ordinary road's width, so that cars can still pass each other.
     const auto& node = nodes_[NodeIndexAt(s)];
-    const double half = std::min(std::abs(node.roadLeft), std::abs(node.roadRight));
+    double half = std::min(std::abs(node.roadLeft), std::abs(node.roadRight));
+    if (half < 0.5)
+        half = std::min(std::abs(node.outerLeft), std::abs(node.outerRight));
+    if (half < 0.5)
+        half = kDefaultHalfWidth;
     return std::max(0.0, half - 1.2);
 }
 
