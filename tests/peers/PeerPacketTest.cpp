@@ -253,6 +253,17 @@ TEST(RelayConfig, EntriesParseAndBadOnesAreRefusedWithTheReason)
     EXPECT_EQ(entries[1].password, "pw");
 }
 
+TEST(RelayConfig, TheDemoListParses)
+{
+    const auto entries = gs::relay::ReadRelayConfig(GS_DEMO_RELAY_CONF);
+    ASSERT_EQ(entries.size(), 10u);
+    EXPECT_EQ(entries[0].name, "^1Grid^7scope ^3Demo");
+    ASSERT_TRUE(entries[0].address);
+    EXPECT_EQ(entries[0].address->port, 29999);
+    EXPECT_EQ(entries[1].password, "letmein");
+    EXPECT_FALSE(entries[2].address);
+}
+
 TEST(PeerOptions, ValuesFlagsAndErrors)
 {
     const char* argv[] = {"prog", "--port", "123", "--name=^1A b", "--verbose", "--server", "x", "--server", "y"};
