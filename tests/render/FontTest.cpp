@@ -138,21 +138,24 @@ TEST_F(FontTest, FrontFacesFaceTheViewerAndTheSolidIsClosed) {
 
     // Seen at an angle, the faces turned towards the viewer cover the whole
     // silhouette only if every wall, holes included, faces outwards.
+    // From in front and from behind, so the back face is checked too.
     for (int code : {'O', '8', 'A', 'B'}) {
-        int inked[2];
-        for (bool cull : {false, true}) {
-            glClear(GL_COLOR_BUFFER_BIT);
-            cull ? glEnable(GL_CULL_FACE) : glDisable(GL_CULL_FACE);
-            glLoadIdentity();
-            glScalef(6, 6, 6);
-            glRotatef(-70, 1, 0, 0);
-            glRotatef(25, 0, 1, 0);
-            glTranslatef(-0.35f, -0.35f, 0.04f);
-            glCallList(FontBase + code);
-            inked[cull] = ReadInk().Count;
+        for (float turn : {25.0f, 160.0f}) {
+            int inked[2];
+            for (bool cull : {false, true}) {
+                glClear(GL_COLOR_BUFFER_BIT);
+                cull ? glEnable(GL_CULL_FACE) : glDisable(GL_CULL_FACE);
+                glLoadIdentity();
+                glScalef(6, 6, 6);
+                glRotatef(-70, 1, 0, 0);
+                glRotatef(turn, 0, 1, 0);
+                glTranslatef(-0.35f, -0.35f, 0.04f);
+                glCallList(FontBase + code);
+                inked[cull] = ReadInk().Count;
+            }
+            EXPECT_GT(inked[0], 500) << code << " turned " << turn;
+            EXPECT_NEAR(inked[1], inked[0], inked[0] * 0.01) << code << " turned " << turn;
         }
-        EXPECT_GT(inked[0], 500) << code;
-        EXPECT_NEAR(inked[1], inked[0], inked[0] * 0.01) << code;
     }
     glDisable(GL_CULL_FACE);
 }

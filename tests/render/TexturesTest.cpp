@@ -95,10 +95,15 @@ TEST_F(TexturesTest, ScaledPicturesKeepEveryRowInOrder) {
         pixels.zeros(1);
     }
     folder_.Write("hud_bar.bmp", WithFileHeader(InfoHeader(5, 4, 24), Bytes(), pixels));
+    // 2 x 2, the same colours, first to load: 6-byte rows that GL must not
+    // take as 8.
+    folder_.Write("getlist.bmp",
+                  WithFileHeader(InfoHeader(2, 2, 24), Bytes(),
+                                 Bytes().raw({255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0})));
     // Uniform pictures of sizes GLU alone gets wrong (it blackened the last
     // row whenever only the width changed) and of sizes it gets right.
     const std::map<int, std::pair<int, int>> sizes = {
-        {0, {100, 64}}, {1, {130, 128}}, {2, {6, 4}}, {3, {64, 100}}, {4, {200, 50}}};
+        {1, {100, 64}}, {2, {130, 128}}, {3, {6, 4}}, {4, {64, 100}}, {6, {200, 50}}};
     for (const auto& [slot, size] : sizes)
         folder_.Write(TextureFiles[slot], SolidBitmap(size.first, size.second, 10, 200, 90));
     LoadTextures(reporter_.Function());
@@ -116,9 +121,16 @@ TEST_F(TexturesTest, ScaledPicturesKeepEveryRowInOrder) {
         EXPECT_EQ(texel(x, 0), (std::array<std::uint8_t, 3>{0, 0, 255})) << x;  // bottom row first
         EXPECT_EQ(texel(x, 3), (std::array<std::uint8_t, 3>{255, 0, 0})) << x;
     }
+    texels = LevelZero(0, width, height);
+    ASSERT_EQ(width, 2);
+    ASSERT_EQ(height, 2);
+    for (int x = 0; x < width; ++x) {
+        EXPECT_EQ(texel(x, 0), (std::array<std::uint8_t, 3>{0, 0, 255})) << x;
+        EXPECT_EQ(texel(x, 1), (std::array<std::uint8_t, 3>{255, 0, 0})) << x;
+    }
 
     const std::map<int, std::pair<int, int>> expectedSizes = {
-        {0, {128, 64}}, {1, {128, 128}}, {2, {8, 4}}, {3, {64, 128}}, {4, {256, 64}}};
+        {1, {128, 64}}, {2, {128, 128}}, {3, {8, 4}}, {4, {64, 128}}, {6, {256, 64}}};
     for (const auto& [slot, size] : expectedSizes) {
         texels = LevelZero(slot, width, height);
         EXPECT_EQ(width, size.first) << slot;
