@@ -203,5 +203,44 @@ TEST_F(BitmapImageTest, AbsurdDimensionsAreRefusedWithoutAllocating) {
                   "Image file conversion error.");
 }
 
+
+// Every cut-off length and every single-byte corruption of valid files of
+// each kind: either a complete record or exactly one "Error" box, never a
+// read outside the file (run it under the sanitizer build).
+TEST_F(BitmapImageTest, CorruptedFilesGiveARecordOrOneError) {
+    const std::vector<Bytes> files = {
+        SolidBitmap(3, 2, 1, 2, 3),
+        InfoHeader(4, 2, 8).append(Palette8(256)).append(Bytes().zeros(8)),
+        WithFileHeader(CoreHeader(3, 2, 4), Bytes().zeros(48), Bytes().zeros(8)),
+        WithFileHeader(InfoHeader(4, 2, 8, 1, 2), Bytes().zeros(8),
+                       Bytes().raw({4, 1, 0, 0, 2, 0, 2, 1, 0, 1})),
+    };
+    const auto check = [&](const Bytes& file) {
+        reporter_.Reports.clear();
+        const auto image = Load(file);
+        if (image) {
+            EXPECT_TRUE(reporter_.Reports.empty());
+            EXPECT_EQ(image->Data.size(),
+                      static_cast<std::size_t>(image->Width) * image->Height * 3);
+        } else {
+            ASSERT_EQ(reporter_.Reports.size(), 1u);
+            EXPECT_EQ(reporter_.Reports[0].Caption, "Error");
+        }
+    };
+    for (const Bytes& whole : files) {
+        for (std::size_t length = 0; length < whole.v.size(); ++length) {
+            Bytes cut = whole;
+            cut.v.resize(length);
+            check(cut);
+        }
+        for (std::size_t at = 0; at < std::min<std::size_t>(whole.v.size(), 64); ++at)
+            for (std::uint8_t value : {0x00, 0x01, 0x7F, 0x80, 0xFF}) {
+                Bytes changed = whole;
+                changed.v[at] = value;
+                check(changed);
+            }
+    }
+}
+
 }  // namespace
 }  // namespace gs::test
