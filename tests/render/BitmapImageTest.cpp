@@ -132,11 +132,19 @@ TEST_F(BitmapImageTest, FourBitCoreHeaderWithThreeBytePaletteEntries) {
     EXPECT_EQ(bare->Data, expected);
 }
 
-TEST_F(BitmapImageTest, ThirtyTwoBitIgnoresTheFourthByte) {
-    const Bytes pixels = Bytes().raw({1, 2, 3, 0, 4, 5, 6, 0});
+TEST_F(BitmapImageTest, ThirtyTwoBitAndSixteenBitWithColourMasks) {
+    const Bytes pixels = Bytes().raw({1, 2, 3, 0, 4, 5, 6, 0});  // the fourth byte is unused
     const auto image = Load(WithFileHeader(InfoHeader(2, 1, 32), Bytes(), pixels));
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->Data, (Pixels{3, 2, 1, 6, 5, 4}));
+
+    // 5-6-5 masks after a bare header, then red, green, blue, white.
+    const Bytes masks = Bytes().u32(0xF800).u32(0x07E0).u32(0x001F);
+    const Bytes rgb565 = Bytes().u16(0xF800).u16(0x07E0).u16(0x001F).u16(0xFFFF);
+    const auto masked = Load(InfoHeader(4, 1, 16, 3).append(masks).append(rgb565));
+    ASSERT_TRUE(masked.has_value());
+    // The decoder widens 5 and 6 bits by shifting: full scale is 248 / 252.
+    EXPECT_EQ(masked->Data, (Pixels{248, 0, 0, 0, 252, 0, 0, 0, 248, 248, 252, 248}));
 }
 
 TEST_F(BitmapImageTest, RunLengthEncodedEightBit) {
