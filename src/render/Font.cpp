@@ -1,0 +1,282 @@
+// Outline font: glyph outlines from QRawFont, tessellated with GLU into
+// display lists; PrintText on top.
+//
+//   Glyph outlines  - flatten at the raw pixel size, then scale to em, y up
+//   Tessellation    - GLU, nonzero winding, triangles only
+//   Walls           - side quads facing away from the filled side
+//   BuildFont       - one list per code: back, walls, front, then advance
+//   PrintText       - format, centre, call the lists
+#include "render/Font.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <QFont>
+#include <QList>
+#include <QPainterPath>
+#include <QRawFont>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <vector>
+
+namespace gs {
+
+unsigned int FontBase = 0;
+std::array<GlyphMetric, FontGlyphCount> GlyphMetrics{};
+
+namespace {
+
+// Qt flattens curves to about half a pixel; at this size that is well under
+// the 0.01 em chord deviation the glyphs are meant to have.
+constexpr int OutlinePixelSize = 64;
+// The last code with a glyph; 255 stays empty.
+constexpr int LastGlyphCode = 254;
+
+struct Point {
+    double X, Y;
+};
+using Contour = std::vector<Point>;
+
+// The glyph's closed contours in em units, y up, without the repeated
+// closing point.
+std::vector<Contour> GlyphContours(const QPainterPath& path) {
+    std::vector<Contour> contours;
+    const double scale = 1.0 / OutlinePixelSize;
+    for (const QPolygonF& polygon : path.toSubpathPolygons()) {
+        Contour contour;
+        contour.reserve(polygon.size());
+        for (const QPointF& p : polygon) contour.push_back({p.x() * scale, -p.y() * scale});
+        while (contour.size() > 1 && contour.front().X == contour.back().X &&
+               contour.front().Y == contour.back().Y)
+            contour.pop_back();
+        if (contour.size() >= 3) contours.push_back(std::move(contour));
+    }
+    return contours;
+}
+
+// Nonzero winding number of all contours around p.
+int WindingNumber(const std::vector<Contour>& contours, Point p) {
+    int winding = 0;
+    for (const Contour& c : contours) {
+        for (std::size_t i = 0; i < c.size(); ++i) {
+            const Point a = c[i], b = c[(i + 1) % c.size()];
+            const double side = (b.X - a.X) * (p.Y - a.Y) - (p.X - a.X) * (b.Y - a.Y);
+            if (a.Y <= p.Y) {
+                if (b.Y > p.Y && side > 0) ++winding;
+            } else if (b.Y <= p.Y && side < 0) {
+                --winding;
+            }
+        }
+    }
+    return winding;
+}
+
+// Triangles of the glyph's filled area, as x, y pairs, counter-clockwise
+// seen from +z.
+class Tessellator {
+public:
+    Tessellator() : tess_(gluNewTess()) {
+        if (!tess_) return;
+        gluTessProperty(tess_, GLU_TESS_WINDING_RULE, GLU_TESS_WINDING_NONZERO);
+        gluTessNormal(tess_, 0, 0, 1);
+        gluTessCallback(tess_, GLU_TESS_VERTEX_DATA, reinterpret_cast<_GLUfuncptr>(&Vertex));
+        gluTessCallback(tess_, GLU_TESS_COMBINE_DATA, reinterpret_cast<_GLUfuncptr>(&Combine));
+        gluTessCallback(tess_, GLU_TESS_ERROR_DATA, reinterpret_cast<_GLUfuncptr>(&Error));
+        // An edge-flag callback makes the tessellator emit plain triangles.
+        gluTessCallback(tess_, GLU_TESS_EDGE_FLAG_DATA, reinterpret_cast<_GLUfuncptr>(&EdgeFlag));
+    }
+    ~Tessellator() {
+        if (tess_) gluDeleteTess(tess_);
+    }
+    Tessellator(const Tessellator&) = delete;
+    Tessellator& operator=(const Tessellator&) = delete;
+
+    const std::vector<double>& Run(const std::vector<Contour>& contours) {
+        triangles_.clear();
+        extra_.clear();
+        failed_ = false;
+        if (!tess_) return triangles_;
+        // The tessellator keeps these pointers until the polygon ends.
+        input_.clear();
+        for (const Contour& c : contours)
+            for (const Point& p : c) input_.push_back({p.X, p.Y, 0.0});
+        std::size_t next = 0;
+        gluTessBeginPolygon(tess_, this);
+        for (const Contour& c : contours) {
+            gluTessBeginContour(tess_);
+            for (std::size_t i = 0; i < c.size(); ++i, ++next)
+                gluTessVertex(tess_, input_[next].data(), input_[next].data());
+            gluTessEndContour(tess_);
+        }
+        gluTessEndPolygon(tess_);
+        if (failed_ || triangles_.size() % 6 != 0) triangles_.clear();
+        return triangles_;
+    }
+
+private:
+    static void Vertex(void* vertex, void* self) {
+        const auto* v = static_cast<const GLdouble*>(vertex);
+        auto* t = static_cast<Tessellator*>(self);
+        t->triangles_.push_back(v[0]);
+        t->triangles_.push_back(v[1]);
+    }
+    static void Combine(GLdouble coords[3], void*[4], GLfloat[4], void** out, void* self) {
+        auto* t = static_cast<Tessellator*>(self);
+        t->extra_.push_back({coords[0], coords[1], coords[2]});
+        *out = t->extra_.back().data();
+    }
+    static void Error(GLenum, void* self) { static_cast<Tessellator*>(self)->failed_ = true; }
+    static void EdgeFlag(GLboolean, void*) {}
+
+    GLUtesselator* tess_;
+    std::vector<std::array<GLdouble, 3>> input_;
+    std::deque<std::array<GLdouble, 3>> extra_;  // stable addresses
+    std::vector<double> triangles_;
+    bool failed_ = false;
+};
+
+void EmitFaces(const std::vector<double>& triangles) {
+    const float depth = -FontExtrusion;
+    glBegin(GL_TRIANGLES);
+    // Back face: the same triangles reversed, so they face -z.
+    glNormal3f(0, 0, -1);
+    for (std::size_t i = 0; i < triangles.size(); i += 6) {
+        glVertex3d(triangles[i + 4], triangles[i + 5], depth);
+        glVertex3d(triangles[i + 2], triangles[i + 3], depth);
+        glVertex3d(triangles[i + 0], triangles[i + 1], depth);
+    }
+    glNormal3f(0, 0, 1);
+    for (std::size_t i = 0; i < triangles.size(); i += 2)
+        glVertex3d(triangles[i], triangles[i + 1], 0.0);
+    glEnd();
+}
+
+// Side walls along every contour edge, facing away from the filled side.
+// Which side is filled comes from the flattened contours' winding number
+// just beside the contour's longest edge.
+void EmitWalls(const std::vector<Contour>& contours) {
+    const float depth = -FontExtrusion;
+    glBegin(GL_QUADS);
+    for (const Contour& c : contours) {
+        std::size_t longest = 0;
+        double longestLength = -1;
+        for (std::size_t i = 0; i < c.size(); ++i) {
+            const Point a = c[i], b = c[(i + 1) % c.size()];
+            const double length = std::hypot(b.X - a.X, b.Y - a.Y);
+            if (length > longestLength) longestLength = length, longest = i;
+        }
+        if (longestLength <= 0) continue;
+        const Point a = c[longest], b = c[(longest + 1) % c.size()];
+        const double eps = 1e-4 / longestLength;
+        const Point mid{(a.X + b.X) / 2, (a.Y + b.Y) / 2};
+        const Point left{mid.X - (b.Y - a.Y) * eps, mid.Y + (b.X - a.X) * eps};
+        const Point right{mid.X + (b.Y - a.Y) * eps, mid.Y - (b.X - a.X) * eps};
+        const bool filledLeft = WindingNumber(contours, left) != 0;
+        const bool filledRight = WindingNumber(contours, right) != 0;
+        if (filledLeft == filledRight) continue;  // not a boundary of the glyph
+
+        for (std::size_t i = 0; i < c.size(); ++i) {
+            Point p = c[i], q = c[(i + 1) % c.size()];
+            if (!filledLeft) std::swap(p, q);  // walk with the filled side on the left
+            const double dx = q.X - p.X, dy = q.Y - p.Y;
+            const double length = std::hypot(dx, dy);
+            if (length <= 0) continue;
+            glNormal3d(dy / length, -dx / length, 0);
+            glVertex3d(p.X, p.Y, 0);
+            glVertex3d(p.X, p.Y, depth);
+            glVertex3d(q.X, q.Y, depth);
+            glVertex3d(q.X, q.Y, 0);
+        }
+    }
+    glEnd();
+}
+
+QRawFont OutlineFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(OutlinePixelSize);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return QRawFont::fromFont(font);
+}
+
+}  // namespace
+
+void BuildFont() {
+    GlyphMetrics = {};
+    const GLuint base = glGenLists(FontGlyphCount);
+    if (base == 0) return;
+    FontBase = base;
+
+    const QRawFont raw = OutlineFont();
+    if (!raw.isValid()) return;  // every list stays empty: text draws nothing
+    QString codes;
+    for (int code = 0; code <= LastGlyphCode; ++code) codes.append(QChar(code));
+    const QList<quint32> glyphs = raw.glyphIndexesForString(codes);
+    if (glyphs.size() != LastGlyphCode + 1) return;
+    const QList<QPointF> advances =
+        raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
+
+    const double scale = 1.0 / OutlinePixelSize;
+    Tessellator tessellator;
+    for (int code = 0; code <= LastGlyphCode; ++code) {
+        // Index 0 is the font's "missing glyph" box: such codes stay empty.
+        if (glyphs[code] == 0) continue;
+        const QPainterPath path = raw.pathForGlyph(glyphs[code]);
+        const QRectF box = path.boundingRect();
+        GlyphMetric& m = GlyphMetrics[code];
+        m.BlackBoxX = static_cast<float>(box.width() * scale);
+        m.BlackBoxY = static_cast<float>(box.height() * scale);
+        m.OriginX = static_cast<float>(box.left() * scale);
+        m.OriginY = static_cast<float>(-box.top() * scale);
+        m.CellIncX = static_cast<float>(advances[code].x() * scale);
+        m.CellIncY = static_cast<float>(-advances[code].y() * scale);
+
+        const std::vector<Contour> contours = GlyphContours(path);
+        glNewList(base + code, GL_COMPILE);
+        if (!contours.empty()) {
+            EmitFaces(tessellator.Run(contours));
+            EmitWalls(contours);
+        }
+        glTranslatef(m.CellIncX, m.CellIncY, 0);
+        glEndList();
+    }
+}
+
+float TextWidth(std::string_view text) {
+    float width = 0;
+    for (char c : text) width += GlyphMetrics[static_cast<unsigned char>(c)].CellIncX;
+    return width;
+}
+
+void PrintText(bool centred, const char* format, ...) {
+    glPushMatrix();
+    if (format == nullptr) {
+        glPopMatrix();
+        return;
+    }
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    const int written = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    // Longer texts are cut at 255 characters, the buffer's capacity.
+    const std::size_t length =
+        written < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(written), sizeof text - 1);
+
+    if (centred) glTranslatef(-TextWidth({text, length}) / 2, 0, 0);
+    if (FontBase != 0 && length > 0) {
+        glPushAttrib(GL_LIST_BIT);
+        glListBase(FontBase);
+        glCallLists(static_cast<GLsizei>(length), GL_UNSIGNED_BYTE, text);
+        glPopAttrib();
+    }
+    glPopMatrix();
+}
+
+}  // namespace gs

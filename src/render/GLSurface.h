@@ -1,0 +1,36 @@
+// The GL surface: fixed GL state and the perspective projection.
+//
+// The rendering context itself is created by the main window's GL widget
+// (compatibility profile, depth 16, double buffered); GLInit takes it,
+// checks that it is usable and current, and sets the state every drawing
+// step relies on. ResizeGLScene follows the surface size.
+#pragma once
+
+#include "render/ErrorReporter.h"
+
+class QOpenGLContext;
+class QSurface;
+
+namespace gs {
+
+// Field of view and clipping planes of the one perspective projection.
+constexpr double FieldOfViewDegrees = 45.0;
+constexpr double InitNearPlane = 0.01;    // as set up by GLInit
+constexpr double ResizeNearPlane = 0.1;   // as set by every resize
+constexpr double FarPlane = 600.0;
+
+// Checks `context` and makes it current on `surface` (or on the surface it
+// was last current on, when `surface` is null) unless it already is current.
+// A missing or invalid context reports "Creating Rendering Context failed.",
+// a context that cannot be made current "MakeCurrent of rendering context
+// failed."; either way nothing is set and false comes back, and the program
+// goes on without a working surface. Otherwise sets the GL state and the
+// projection for a surface of width x height pixels and returns true.
+bool GLInit(QOpenGLContext* context, int width, int height,
+            const ErrorReporter& report, QSurface* surface = nullptr);
+
+// Viewport and projection for a surface of width x height pixels; a height
+// of 0 is taken as 1. Leaves the model-view matrix selected and at identity.
+void ResizeGLScene(int width, int height);
+
+}  // namespace gs
