@@ -17,8 +17,8 @@
 //   then operations, one op byte each:
 //     0x00..0x7F  a datagram (u16 length, bytes) through ReceiveDatagram
 //     0x80 + k    k mod 10 picks: 0 queue a datagram in the socket for the
-//                 next tick's drain; 1 Timer1Timer; 2 Timer2Timer;
-//                 3 Disconnect; 4 clock += u8 × 20 ms; 5 Connect command;
+//                 next tick's drain; 1 Timer1Timer; 2 Timer2Timer
+//                 (each only while its timer is on); 3 Disconnect; 4 clock += u8 × 20 ms; 5 Connect command;
 //                 6 Get Server List; 7 Refresh; 8 Spectate row u8;
 //                 9 burst: the next datagram (u8 count, u16 length, bytes)
 //                 delivered (count + 1) × 8 times
@@ -99,8 +99,9 @@ struct DispatchResult {
 DispatchResult RunDispatchInput(const std::uint8_t* data, std::size_t size);
 
 // The invariants of the race model and the server list store that no input
-// may break; returns the first one broken, or an empty text.
-std::string CheckInvariants(const RaceState& race, const ServerList& servers);
+// may break; returns the first one broken, or an empty text. Message log
+// entries before `firstLogEntry` count as already checked.
+std::string CheckInvariants(const RaceState& race, const ServerList& servers, std::size_t firstLogEntry = 0);
 
 
 }  // namespace gs::fuzz

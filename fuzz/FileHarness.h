@@ -3,6 +3,13 @@
 //
 //   RunSettingsInput - the settings file: what is read stays within its
 //                      limits and survives a write and a second read
+//   RunTrackInput    - a path file and a mesh file loaded by LoadTrack: a
+//                      load either fails with the loader's message or gives
+//                      a mesh whose every triangle indexes its own points
+//
+// Track input layout: byte 0 bit 0 = the path file exists, bit 1 = the mesh
+// file exists; byte 1 mod 33 = the path file's length; then the path file's
+// bytes; the rest is the mesh file.
 //
 // Each returns the first broken property, or an empty text.
 #pragma once
@@ -20,5 +27,6 @@ const std::string& ScratchDir();
 void WriteFileBytes(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 std::string RunSettingsInput(const std::uint8_t* data, std::size_t size);
+std::string RunTrackInput(const std::uint8_t* data, std::size_t size);
 
 }  // namespace gs::fuzz

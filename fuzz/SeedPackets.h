@@ -27,4 +27,13 @@ std::vector<NamedPacket> DispatchSeeds();
 // "(null)" texts, one with Windows line breaks.
 std::vector<NamedPacket> SettingsSeeds();
 
+// Track inputs (layout in FileHarness.h): hand-made meshes, and when a run
+// folder is given, its generated tracks cut after the last whole object
+// that fits in `maxBytes`.
+std::vector<NamedPacket> TrackSeeds(const std::string& runFolder, std::size_t maxBytes);
+
+// Small bitmaps of every header kind and depth the loader accepts, and
+// when a run folder is given, a few of its generated bitmaps.
+std::vector<NamedPacket> BitmapSeeds(const std::string& runFolder, std::size_t maxBytes);
+
 }  // namespace gs::fuzz
