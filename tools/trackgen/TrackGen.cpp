@@ -385,7 +385,7 @@ struct Layout {
 
 class TrackBuilder {
 public:
-    explicit TrackBuilder(const Design& d) : d_(d), rng_(d.seed), noise_(d.seed * 7 + 1) {}
+    explicit TrackBuilder(const Design& d) : d_(d), noise_(d.seed * 7 + 1) {}
 
     void Build() {
         LayLoop();
@@ -573,8 +573,6 @@ private:
     }
 
     void LayPitLane() {
-        const double sf = Loop(finishA_).s;
-        (void)sf;
         Road pit;
         pit.halfWidth = 4.5;
         pit.surface = PitAsphalt;
@@ -608,11 +606,17 @@ private:
         const double length = cum[n];
         const int count = int(std::lround(length / std::max(4.0, length / 950)));
         const double step = length / count;
+        // Shift the nodes along so that one of them lies exactly on the
+        // start/finish line.
+        const double finishAt = cum[std::size_t(finishIndex)];
+        int finish = int(finishAt / step);
+        const double phase = finishAt - finish * step;  // 0 <= phase < step
         Layout fwd;
         fwd.name = name;
+        fwd.finish = finish % count;
         std::size_t seg = 0;
         for (int j = 0; j < count; ++j) {
-            const double s = j * step;
+            const double s = j * step + phase;
             while (seg + 1 < n && cum[seg + 1] <= s) ++seg;
             const Sample& a = *line[seg];
             const Sample& b = *line[(seg + 1) % n];
@@ -627,7 +631,6 @@ private:
             node.roadHalfWidth = halfWidths[t < 0.5 ? seg : (seg + 1) % n];
             fwd.nodes.push_back(node);
         }
-        fwd.finish = int(std::lround(cum[std::size_t(finishIndex)] / step)) % count;
         layouts.push_back(fwd);
 
         // The reversed layout: the same road driven the other way, so the
@@ -1149,7 +1152,6 @@ private:
     static constexpr int PitFrom = -120, PitTo = 90;  // loop samples from the line
 
     const Design& d_;
-    Rng rng_;
     Noise noise_;
     std::vector<Road> roads_;
     RoadIndex index_;
