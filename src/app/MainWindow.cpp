@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QScreen>
 #include <QThread>
 
 #include <cstdlib>
@@ -83,7 +84,19 @@ TForm1::TForm1()
     SetStayOnTop(settings_.AlwaysOnTop != 0);
 
     resize(DesignClientWidth, DesignClientHeight);
-    move(DesignLeft, DesignTop);
+    PlaceOnScreen();
+}
+
+void TForm1::PlaceOnScreen() {
+    // The designed position, moved up and left as far as needed for the
+    // whole window to be on a smaller screen.
+    QPoint at(DesignLeft, DesignTop);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - DesignClientWidth - 8)));
+        at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - DesignClientHeight - 28)));
+    }
+    move(at);
 }
 
 TForm1::~TForm1() = default;

@@ -116,6 +116,7 @@ protected:
 
 private:
     void ShowError(const std::string& caption, const std::string& text);
+    void PlaceOnScreen();
 
     RaceState race_;
     ServerList servers_;

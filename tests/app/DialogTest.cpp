@@ -21,7 +21,7 @@ namespace {
 template <typename Dialog, typename Edit>
 int ExecWith(Dialog& dialog, Edit edit) {
     QTimer::singleShot(0, &dialog, [&] {
-        QTest::qWaitForWindowExposed(&dialog);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         edit();
     });
     return dialog.exec();

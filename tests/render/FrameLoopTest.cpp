@@ -4,6 +4,7 @@
 #include <map>
 
 #include "app/Settings.h"
+#include "common/Platform.h"
 #include "connection/RaceState.h"
 #include "render/FrameLoop.h"
 #include "track/TrackData.h"

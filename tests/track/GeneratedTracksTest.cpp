@@ -119,6 +119,28 @@ TEST(GeneratedTracks, ReversedLayoutsShareTheFinishLine) {
     }
 }
 
+TEST(GeneratedTracks, FinishNodeLiesOnAChequeredLine) {
+    RunFolder run;
+    RecordingShell shell;
+    TrackData track;
+    for (const std::string& name : LayoutNames()) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(LoadTrack(track, name.c_str(), shell));
+        const Node finish = Nodes(ReadFile(PathFileName(name.c_str())))[std::size_t(track.FinishNode)];
+        // Black and white squares of the line within a metre of the node.
+        const double x = finish.x / 5, y = finish.y / 5, reach = 1.0 / 5;
+        bool black = false, white = false;
+        for (const MeshObject& o : track.Mesh.Objects)
+            for (int p = 0; p < o.PointCount; ++p) {
+                const MeshPoint& q = o.Points[p];
+                if (std::hypot(q.x - x, q.y - y) > reach) continue;
+                black = black || (q.r < 0.15f && q.g < 0.15f && q.b < 0.15f);
+                white = white || (q.r > 0.9f && q.g > 0.9f && q.b > 0.9f);
+            }
+        EXPECT_TRUE(black && white);
+    }
+}
+
 TEST(GeneratedTracks, MeshesKeepTheDrawingInvariantsAtRealisticSize) {
     RunFolder run;
     RecordingShell shell;

@@ -12,7 +12,7 @@ namespace {
 
 PathHeader ReadFromFile(const FileBytes& bytes) {
     std::FILE* f = std::tmpfile();
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
     const PathHeader h = ReadPathHeader(f);
     std::fclose(f);

@@ -27,7 +27,7 @@ ScratchDir::~ScratchDir() {
 void WriteFile(const std::string& name, const FileBytes& bytes) {
     std::FILE* f = std::fopen(name.c_str(), "wb");
     if (!f) throw std::runtime_error("cannot write " + name);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
 }
 

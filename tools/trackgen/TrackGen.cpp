@@ -291,15 +291,15 @@ std::vector<Design> Designs() {
           {840, 360}, {900, 480}, {860, 560}, {780, 540}, {700, 420}, {520, 380}, {300, 470}, {80, 430},
           {-120, 520}, {-380, 560}, {-600, 470}, {-620, 330}, {-760, 260}, {-850, 130}, {-820, 30}}},
         // Blackwood: compact club circuit with a hairpin and an esses section.
-        {"BL", "Blackwood_3DH.smx", 0xB1AC, Style::Forest, 6.0, 6, 0.9, 0.25, 1.0, 4, 11, 1, 8,
+        {"BL", "Blackwood_3DH.smx", 0xB1AC, Style::Forest, 6.0, 6, 0.9, 0.25, 1.4, 4, 11, 1, 8,
          {{-350, 0}, {-50, 0}, {250, 0}, {380, 40}, {420, 170}, {350, 260}, {250, 240}, {230, 170}, {160, 160},
           {130, 260}, {50, 330}, {-80, 300}, {-160, 380}, {-300, 400}, {-420, 300}, {-470, 130}}},
         // South City: a street circuit of right angles between city blocks.
-        {"SO", "South City_3DH.smx", 0x50C17, Style::City, 5.5, 3, 0.15, 1.0, 1.0, 4, 13, 1, 8,
+        {"SO", "South City_3DH.smx", 0x50C17, Style::City, 5.5, 3, 0.15, 1.0, 1.4, 4, 13, 1, 8,
          {{-300, 0}, {0, 0}, {150, 0}, {300, 0}, {310, 120}, {310, 260}, {200, 270}, {190, 390}, {60, 400},
           {-100, 400}, {-110, 300}, {-200, 290}, {-320, 300}, {-325, 230}, {-330, 160}, {-400, 150}, {-410, 10}}},
         // Fern Bay: twisty and hilly, between the trees and the shore.
-        {"FE", "Fern Bay_3DH.smx", 0xFE4B, Style::Coastal, 5.5, 14, 0.8, 0.2, 1.0, 4, 12, 1, 9,
+        {"FE", "Fern Bay_3DH.smx", 0xFE4B, Style::Coastal, 5.5, 14, 0.8, 0.2, 1.4, 4, 12, 1, 9,
          {{-250, 0}, {-20, 0}, {200, 0}, {320, 70}, {300, 180}, {380, 260}, {330, 380}, {200, 360}, {120, 430},
           {0, 380}, {-60, 470}, {-200, 450}, {-230, 330}, {-330, 290}, {-300, 180}, {-400, 90}}},
         // Kyoto Ring: a banked oval with a tight infield section.
@@ -385,7 +385,7 @@ struct Layout {
 
 class TrackBuilder {
 public:
-    explicit TrackBuilder(const Design& d) : d_(d), rng_(d.seed), noise_(d.seed * 7 + 1) {}
+    explicit TrackBuilder(const Design& d) : d_(d), noise_(d.seed * 7 + 1) {}
 
     void Build() {
         LayLoop();
@@ -573,8 +573,6 @@ private:
     }
 
     void LayPitLane() {
-        const double sf = Loop(finishA_).s;
-        (void)sf;
         Road pit;
         pit.halfWidth = 4.5;
         pit.surface = PitAsphalt;
@@ -608,11 +606,17 @@ private:
         const double length = cum[n];
         const int count = int(std::lround(length / std::max(4.0, length / 950)));
         const double step = length / count;
+        // Shift the nodes along so that one of them lies exactly on the
+        // start/finish line.
+        const double finishAt = cum[std::size_t(finishIndex)];
+        int finish = int(finishAt / step);
+        const double phase = finishAt - finish * step;  // 0 <= phase < step
         Layout fwd;
         fwd.name = name;
+        fwd.finish = finish % count;
         std::size_t seg = 0;
         for (int j = 0; j < count; ++j) {
-            const double s = j * step;
+            const double s = j * step + phase;
             while (seg + 1 < n && cum[seg + 1] <= s) ++seg;
             const Sample& a = *line[seg];
             const Sample& b = *line[(seg + 1) % n];
@@ -627,7 +631,6 @@ private:
             node.roadHalfWidth = halfWidths[t < 0.5 ? seg : (seg + 1) % n];
             fwd.nodes.push_back(node);
         }
-        fwd.finish = int(std::lround(cum[std::size_t(finishIndex)] / step)) % count;
         layouts.push_back(fwd);
 
         // The reversed layout: the same road driven the other way, so the
@@ -710,14 +713,14 @@ private:
             std::swap(prev, row);
         }
     }
-    // Chunks a road into pieces of about 80 m for the objects.
+    // Chunks a road into pieces of about 60 m for the objects.
     template <class F>
     void Chunks(const Road& r, F piece) {
         const int n = int(r.samples.size());
         const int last = r.closed ? n : n - 1;
         for (int from = 0; from < last; from += Chunk) piece(from, std::min(from + Chunk, last));
     }
-    static constexpr int Chunk = 40;
+    static constexpr int Chunk = 30;
     static constexpr double KerbWidth = 1.2;
     static constexpr double VergeWidth = 46;
 
@@ -1082,7 +1085,7 @@ private:
     void Buildings() {
         const bool city = d_.style == Style::City;
         const double step = city ? 40 : 70;
-        const double tile = 200;
+        const double tile = city ? 120 : 200;
         for (double ty = landMin_.y; ty < landMax_.y; ty += tile)
             for (double tx = landMin_.x; tx < landMax_.x; tx += tile) {
                 mesh.Begin();
@@ -1149,7 +1152,6 @@ private:
     static constexpr int PitFrom = -120, PitTo = 90;  // loop samples from the line
 
     const Design& d_;
-    Rng rng_;
     Noise noise_;
     std::vector<Road> roads_;
     RoadIndex index_;
