@@ -154,7 +154,10 @@ void RaceState::RecordLap(int slot, int minutes, int seconds, int hundredths, co
         p.TotalHund += hundredths;
         p.TotalSec += p.TotalHund / 100 + seconds;
         p.TotalHund %= 100;
-        p.TotalMin += p.TotalSec / 60 + minutes;
+        // Laps reported without end stop the minutes at the largest value
+        // instead of overflowing them.
+        const std::int64_t totalMin = std::int64_t{p.TotalMin} + p.TotalSec / 60 + minutes;
+        p.TotalMin = static_cast<std::int32_t>(std::clamp<std::int64_t>(totalMin, INT32_MIN, INT32_MAX));
         p.TotalSec %= 60;
     }
     StoreText(p.Car, FieldText(car, WireCarWidth));

@@ -10,6 +10,7 @@
 #include "FileHarness.h"
 #include "app/Settings.h"
 #include "connection/Connection.h"
+#include "render/Standings.h"
 #include "support/FakePlatform.h"
 
 namespace gs {
@@ -63,6 +64,58 @@ TEST(DispatchRegression, EmptyDatagramEndsTheDrain) {
     live.mode = cmDirect;
     const auto input = fuzz::DispatchInput(live).Queue({}).Do(fuzz::Op::Tick).Data();
     EXPECT_EQ(fuzz::RunDispatchInput(input.data(), input.size()).violation, "");
+}
+
+// A lap packet of the race with slot, minutes, seconds and hundredths.
+test::Bytes LapPacket(std::uint8_t slot, std::uint8_t m, std::uint8_t s, std::uint8_t h) {
+    return test::PacketBuilder("LAP", 92).U8(84, m).U8(85, s).U8(86, h).U8(88, slot);
+}
+
+// fuzz_dispatch: 2048 lap packets of 255:59.99 for one player drove its
+// total to 524287 minutes; the standings' sum in hundredths, 6000 × 524287,
+// overflowed a 32-bit int. Sums now saturate.
+TEST(StandingsRegression, EndlessLapsDoNotOverflowTheGapSum) {
+    fuzz::StartState live;
+    live.linkState = lsLive;
+    live.mode = cmDirect;
+    live.playerCount = 3;
+    live.pathNodes = 300;
+    live.finishNode = 120;
+    live.players = {{1, 1}, {2, 2}, {3, 3}};
+    const auto input = fuzz::DispatchInput(live).Burst(255, LapPacket(0, 255, 59, 99)).Data();
+    EXPECT_EQ(fuzz::RunDispatchInput(input.data(), input.size()).violation, "");
+
+    EXPECT_EQ(Hundredths(524287, 0, 0), INT32_MAX);
+    EXPECT_EQ(Hundredths(-524287, 0, 0), INT32_MIN);
+    EXPECT_EQ(Hundredths(1, 5, 7), 6507);
+    PlayerRecord far;
+    far.TotalMin = INT32_MAX;
+    far.Position = 2;
+    const LeaderData leader{Hundredths(10, 0, 0), 0};
+    // INT32_MAX - 60000 hundredths behind the leader.
+    EXPECT_EQ(TotalOrGapText(far, leader), "+357903:56.47");
+}
+
+// The same endless laps through the lap handler: the race total stops at the
+// largest number of minutes instead of wrapping to a negative time.
+TEST(RaceStateRegression, EndlessLapsStopTheTotalAtItsLargestValue) {
+    RaceState race;
+    ServerList servers;
+    test::FakeClock clock;
+    test::FakeTimer t1(50, true), t2(20000, true);
+    test::FakeSocket socket;
+    test::RecordingShell shell;
+    Connection c(race, servers, {clock, t1, t2, socket, shell});
+    c.LinkState = lsLive;
+    race.ResizePlayers(1);
+    race.Players[0].TotalMin = INT32_MAX - 100;
+    const test::Bytes lap = LapPacket(0, 255, 59, 99);
+    c.ReceiveDatagram(lap.data(), lap.size());
+    EXPECT_EQ(race.Players[0].TotalMin, INT32_MAX);
+    EXPECT_EQ(race.Players[0].TotalSec, 59);
+    EXPECT_EQ(race.Players[0].TotalHund, 99);
+    c.ReceiveDatagram(lap.data(), lap.size());
+    EXPECT_EQ(race.Players[0].TotalMin, INT32_MAX);
 }
 
 }  // namespace
