@@ -18,7 +18,21 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGRIDSCOPE_SANITIZE=ON >/dev/null
 cmake --build build-asan -j2
-xvfb-run -a -s '-screen 0 1280x1024x24' ctest --test-dir build-asan --output-on-failure -j2
+
+# Mesa unloads its software driver when a GL test's display closes; the
+# driver's own allocations then look leaked and their stacks point into
+# unmapped memory, so no suppression can name them. Loaded up front, the
+# driver stays mapped to the end and its leaks are named (and suppressed).
+# The sanitizer runtime then is not first in the load order, which is fine.
+test_env=()
+driver=$(ls /usr/lib/*/dri/swrast_dri.so 2>/dev/null | head -1 || true)
+if [ -n "$driver" ]; then
+  test_env=(env LD_PRELOAD="$driver" ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0")
+fi
+# Tests that assert a time budget measure the sanitizers, not our code.
+budgets='^(FontTest\.MetricsAreInEmUnits|TexturesTest\.StartUpSizedArtworkLoadsQuickly|GeneratedTracks\.LoadingTheLargestTrackCostsLittleMoreThanReadingIt)$'
+xvfb-run -a -s '-screen 0 1280x1024x24' "${test_env[@]}" \
+  ctest --test-dir build-asan --output-on-failure -j2 -E "$budgets"
 asan_done=$SECONDS
 echo "sanitizer build and suite: $((asan_done - started)) s"
 

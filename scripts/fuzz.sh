@@ -51,6 +51,7 @@ for t in "${targets[@]}"; do
   status=0
   ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
   UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
+  LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}" \
   QT_QPA_PLATFORM=offscreen \
     "$fuzzdir/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=10 \
       -print_final_stats=1 -artifact_prefix="$fuzzdir/artifacts/$t-" "${dict[@]}" \
