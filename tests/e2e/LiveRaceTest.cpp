@@ -3,6 +3,7 @@
 // clicked at its hit rectangles, frames are read back from the GL panel, and
 // the race state, log and caption are checked as a spectator sees them.
 #include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -55,8 +56,10 @@ protected:
         const int pw = panel.width(), ph = panel.height();
         const double from = pw / 28 + static_cast<double>(k * pw) * 5 / 27;
         const QPoint at(static_cast<int>(from + pw * 5.0 / 27 / 2), ph * 14 / 445);
-        QTest::mouseMove(&panel, at + QPoint(0, 30));  // a move event even when the pointer is there already
-        QTest::mouseMove(&panel, at);
+        // The move event itself (QTest would move the X pointer, whose event
+        // arrives later), then the click.
+        QMouseEvent move(QEvent::MouseMove, at, panel.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&panel, &move);
         QTest::mouseClick(&panel, Qt::LeftButton, {}, at);
     }
     bool WaitForLog(const std::string& fragment, int ms) {
