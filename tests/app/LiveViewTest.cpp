@@ -56,6 +56,19 @@ void WriteRunFolder() {
     test::WritePathFile("files/AS1.pth", 300, 0);
 }
 
+// Pixels near `rgb` between the top left and bottom right corners given.
+int CountNearIn(const QImage& image, QPoint topLeft, QPoint bottomRight, QColor rgb, int tolerance) {
+    int n = 0;
+    for (int y = std::max(topLeft.y(), 0); y <= std::min(bottomRight.y(), image.height() - 1); ++y)
+        for (int x = std::max(topLeft.x(), 0); x <= std::min(bottomRight.x(), image.width() - 1); ++x) {
+            const QColor p = image.pixelColor(x, y);
+            if (std::abs(p.red() - rgb.red()) <= tolerance && std::abs(p.green() - rgb.green()) <= tolerance &&
+                std::abs(p.blue() - rgb.blue()) <= tolerance)
+                ++n;
+        }
+    return n;
+}
+
 class LiveView : public ::testing::Test {
 protected:
     test::ScratchFolder folder{"liveview"};
@@ -99,18 +112,9 @@ protected:
         return p;
     }
 
-    // Pixels within the rectangle of world corners whose colour is near `rgb`.
+    // Pixels near `rgb` within the rectangle of world corners.
     int CountNear(const QImage& image, float x0, float y0, float x1, float y1, QColor rgb, int tolerance = 12) {
-        const QPoint a = ScreenOf(x0, y1), b = ScreenOf(x1, y0);
-        int n = 0;
-        for (int y = std::max(a.y(), 0); y <= std::min(b.y(), image.height() - 1); ++y)
-            for (int x = std::max(a.x(), 0); x <= std::min(b.x(), image.width() - 1); ++x) {
-                const QColor p = image.pixelColor(x, y);
-                if (std::abs(p.red() - rgb.red()) <= tolerance && std::abs(p.green() - rgb.green()) <= tolerance &&
-                    std::abs(p.blue() - rgb.blue()) <= tolerance)
-                    ++n;
-            }
-        return n;
+        return CountNearIn(image, ScreenOf(x0, y1), ScreenOf(x1, y0), rgb, tolerance);
     }
 };
 
@@ -125,16 +129,7 @@ QPoint EyeToPixel(const QImage& image, double x, double y, double depth) {
 // Pixels near `rgb` in the eye-space box [x0, x1] × [y0, y1] at `depth`.
 int CountInEyeBox(const QImage& image, double depth, double x0, double y0, double x1, double y1, QColor rgb,
                   int tolerance = 6) {
-    const QPoint a = EyeToPixel(image, x0, y1, depth), b = EyeToPixel(image, x1, y0, depth);
-    int n = 0;
-    for (int y = std::max(a.y(), 0); y <= std::min(b.y(), image.height() - 1); ++y)
-        for (int x = std::max(a.x(), 0); x <= std::min(b.x(), image.width() - 1); ++x) {
-            const QColor p = image.pixelColor(x, y);
-            if (std::abs(p.red() - rgb.red()) <= tolerance && std::abs(p.green() - rgb.green()) <= tolerance &&
-                std::abs(p.blue() - rgb.blue()) <= tolerance)
-                ++n;
-        }
-    return n;
+    return CountNearIn(image, EyeToPixel(image, x0, y1, depth), EyeToPixel(image, x1, y0, depth), rgb, tolerance);
 }
 
 QColor ToColor(const Rgb& c) {
