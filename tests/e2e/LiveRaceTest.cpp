@@ -11,11 +11,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/About.h"
-#include "app/MainWindow.h"
-#include "app/SettingsDialog.h"
+#include "app/Forms.h"
 #include "e2e/E2ESupport.h"
-#include "relay/ServerWindow.h"
 
 namespace gs {
 namespace {
@@ -26,28 +23,24 @@ class LiveRace : public ::testing::Test {
 protected:
     test::E2ERunFolder folder{"liverace"};
     std::unique_ptr<ChildProcess> server;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TSettings> settings;
-    std::unique_ptr<TServerWindow> serverWindow;
-    std::unique_ptr<TAbout> about;
+    std::unique_ptr<Forms> forms;
+    TForm1* form = nullptr;
+    TServerWindow* serverWindow = nullptr;
 
     void StartProgram(int port) {
         folder.WriteSettings(port);
-        form = std::make_unique<TForm1>();
-        settings = std::make_unique<TSettings>(form->Options(), form.get());
-        serverWindow = std::make_unique<TServerWindow>(form->Link(), form->Servers());
-        about = std::make_unique<TAbout>();
-        form->SetForms(settings.get(), serverWindow.get(), about.get());
+        forms = std::make_unique<Forms>();
+        form = &forms->form;
+        serverWindow = &forms->serverWindow;
         form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
         form->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form));
         ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().Log.Size() >= 6; }, 5000));
     }
     void TearDown() override {
         if (form) form->close();
-        serverWindow.reset();
-        form.reset();
+        forms.reset();
     }
 
     // Moves the pointer onto toolbar button k and clicks it.
@@ -98,7 +91,7 @@ TEST_F(LiveRace, ConnectWatchLapsTrackChangeAndDisconnect) {
     EXPECT_STREQ(form->Race().TrackCode, "BL1");
 
     // Follow the first car: the view moves with it from frame to frame.
-    QTest::keyClick(form.get(), Qt::Key_Tab);
+    QTest::keyClick(form, Qt::Key_Tab);
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().FollowIndex == 0; }, 2000));
     QTest::qWait(1500);
     const QImage before = Frame();

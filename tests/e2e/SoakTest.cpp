@@ -29,11 +29,8 @@
 #include <set>
 #include <thread>
 
-#include "app/About.h"
-#include "app/MainWindow.h"
-#include "app/SettingsDialog.h"
+#include "app/Forms.h"
 #include "e2e/E2ESupport.h"
-#include "relay/ServerWindow.h"
 
 namespace gs {
 namespace {
@@ -53,16 +50,11 @@ int SoakSeconds() {
     return seconds > 0 ? seconds : 24;
 }
 
-// The forms of the program, built as main() builds them.
-struct Program {
-    TForm1 form;
-    TSettings settings{form.Options(), &form};
-    TServerWindow serverWindow{form.Link(), form.Servers()};
-    TAbout about;
+// The forms of the program, counting the frames they present.
+struct Program : Forms {
     long frames = 0;
 
     Program() {
-        form.SetForms(&settings, &serverWindow, &about);
         form.onFramePresented = [this] { ++frames; };
         form.show();
     }
