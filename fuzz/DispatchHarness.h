@@ -99,9 +99,8 @@ struct DispatchResult {
 DispatchResult RunDispatchInput(const std::uint8_t* data, std::size_t size);
 
 // The invariants of the race model and the server list store that no input
-// may break; returns the first one broken, or an empty text. Message log
-// entries before `firstLogEntry` count as already checked.
-std::string CheckInvariants(const RaceState& race, const ServerList& servers, std::size_t firstLogEntry = 0);
+// may break; returns the first one broken, or an empty text.
+std::string CheckInvariants(const RaceState& race, const ServerList& servers);
 
 
 }  // namespace gs::fuzz

@@ -34,6 +34,7 @@ bool EarlierTime(int m1, int s1, int h1, int m2, int s2, int h2) {
 void MessageLog::Add(std::string text) {
     if (text.size() > MessageEntry::MaxLength) text.resize(MessageEntry::MaxLength);
     entries_.push_back(MessageEntry{std::move(text)});
+    if (entries_.size() > MaxEntries) entries_.pop_front();
 }
 
 bool MessageLog::TrimOldest(std::size_t keep) {
