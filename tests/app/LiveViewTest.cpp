@@ -178,5 +178,18 @@ TEST_F(LiveView, NameLabelOnlyWhenShownOrFollowed) {
     EXPECT_FLOAT_EQ(form->View().CameraX, 25);  // and the camera follows it
 }
 
+TEST_F(LiveView, CarsOutsideTheViewStillShowTheLabelsThatReachIntoIt) {
+    form->Options().IconSize = 2;
+    form->Options().ShowNames = 1;
+    form->Options().ShowSpeed = 0;
+    // 3 units beyond the left edge (57.35 units out at the default camera);
+    // the long centred name reaches about 12 units either side of the car.
+    AddPlayer(0, -60.35f, -20, 0, "WWWWWWWWWWWW");
+    const QColor grey(204, 204, 204);
+    EXPECT_GT(CountNear(Frame(), -57, -25, -48, -21, grey, 8), 20);
+    form->Race().Players[0].DrawX = -90;  // now all of it is out of view
+    EXPECT_EQ(CountNear(Frame(), -57, -25, -48, -21, grey, 8), 0);
+}
+
 }  // namespace
 }  // namespace gs
