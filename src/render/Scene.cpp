@@ -2,6 +2,8 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "app/Settings.h"
@@ -9,6 +11,7 @@
 #include "connection/RaceState.h"
 #include "render/Font.h"
 #include "render/FrameLoop.h"
+#include "render/GLSurface.h"
 #include "render/SceneText.h"
 #include "render/Standings.h"
 #include "render/Textures.h"
@@ -64,6 +67,16 @@ void DrawCars(SceneContext& s) {
     for (int i = 0; i < race.PlayerCount; ++i) {
         const PlayerRecord& p = race.Players[i];
         const bool followed = i == race.FollowIndex;
+        const bool named = s.settings.ShowNames || followed;
+        const bool timed = s.settings.ShowSpeed || followed;
+        const std::string speed = timed ? SpeedText(p.DrawSpeed, s.settings.UseKmh != 0) : std::string();
+        // A car whose icon and labels all lie outside the view is left out:
+        // it would not change a pixel. The labels hang below the car, centred,
+        // at most a line and a half of text deep.
+        const float textWidth = std::max(named ? TextWidth(p.Name) : 0.0f, TextWidth(speed));
+        const float reach = std::max(std::hypot(icon.a, icon.b), m * std::hypot(textWidth / 2 + 1, 3.5f));
+        if (!CircleInView(s.camera, s.panelWidth, s.panelHeight, FieldOfViewDegrees, p.DrawX, p.DrawY, p.Z, reach))
+            continue;
         glPushMatrix();
         glTranslatef(p.DrawX, p.DrawY, p.Z);
         glEnable(GL_TEXTURE_2D);
@@ -85,17 +98,16 @@ void DrawCars(SceneContext& s) {
         glColor3f(grey, grey, grey);
         glDisable(GL_BLEND);
         glDisable(GL_TEXTURE_2D);
-        if (s.settings.ShowNames || followed) {
+        if (named) {
             glPushMatrix();
             glScalef(m, m, 0.1f);
             glTranslatef(0, -1.6f, 0);
             PrintText(true, "%s", p.Name);
             glPopMatrix();
         }
-        if (s.settings.ShowSpeed || followed) {
+        if (timed) {
             glPushMatrix();
             glScalef(m, m, 0.1f);
-            const std::string speed = SpeedText(p.DrawSpeed, s.settings.UseKmh != 0);
             glTranslatef(0, -2.4f, 0);
             PrintText(true, "%s", speed.c_str());
             glPopMatrix();

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "render/FrameLoop.h"
+
 namespace gs {
 
 namespace {
@@ -57,6 +59,22 @@ IconSize2 IconHalfSize(float cameraDistance, int iconSize) {
 
 float LabelScale(float cameraDistance, int panelHeight) {
     return 0.028f * cameraDistance * 440.0f / static_cast<float>(panelHeight > 0 ? panelHeight : 1);
+}
+
+bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z,
+                  float radius) {
+    // Eye coordinates as the scene's model-view makes them: turned about the
+    // world's vertical axis, then moved by the camera.
+    const double turn = camera.CameraRotation * Pi / 180;
+    const double ex = x * std::cos(turn) - y * std::sin(turn) - camera.CameraX;
+    const double ey = x * std::sin(turn) + y * std::cos(turn) - camera.CameraY;
+    const double depth = static_cast<double>(camera.CameraDistance) - z;
+    if (!(depth > 0)) return true;
+    const double halfHeight = depth * std::tan(fovDegrees * Pi / 360);
+    const double halfWidth = halfHeight * pw / (ph > 0 ? ph : 1);
+    // Two pixels to spare against rounding in the projection.
+    const double margin = radius + 4 * halfHeight / (ph > 0 ? ph : 1);
+    return std::fabs(ex) - margin <= halfWidth && std::fabs(ey) - margin <= halfHeight;
 }
 
 int ToolbarButtonAt(int pw, int ph, int x, int y) {

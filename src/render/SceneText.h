@@ -7,6 +7,8 @@
 
 namespace gs {
 
+struct Camera;
+
 struct Rgb {
     float r, g, b;
 };
@@ -30,6 +32,14 @@ IconSize2 IconHalfSize(float cameraDistance, int iconSize);
 
 // The scale of name and speed labels: one size on screen at any zoom.
 float LabelScale(float cameraDistance, int panelHeight);
+
+// Whether anything within `radius` world units of (x, y, z), in the ground
+// plane, can show in a panel pw x ph seen through `camera` with a vertical
+// field of view of `fovDegrees`. False only when all of it lies outside the
+// view, so a car for which it is false can be left out of a frame without
+// changing a pixel. Anything level with or above the eye counts as in view.
+bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z,
+                  float radius);
 
 // The toolbar button (0..4) under pixel (x, y) of a panel pw × ph, or -1.
 // A point exactly on a boundary belongs to no button.

@@ -272,5 +272,18 @@ TEST_F(LiveView, NewestLogLineAtTheBottomAndTheLogTrimmedToThirteen) {
     EXPECT_EQ(CountInEyeBox(frame, 50, -28, below + 0.05, -16, below + 0.6, QColor(0, 0, 0)), 0);
 }
 
+TEST_F(LiveView, CarsOutsideTheViewStillShowTheLabelsThatReachIntoIt) {
+    form->Options().IconSize = 2;
+    form->Options().ShowNames = 1;
+    form->Options().ShowSpeed = 0;
+    // 3 units beyond the left edge (57.35 units out at the default camera);
+    // the long centred name reaches about 12 units either side of the car.
+    AddPlayer(0, -60.35f, -20, 0, "WWWWWWWWWWWW");
+    const QColor grey(204, 204, 204);
+    EXPECT_GT(CountNear(Frame(), -57, -25, -48, -21, grey, 8), 20);
+    form->Race().Players[0].DrawX = -90;  // now all of it is out of view
+    EXPECT_EQ(CountNear(Frame(), -57, -25, -48, -21, grey, 8), 0);
+}
+
 }  // namespace
 }  // namespace gs

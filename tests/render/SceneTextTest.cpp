@@ -3,6 +3,7 @@
 #include <cmath>
 #include <set>
 
+#include "render/FrameLoop.h"
 #include "render/SceneText.h"
 
 namespace gs {
@@ -91,6 +92,39 @@ TEST(Toolbar, BoundariesBelongToNoButton) {
     EXPECT_EQ(ToolbarButtonAt(540, 445, 20, 10), 0);  // 540 div 28 = 19; 540 * 0 = 0
     EXPECT_EQ(ToolbarButtonAt(540, 445, 120, 10), 1);  // 19 + 100 = 119 exactly: boundary
     EXPECT_EQ(ToolbarButtonAt(540, 445, 119, 10), -1);
+}
+
+// The default view of a 792 x 572 panel from 100 units up: 41.42 units to
+// the top and bottom edges, 57.35 to the sides.
+TEST(CircleInView, EdgesOfTheViewTurnsAndHeight) {
+    Camera camera;  // at (0, 0), 100 up, not turned
+    auto in = [&](float x, float y, float radius, float z = 0) {
+        return CircleInView(camera, 792, 572, 45.0, x, y, z, radius);
+    };
+    EXPECT_TRUE(in(0, 0, 0));
+    EXPECT_TRUE(in(57.0f, 41.0f, 0));
+    EXPECT_FALSE(in(59.0f, 0, 0.5f));
+    EXPECT_FALSE(in(0, -43.0f, 0.5f));
+    EXPECT_TRUE(in(59.0f, 0, 2.0f));   // reaches back over the edge
+    EXPECT_TRUE(in(57.5f, 0, 0));      // within the two pixels spared for rounding
+    EXPECT_FALSE(in(300, 300, 10));
+    EXPECT_TRUE(in(300, 300, 400));
+    EXPECT_TRUE(in(300, 300, 0, 100));  // level with the eye
+    // Higher points are nearer the eye and see less around them.
+    EXPECT_FALSE(in(40, 0, 0, 40));
+
+    camera.CameraX = 100;
+    EXPECT_TRUE(in(100, 0, 0));
+    EXPECT_FALSE(in(0, 0, 1));
+    // The view turns about the world's vertical axis before it moves, as
+    // glRotatef after glTranslatef does: 90 degrees take (0, 50) to (-50, 0).
+    camera.CameraX = 0;
+    EXPECT_FALSE(in(0, 50, 0));
+    camera.CameraRotation = 90;
+    EXPECT_TRUE(in(0, 50, 0));
+    EXPECT_FALSE(in(50, 0, 0));
+    // A wider panel sees further to the sides.
+    EXPECT_TRUE(CircleInView(camera, 1200, 572, 45.0, 0, 80, 0, 0));
 }
 
 TEST(WindowShape, FourToThree) {
