@@ -92,7 +92,7 @@ TEST_F(LiveRace, ConnectWatchLapsTrackChangeAndDisconnect) {
 
     // Follow the first car: the view moves with it from frame to frame.
     QTest::keyClick(form, Qt::Key_Tab);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().FollowIndex == 0; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().FollowIndex == 0; }, 8000));
     QTest::qWait(1500);
     const QImage before = Frame();
     const float x0 = form->Race().Players[0].DrawX, y0 = form->Race().Players[0].DrawY;
