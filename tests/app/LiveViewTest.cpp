@@ -255,6 +255,19 @@ TEST_F(LiveView, StandingsRowsInOrderWithTheirColoursAndTheOverlay) {
     EXPECT_FALSE(Near(named.pixelColor(EyeToPixel(named, 0, 0.39, 1)), QColor(26, 51, 26), 20));
 }
 
+TEST_F(LiveView, ALeaderInAHighSlotGetsTheFirstRow) {
+    RaceState& race = form->Race();
+    race.RaceMode = rmRace;
+    for (int k = 0; k < 24; ++k) AddPlayer(k, 5000, 5000, 0, "MMMM").Lap = 1;
+    race.Players[22].Lap = 9;  // the leader sits in slot 22
+    form->Options().ShowNames = 0;
+    form->View().CameraX = -3000;
+    const QImage frame = Frame();
+    const QColor leader = ToColor(PlayerColour(22));
+    EXPECT_GT(CountInEyeBox(frame, 50, 8.4, 15.65, 11.5, 16.1, leader), 8);
+    EXPECT_EQ(CountInEyeBox(frame, 50, 8.4, 15.65, 11.5, 16.1, ToColor(PlayerColour(0))), 0);
+}
+
 TEST_F(LiveView, NewestLogLineAtTheBottomAndTheLogTrimmedToThirteen) {
     RaceState& race = form->Race();
     for (int i = 0; i < 9; ++i) race.AddMessage("line %d", i);
