@@ -22,6 +22,9 @@ void ReadText(std::istream& in, std::string& value) {
     std::string line;
     if (!NextLine(in, line)) return;
     if (line.size() > Settings::MaxTextLength) line.resize(Settings::MaxTextLength);
+    // A carriage return at the end is line-break debris, never part of the
+    // text: kept, it would be written back and then lost on the next read.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     value = line == EmptyText ? std::string() : line;
 }
 

@@ -6,10 +6,7 @@
 
 #include <exception>
 
-#include "app/About.h"
-#include "app/MainWindow.h"
-#include "app/SettingsDialog.h"
-#include "relay/ServerWindow.h"
+#include "app/Forms.h"
 
 int main(int argc, char** argv) {
     // A compatibility-profile context for the fixed-function drawing.
@@ -23,12 +20,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Gridscope 2.0");
     try {
-        gs::TForm1 form;
-        gs::TSettings settings(form.Options(), &form);
-        gs::TServerWindow serverWindow(form.Link(), form.Servers());
-        gs::TAbout about;
-        form.SetForms(&settings, &serverWindow, &about);
-        form.show();
+        gs::Forms forms;
+        forms.form.show();
         return QApplication::exec();
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, "Gridscope", e.what());

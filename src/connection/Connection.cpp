@@ -87,10 +87,13 @@ void Connection::Timer1Timer() {
 }
 
 void Connection::Drain() {
+    const std::int64_t start = io_.clock.Counter();
+    const std::int64_t budget = io_.clock.Frequency() / 1000 * DrainBudgetMs;
     for (int handled = 0; handled < MaxDatagramsPerTick; ++handled) {
         const int got = io_.socket.Receive(buffer_, ReadSize);
         if (got <= 0) return;
         ReceiveDatagram(buffer_, static_cast<std::size_t>(got));
+        if (io_.clock.Counter() - start > budget) return;
     }
 }
 

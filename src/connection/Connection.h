@@ -55,9 +55,11 @@ public:
     static constexpr int UpdateInterval = 500;        // ms, sent with "NLI"
     static constexpr std::size_t ReceiveBufferSize = 65536;
     static constexpr std::size_t ReadSize = 16384;
-    // A flood of datagrams must not keep the GUI thread in one tick; what
-    // is left waits in the socket for the next tick.
+    // A flood of datagrams must not keep the GUI thread in one tick: a tick
+    // stops draining after this many datagrams or this much time; what is
+    // left waits in the socket for the next tick.
     static constexpr int MaxDatagramsPerTick = 2000;
+    static constexpr int DrainBudgetMs = 25;
 
     Connection(RaceState& race, ServerList& servers, const ConnectionPorts& ports);
 

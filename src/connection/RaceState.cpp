@@ -34,6 +34,7 @@ bool EarlierTime(int m1, int s1, int h1, int m2, int s2, int h2) {
 void MessageLog::Add(std::string text) {
     if (text.size() > MessageEntry::MaxLength) text.resize(MessageEntry::MaxLength);
     entries_.push_back(MessageEntry{std::move(text)});
+    if (entries_.size() > MaxEntries) entries_.pop_front();
 }
 
 bool MessageLog::TrimOldest(std::size_t keep) {
@@ -154,7 +155,10 @@ void RaceState::RecordLap(int slot, int minutes, int seconds, int hundredths, co
         p.TotalHund += hundredths;
         p.TotalSec += p.TotalHund / 100 + seconds;
         p.TotalHund %= 100;
-        p.TotalMin += p.TotalSec / 60 + minutes;
+        // Laps reported without end stop the minutes at the largest value
+        // instead of overflowing them.
+        const std::int64_t totalMin = std::int64_t{p.TotalMin} + p.TotalSec / 60 + minutes;
+        p.TotalMin = static_cast<std::int32_t>(std::clamp<std::int64_t>(totalMin, INT32_MIN, INT32_MAX));
         p.TotalSec %= 60;
     }
     StoreText(p.Car, FieldText(car, WireCarWidth));

@@ -59,9 +59,13 @@ struct MessageEntry {
 };
 
 // The message lines, oldest first. New lines go to the back; the overlay
-// trims the front one entry per frame.
+// trims the front one entry per frame. A flood of event packets could add
+// lines far faster than frames trim them, so the log never holds more than
+// MaxEntries: beyond that the oldest goes at once.
 class MessageLog {
 public:
+    static constexpr std::size_t MaxEntries = 64;
+
     void Add(std::string text);
     void Clear() { entries_.clear(); }
     std::size_t Size() const { return entries_.size(); }

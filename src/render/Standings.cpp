@@ -1,6 +1,7 @@
 #include "render/Standings.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "common/Text.h"
@@ -57,7 +58,12 @@ void ComputePositions(RaceState& race, std::int32_t pathNodeCount, std::int32_t 
     }
 }
 
-std::int32_t Hundredths(std::int32_t m, std::int32_t s, std::int32_t h) { return h + 100 * s + 6000 * m; }
+// Summed in 64 bits and saturated: a server can drive a total up lap after
+// lap, and the sum must not overflow.
+std::int32_t Hundredths(std::int32_t m, std::int32_t s, std::int32_t h) {
+    const std::int64_t sum = std::int64_t{h} + 100 * std::int64_t{s} + 6000 * std::int64_t{m};
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(sum, INT32_MIN, INT32_MAX));
+}
 
 LeaderData FindLeader(const RaceState& race) {
     LeaderData leader;
@@ -84,9 +90,11 @@ StandingsPage NextStandingsPage(float& pageTimer, int frameIntervalMs, int playe
 
 std::string TotalOrGapText(const PlayerRecord& p, const LeaderData& leader) {
     if (p.Position == 1) return LapTimeText(p.TotalMin, p.TotalSec, p.TotalHund);
-    const std::int32_t gap = Hundredths(p.TotalMin, p.TotalSec, p.TotalHund) - leader.total;
+    const std::int64_t gap = std::int64_t{Hundredths(p.TotalMin, p.TotalSec, p.TotalHund)} - leader.total;
     if (gap < 0) return std::string();
-    if (p.Lap == leader.lap) return "+" + LapTimeText(gap / 6000, (gap % 6000) / 100, gap % 100);
+    if (p.Lap == leader.lap)
+        return "+" + LapTimeText(static_cast<int>(gap / 6000), static_cast<int>((gap % 6000) / 100),
+                                 static_cast<int>(gap % 100));
     return "+" + std::to_string(leader.lap - p.Lap) + " Laps";
 }
 

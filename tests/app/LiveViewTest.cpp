@@ -32,10 +32,19 @@ void WriteRunFolder() {
     for (const char* file : TextureFiles) {
         const std::string name = file;
         Pixel colour{255, 255, 255};
-        if (name == "hud_bar.bmp") colour = {0, 0, 0};
         if (name == "getlist.bmp" || name == "connect.bmp" || name == "settings.bmp" || name == "about.bmp" ||
             name == "exit.bmp")
             colour = {128, 128, 128};
+        // The HUD bar: a blue band along its lower quarter, nothing elsewhere.
+        if (name == "hud_bar.bmp" || name == "hud_bar_mask.bmp") {
+            const bool bar = name == "hud_bar.bmp";
+            test::WriteBmp24(name, 16, 32, [bar](int, int y) {
+                const bool band = y >= 24;  // the picture's bottom rows
+                return bar ? (band ? Pixel{0, 0, 255} : Pixel{0, 0, 0})
+                           : (band ? Pixel{0, 0, 0} : Pixel{255, 255, 255});
+            });
+            continue;
+        }
         test::WriteBmp24(name, 16, 32, [colour](int, int) { return colour; });
     }
     test::TestMeshObject square;
@@ -45,6 +54,19 @@ void WriteRunFolder() {
     square.triangles = {0, 1, 2, 0, 2, 3};
     test::WriteMeshFile("files/Aston_3DH.smx", {square});
     test::WritePathFile("files/AS1.pth", 300, 0);
+}
+
+// Pixels near `rgb` between the top left and bottom right corners given.
+int CountNearIn(const QImage& image, QPoint topLeft, QPoint bottomRight, QColor rgb, int tolerance) {
+    int n = 0;
+    for (int y = std::max(topLeft.y(), 0); y <= std::min(bottomRight.y(), image.height() - 1); ++y)
+        for (int x = std::max(topLeft.x(), 0); x <= std::min(bottomRight.x(), image.width() - 1); ++x) {
+            const QColor p = image.pixelColor(x, y);
+            if (std::abs(p.red() - rgb.red()) <= tolerance && std::abs(p.green() - rgb.green()) <= tolerance &&
+                std::abs(p.blue() - rgb.blue()) <= tolerance)
+                ++n;
+        }
+    return n;
 }
 
 class LiveView : public ::testing::Test {
@@ -90,20 +112,29 @@ protected:
         return p;
     }
 
-    // Pixels within the rectangle of world corners whose colour is near `rgb`.
+    // Pixels near `rgb` within the rectangle of world corners.
     int CountNear(const QImage& image, float x0, float y0, float x1, float y1, QColor rgb, int tolerance = 12) {
-        const QPoint a = ScreenOf(x0, y1), b = ScreenOf(x1, y0);
-        int n = 0;
-        for (int y = std::max(a.y(), 0); y <= std::min(b.y(), image.height() - 1); ++y)
-            for (int x = std::max(a.x(), 0); x <= std::min(b.x(), image.width() - 1); ++x) {
-                const QColor p = image.pixelColor(x, y);
-                if (std::abs(p.red() - rgb.red()) <= tolerance && std::abs(p.green() - rgb.green()) <= tolerance &&
-                    std::abs(p.blue() - rgb.blue()) <= tolerance)
-                    ++n;
-            }
-        return n;
+        return CountNearIn(image, ScreenOf(x0, y1), ScreenOf(x1, y0), rgb, tolerance);
     }
 };
+
+// The pixel of eye-space point (x, y) on the plane z = -depth.
+QPoint EyeToPixel(const QImage& image, double x, double y, double depth) {
+    const double half = depth * std::tan(22.5 * M_PI / 180);
+    const double aspect = static_cast<double>(image.width()) / image.height();
+    return QPoint(static_cast<int>((x / (half * aspect) + 1) / 2 * image.width()),
+                  static_cast<int>((1 - y / half) / 2 * image.height()));
+}
+
+// Pixels near `rgb` in the eye-space box [x0, x1] × [y0, y1] at `depth`.
+int CountInEyeBox(const QImage& image, double depth, double x0, double y0, double x1, double y1, QColor rgb,
+                  int tolerance = 6) {
+    return CountNearIn(image, EyeToPixel(image, x0, y1, depth), EyeToPixel(image, x1, y0, depth), rgb, tolerance);
+}
+
+QColor ToColor(const Rgb& c) {
+    return QColor(int(c.r * 255 + 0.5), int(c.g * 255 + 0.5), int(c.b * 255 + 0.5));
+}
 
 bool Near(QColor a, QColor b, int tolerance = 3) {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
@@ -176,6 +207,69 @@ TEST_F(LiveView, NameLabelOnlyWhenShownOrFollowed) {
     const int white = labelPixels(QColor(255, 255, 255));
     EXPECT_GT(white, 20);
     EXPECT_FLOAT_EQ(form->View().CameraX, 25);  // and the camera follows it
+}
+
+TEST_F(LiveView, StandingsRowsInOrderWithTheirColoursAndTheOverlay) {
+    RaceState& race = form->Race();
+    race.RaceMode = rmRace;
+    // Fourteen players far from the view; slot k is on lap k, so slot 13 leads
+    // and row r shows slot 13 - r.
+    for (int k = 0; k < 14; ++k) {
+        PlayerRecord& p = AddPlayer(k, 5000, 5000, 0, "MMMM");
+        p.Name[0] = static_cast<char>('A' + k);
+        p.Lap = k;
+    }
+    form->Options().ShowNames = 0;
+    form->View().CameraX = -3000;  // nothing but background behind the panels
+    const QImage frame = Frame();
+    // Row r's driver cell: x from 8.4, baseline at y = 15.6 - 0.75 r, in
+    // the plane z = -50; the glyphs rise about 0.55 above it at scale 0.8.
+    auto rowBox = [&](int r, const QColor& colour) {
+        const double base = 15.6 - 0.75 * r;
+        return CountInEyeBox(frame, 50, 8.4, base + 0.05, 11.5, base + 0.5, colour);
+    };
+    for (int r = 0; r < 12; ++r) {
+        const int expected = rowBox(r, ToColor(PlayerColour(13 - r)));
+        EXPECT_GT(expected, 8) << "row " << r;
+        for (int other = 0; other < 14; ++other) {
+            if (other == 13 - r || ToColor(PlayerColour(other)) == ToColor(PlayerColour(13 - r))) continue;
+            EXPECT_LT(rowBox(r, ToColor(PlayerColour(other))), expected) << "row " << r << " slot " << other;
+        }
+    }
+    EXPECT_EQ(rowBox(12, ToColor(PlayerColour(1))), 0);  // twelve rows a page
+
+    // With names shown, the rows are black.
+    form->Options().ShowNames = 1;
+    const QImage named = Frame();
+    EXPECT_GT(CountInEyeBox(named, 50, 8.4, 15.65, 11.5, 16.1, QColor(0, 0, 0)), 8);
+    EXPECT_EQ(CountInEyeBox(named, 50, 8.4, 15.65, 11.5, 16.1, ToColor(PlayerColour(13))), 0);
+
+    // The translucent panels: white at 64 % over the dark green.
+    const QColor panel(int(0.64 * 255 + 0.36 * 25.5 + 0.5), int(0.64 * 255 + 0.36 * 51 + 0.5),
+                       int(0.64 * 255 + 0.36 * 25.5 + 0.5));
+    EXPECT_TRUE(Near(named.pixelColor(EyeToPixel(named, -0.5, 0.2, 1)), panel, 4));
+    EXPECT_TRUE(Near(named.pixelColor(EyeToPixel(named, 0.5, 0.2, 1)), panel, 4));
+    EXPECT_TRUE(Near(named.pixelColor(EyeToPixel(named, 0, 0.2, 1)), QColor(26, 51, 26)));  // between them
+    // The HUD bar's band, through its mask, and a toolbar button above it.
+    EXPECT_TRUE(Near(named.pixelColor(EyeToPixel(named, 0, 0.11, 1)), QColor(0, 0, 255)));
+    EXPECT_FALSE(Near(named.pixelColor(EyeToPixel(named, 0, 0.39, 1)), QColor(26, 51, 26), 20));
+}
+
+TEST_F(LiveView, NewestLogLineAtTheBottomAndTheLogTrimmedToThirteen) {
+    RaceState& race = form->Race();
+    for (int i = 0; i < 9; ++i) race.AddMessage("line %d", i);
+    race.AddMessage("%s", std::string(20, 'W').c_str());
+    ASSERT_EQ(race.Log.Size(), 16u);
+    Frame();
+    EXPECT_EQ(race.Log.Size(), 15u);  // one entry per frame
+    Frame();
+    const QImage frame = Frame();
+    ASSERT_EQ(race.Log.Size(), 13u);
+    EXPECT_EQ(race.Log.Oldest(), "See readme.txt for more information");
+    // Line i (from 0, the oldest) has its baseline at y = 17.6 - 0.9 (i + 1).
+    const double newest = 17.6 - 0.9 * 13, below = newest - 0.9;
+    EXPECT_GT(CountInEyeBox(frame, 50, -28, newest + 0.05, -16, newest + 0.6, QColor(0, 0, 0)), 40);
+    EXPECT_EQ(CountInEyeBox(frame, 50, -28, below + 0.05, -16, below + 0.6, QColor(0, 0, 0)), 0);
 }
 
 TEST_F(LiveView, CarsOutsideTheViewStillShowTheLabelsThatReachIntoIt) {

@@ -456,6 +456,20 @@ TEST_F(ConnectionTest, AFloodIsHandledOverSeveralTicks) {
     EXPECT_TRUE(socket.incoming.empty());
 }
 
+TEST_F(ConnectionTest, ASlowDrainYieldsTheTickAfterItsTimeBudget) {
+    // Every clock read moves 5 ms on here, one per datagram handled: past the
+    // 25 ms budget after the sixth, the tick yields.
+    class SlowClock : public test::FakeClock {
+    public:
+        std::int64_t Counter() const override { return now += frequency / 200; }  // 5 ms a read
+    } slow;
+    Connection slowLink{race, servers, ConnectionPorts{slow, timer1, timer2, socket, shell}};
+    slowLink.ConnectCommand("127.0.0.1", 1, "");
+    for (int i = 0; i < 20; ++i) socket.incoming.push_back(PacketBuilder("ACK", 8));
+    slowLink.Timer1Timer();
+    EXPECT_EQ(socket.incoming.size(), 20u - 6u);
+}
+
 // ---------------------------------------------------------------- relay side
 
 TEST_F(ConnectionTest, ChunksFillTheStoreByTheirCountingRules) {

@@ -48,6 +48,14 @@ TEST(MessageLog, KeepsAtMost255CharactersAndOrdersOldestFirst) {
     EXPECT_EQ(race.Log.Newest().size(), 255u);
 }
 
+TEST(MessageLog, AFloodKeepsOnlyTheNewestEntries) {
+    MessageLog log;
+    for (int i = 0; i < 10000; ++i) log.Add("line " + std::to_string(i));
+    EXPECT_EQ(log.Size(), MessageLog::MaxEntries);
+    EXPECT_EQ(log.Newest(), "line 9999");
+    EXPECT_EQ(log.Oldest(), "line " + std::to_string(10000 - MessageLog::MaxEntries));
+}
+
 TEST(MessageLog, TrimDropsOneOldEntryPerCall) {
     MessageLog log;
     for (int i = 0; i < 16; ++i) log.Add("line " + std::to_string(i));

@@ -1,6 +1,7 @@
 // The two programs as built: started with options, talked to over loopback UDP,
 // stopped with SIGTERM; bad options and broken track files end them with a message.
 #include "PeerTestSupport.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -13,78 +14,7 @@ using namespace peertest;
 
 namespace {
 
-// A program started with a pipe on its standard output and error.
-struct Process {
-    pid_t pid = -1;
-    int out = -1;
-    std::string text;
-
-    explicit Process(std::vector<std::string> args)
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            dup2(fds[1], 2);
-            close(fds[0]);
-            std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out = fds[0];
-    }
-    ~Process()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (out >= 0)
-            close(out);
-    }
-    // Reads output until `marker` shows up or `ms` pass.
-    bool WaitFor(const std::string& marker, int ms = 3000)
-    {
-        for (int waited = 0; text.find(marker) == std::string::npos && waited < ms; waited += 20) {
-            pollfd p{out, POLLIN, 0};
-            if (poll(&p, 1, 20) > 0) {
-                char buffer[512];
-                const ssize_t n = read(out, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                text.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-        return text.find(marker) != std::string::npos;
-    }
-    std::uint16_t ListeningPort()
-    {
-        // The first line names the address: "... listening on 127.0.0.1:PORT ...".
-        if (!WaitFor("\n"))
-            return 0;
-        const auto at = text.find("listening on 127.0.0.1:");
-        return at == std::string::npos ? 0 : static_cast<std::uint16_t>(std::stoi(text.substr(at + 23)));
-    }
-    int Stop()
-    {
-        kill(pid, SIGTERM);
-        return Wait();
-    }
-    int Wait()
-    {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        WaitFor("\x01", 100);  // collect the last output
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
+using Process = gs::test::ChildProcess;
 
 std::vector<Bytes> Collect(Client& client, int ms)
 {
@@ -106,7 +36,7 @@ TEST(PeerPrograms, RaceServerAndRelayServeRealSpectators)
     Process server({GS_RACESERVER, "--port", "0", "--files", dir.path.string(), "--admin", "pw", "--cars", "9",
                     "--laps", "1", "--sessions", "race", "--time-scale", "30", "--version", "1", "--seed", "4"});
     const std::uint16_t serverPort = server.ListeningPort();
-    ASSERT_NE(serverPort, 0) << server.text;
+    ASSERT_NE(serverPort, 0) << server.Output();
 
     Client direct(serverPort);
     direct.Send(Isi("pw"));
@@ -121,7 +51,7 @@ TEST(PeerPrograms, RaceServerAndRelayServeRealSpectators)
     Process relay({GS_RELAY, "--port", "0", "--server", "^1Demo|9||127.0.0.1:" + std::to_string(serverPort) + "|pw",
                    "--server", "Elsewhere|3|x"});
     const std::uint16_t relayPort = relay.ListeningPort();
-    ASSERT_NE(relayPort, 0) << relay.text;
+    ASSERT_NE(relayPort, 0) << relay.Output();
     Client viaRelay(relayPort);
     viaRelay.Send(Ccn(3));
     got = Collect(viaRelay, 300);
@@ -148,22 +78,22 @@ TEST(PeerPrograms, RefuseBadOptionsAndBrokenTracksWithAReason)
     {
         Process p({GS_RACESERVER, "--port", "0", "--files", dir.path.string()});
         EXPECT_EQ(p.Wait(), 2);
-        EXPECT_NE(p.text.find("AS1.pth"), std::string::npos) << p.text;
+        EXPECT_NE(p.Output().find("AS1.pth"), std::string::npos) << p.Output();
     }
     std::ofstream(dir.path / "BL1.pth", std::ios::binary) << "short";
     {
         Process p({GS_RACESERVER, "--port", "0", "--files", dir.path.string(), "--track", "BL1"});
         EXPECT_EQ(p.Wait(), 2);
-        EXPECT_NE(p.text.find("header"), std::string::npos) << p.text;
+        EXPECT_NE(p.Output().find("header"), std::string::npos) << p.Output();
     }
     {
         Process p({GS_RACESERVER, "--track", "ZZ9"});
         EXPECT_EQ(p.Wait(), 2);
-        EXPECT_NE(p.text.find("catalogue"), std::string::npos) << p.text;
+        EXPECT_NE(p.Output().find("catalogue"), std::string::npos) << p.Output();
     }
     {
         Process p({GS_RELAY, "--port", "0", "--max-clients", "lots"});
         EXPECT_EQ(p.Wait(), 2);
-        EXPECT_NE(p.text.find("--max-clients"), std::string::npos) << p.text;
+        EXPECT_NE(p.Output().find("--max-clients"), std::string::npos) << p.Output();
     }
 }

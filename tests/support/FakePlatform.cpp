@@ -28,7 +28,7 @@ int FakeSocket::Receive(void* buffer, std::size_t capacity) {
     Bytes d = std::move(incoming.front());
     incoming.pop_front();
     const std::size_t n = std::min(capacity, d.size());
-    std::memcpy(buffer, d.data(), n);
+    if (n > 0) std::memcpy(buffer, d.data(), n);  // an empty datagram has no data pointer
     return static_cast<int>(n);
 }
 

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 class FakeClock : public Clock {
 public:
     std::int64_t frequency = 1000000;  // a microsecond counter
-    std::int64_t now = 5000000;
+    mutable std::int64_t now = 5000000;
     std::int64_t Frequency() const override { return frequency; }
     std::int64_t Counter() const override { return now; }
     void AdvanceMs(std::int64_t ms) { now += ms * frequency / 1000; }

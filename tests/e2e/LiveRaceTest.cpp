@@ -1,0 +1,168 @@
+// The program's forms in this process, under Xvfb, against the project's race
+// server and relay running as real processes on loopback: the toolbar is
+// clicked at its hit rectangles, frames are read back from the GL panel, and
+// the race state, log and caption are checked as a spectator sees them.
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "app/Forms.h"
+#include "e2e/E2ESupport.h"
+
+namespace gs {
+namespace {
+
+using test::ChildProcess;
+
+class LiveRace : public ::testing::Test {
+protected:
+    test::E2ERunFolder folder{"liverace"};
+    std::unique_ptr<ChildProcess> server;
+    std::unique_ptr<Forms> forms;
+    TForm1* form = nullptr;
+    TServerWindow* serverWindow = nullptr;
+
+    void StartProgram(int port) {
+        folder.WriteSettings(port);
+        forms = std::make_unique<Forms>();
+        form = &forms->form;
+        serverWindow = &forms->serverWindow;
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form));
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().Log.Size() >= 6; }, 5000));
+    }
+    void TearDown() override {
+        if (form) form->close();
+        forms.reset();
+    }
+
+    // Moves the pointer onto toolbar button k and clicks it.
+    void ClickToolbar(int k) {
+        QWidget& panel = form->Panel();
+        const int pw = panel.width(), ph = panel.height();
+        const double from = pw / 28 + static_cast<double>(k * pw) * 5 / 27;
+        const QPoint at(static_cast<int>(from + pw * 5.0 / 27 / 2), ph * 14 / 445);
+        // The move event itself (QTest would move the X pointer, whose event
+        // arrives later), then the click.
+        QMouseEvent move(QEvent::MouseMove, at, panel.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&panel, &move);
+        QTest::mouseClick(&panel, Qt::LeftButton, {}, at);
+    }
+    bool WaitForLog(const std::string& fragment, int ms) {
+        return QTest::qWaitFor(
+            [&] {
+                const MessageLog& log = form->Race().Log;
+                for (std::size_t i = 0; i < log.Size(); ++i)
+                    if (log.At(i).find(fragment) != std::string::npos) return true;
+                return false;
+            },
+            ms);
+    }
+    QImage Frame() { return form->Panel().grabFramebuffer().convertToFormat(QImage::Format_RGB888); }
+    static int Differing(const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < a.height(); y += 2)
+            for (int x = 0; x < a.width(); x += 2)
+                if (a.pixel(x, y) != b.pixel(x, y)) ++n;
+        return n;
+    }
+};
+
+TEST_F(LiveRace, ConnectWatchLapsTrackChangeAndDisconnect) {
+    server = test::StartRaceServer({"--cars", "20", "--laps", "1", "--sessions", "race", "--track", "BL1",
+                                    "--time-scale", "12", "--track-change", "1", "--seed", "5"});
+    const int port = server->ListeningPort();
+    ASSERT_NE(port, 0) << server->Output();
+    StartProgram(port);
+
+    ClickToolbar(1);  // Connect
+    EXPECT_EQ(form->Race().Log.Newest(), "Connecting");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("connected to"); }, 10000));
+    EXPECT_TRUE(form->windowTitle().startsWith(QString("Gridscope  -  connected to ") + test::DemoServerName));
+    EXPECT_TRUE(WaitForLog(std::string("Connected to Server : ") + test::DemoServerName, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().PlayerCount == 20 && form->Race().Players[19].Name[0]; }, 10000));
+    EXPECT_STREQ(form->Race().TrackCode, "BL1");
+
+    // Follow the first car: the view moves with it from frame to frame.
+    QTest::keyClick(form, Qt::Key_Tab);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().FollowIndex == 0; }, 2000));
+    QTest::qWait(1500);
+    const QImage before = Frame();
+    const float x0 = form->Race().Players[0].DrawX, y0 = form->Race().Players[0].DrawY;
+    QTest::qWait(1000);
+    const QImage after = Frame();
+    const float moved = std::hypot(form->Race().Players[0].DrawX - x0, form->Race().Players[0].DrawY - y0);
+    EXPECT_GT(moved, 1.0f);
+    EXPECT_GT(Differing(before, after), 5000);
+
+    // Laps, the race's end, and the next session on another track.
+    EXPECT_TRUE(WaitForLog("finishes Lap 1 in", 30000));
+    EXPECT_TRUE(WaitForLog("Race End", 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::strcmp(form->Race().TrackCode, "BL1") != 0; }, 30000));
+    EXPECT_GT(form->Track().Mesh.ObjectCount(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("Laps Race on"); }, 30000));
+
+    ClickToolbar(1);  // Connect again while live: disconnect
+    EXPECT_EQ(form->Race().Log.Newest(), std::string("Disconnected from ") + test::DemoServerName);
+    EXPECT_EQ(form->windowTitle(), "Gridscope");
+    EXPECT_EQ(form->Link().LinkState, lsIdle);
+}
+
+TEST_F(LiveRace, ThroughTheRelayListSpectateWithAPasswordAndWatch) {
+    server = test::StartRaceServer({"--cars", "6", "--seed", "9"});
+    const int racePort = server->ListeningPort();
+    ASSERT_NE(racePort, 0) << server->Output();
+    const std::string upstream = "127.0.0.1:" + std::to_string(racePort) + "|demo";
+    ChildProcess relay({GRIDSCOPE_RELAY, "--port", "0", "--server", "^1Grid^7scope ^3Demo|6||" + upstream,
+                        "--server", "^3Locked ^7Room|6|sesame|" + upstream, "--server", "Listed ^2Only|3"});
+    const int relayPort = relay.ListeningPort();
+    ASSERT_NE(relayPort, 0) << relay.Output();
+    StartProgram(relayPort);
+
+    ClickToolbar(0);  // Server List: waits a second, then asks the relay
+    EXPECT_TRUE(serverWindow->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Servers().received == 3; }, 5000));
+    EXPECT_EQ(form->Link().LinkState, lsRelayList);
+    EXPECT_EQ(serverWindow->Cell(0, 1).toStdString(), test::DemoServerName);
+    EXPECT_EQ(serverWindow->Cell(0, 2).toStdString(), "Locked Room");
+    EXPECT_EQ(serverWindow->Cell(2, 2).toStdString(), "p");
+
+    serverWindow->StringGrid1->selectRow(1);
+    serverWindow->Edit1->setText("wrong");
+    QTest::mouseClick(serverWindow->Button1, Qt::LeftButton);
+    EXPECT_FALSE(serverWindow->isVisible());
+    EXPECT_TRUE(WaitForLog("Wrong Spectator Password", 5000));
+    EXPECT_EQ(form->Link().LinkState, lsRelayList);
+
+    form->GetServerListCommand();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Servers().received == 3; }, 5000));
+    serverWindow->StringGrid1->selectRow(1);
+    serverWindow->Edit1->setText("sesame");
+    serverWindow->Button1Click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Link().LinkState >= lsLive; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().PlayerCount == 6; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("connected to"); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Race().Players[0].SampleCount >= 3; }, 5000));
+}
+
+TEST_F(LiveRace, AFullRelayIsReportedAndEndsTheConnection) {
+    ChildProcess relay({GRIDSCOPE_RELAY, "--port", "0", "--max-clients", "0", "--server", "Anything|1"});
+    const int relayPort = relay.ListeningPort();
+    ASSERT_NE(relayPort, 0) << relay.Output();
+    StartProgram(relayPort);
+    ClickToolbar(0);
+    EXPECT_TRUE(WaitForLog("Relay Server Full", 5000));
+    EXPECT_EQ(form->Race().Log.Newest(), "Connection Timed Out");
+    EXPECT_EQ(form->Link().LinkState, lsIdle);
+    serverWindow->Button3Click();
+}
+
+}  // namespace
+}  // namespace gs
