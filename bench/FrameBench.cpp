@@ -9,9 +9,14 @@
 //       else. Before timing, the frame is read back and checked against the
 //       reference picture wherever cars, labels and overlay leave the track
 //       in view; every timed frame is read back and must equal that frame.
+//   FrameParts/* - where a frame's time goes: the track in immediate mode
+//       and through vertex arrays, the scene with and without its track, and
+//       the whole tick with Qt's composition and presentation.
 //   Startup - the forms created and shown until the first frame is drawn,
-//       split by start-up step (settings and window, GL set-up, font,
-//       textures, default track, first frame).
+//       split by the main window's start-up stamps: up to its constructor
+//       (1_window), the rest of the construction, showing, the window's GL
+//       context and GLInit (2_glinit), then font, textures, default track
+//       and the first frame. Run it in a fresh process for a cold start.
 //
 // The run folder is a scratch folder that links the build's tracks and
 // bitmaps and has its own settings file, so nothing of the build's run

@@ -73,11 +73,13 @@ measure() {
   local c0 t0 c1 t1 rss first last min max
   c0=$(cpu_ticks); t0=$(date +%s.%N)
   first=$(rss_kb); min=$first; max=$first
+  local series="$first"
   local end=$(( $(date +%s) + seconds ))
   while [ "$(date +%s)" -lt "$end" ]; do
     sleep "$step"
     kill -0 "$gs" 2>/dev/null || { echo "the program ended" >&2; exit 1; }
     rss=$(rss_kb)
+    series="$series $rss"
     [ "$rss" -lt "$min" ] && min=$rss
     [ "$rss" -gt "$max" ] && max=$rss
   done
@@ -86,6 +88,7 @@ measure() {
       -v f="$first" -v e="$last" -v lo="$min" -v hi="$max" 'BEGIN {
     printf "%-12s cpu %5.1f %% of one core   rss first %d kB, last %d kB, min %d kB, max %d kB, change %+d kB\n",
            l, 100 * c / k / (t1 - t0), f, e, lo, hi, e - f }'
+  echo "             rss every ${step} s (kB): $series"
 }
 
 echo "Gridscope $seconds s per phase; $(nproc) cores; $(uname -r)"
