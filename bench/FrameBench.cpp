@@ -23,7 +23,6 @@
 // folder is changed.
 #include <QApplication>
 #include <QImage>
-#include <QSurfaceFormat>
 #include <QTest>
 
 #include <GL/gl.h>
@@ -46,11 +45,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/About.h"
-#include "app/MainWindow.h"
-#include "app/SettingsDialog.h"
+#include "app/Forms.h"
 #include "common/Units.h"
-#include "relay/ServerWindow.h"
+#include "render/GLSurface.h"
 #include "track/TrackData.h"
 
 namespace gs {
@@ -187,15 +184,7 @@ struct ReferenceTrack {
     // and state, and waits for the drawing to finish.
     void Draw(GLPanel& panel, const Camera& camera) const {
         panel.makeCurrent();
-        glLoadIdentity();
-        glDisable(GL_TEXTURE_2D);
-        glClearColor(0.1f, 0.2f, 0.1f, 0.0f);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glMatrixMode(GL_MODELVIEW);
-        glDisable(GL_LIGHTING);
-        glDisable(GL_BLEND);
-        glTranslatef(-camera.CameraX, -camera.CameraY, -camera.CameraDistance);
-        glRotatef(camera.CameraRotation, 0, 0, 1);
+        BeginFrame(camera);
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_COLOR_ARRAY);
         glVertexPointer(3, GL_FLOAT, 0, vertices.data());
@@ -328,15 +317,22 @@ std::string CheckPicture(Rig& rig, const ReferenceTrack& reference, const Pixels
     return {};
 }
 
+// Puts the camera at the benchmark's view (default, or over the whole track)
+// and settles the visibility flags for it, and the message log, which the
+// overlay trims by one line a frame down to 13. Returns the camera as it was.
+Camera PrepareView(TForm1& form, bool whole) {
+    Camera& camera = form.View();
+    const Camera saved = camera;
+    if (whole) ZoomOutOverTrack(camera, form.Track().Mesh);
+    for (int i = 0; i < 12; ++i) Tick(form);
+    return saved;
+}
+
 void Frame(benchmark::State& state, bool whole) {
     Rig& rig = TheRig();
     TForm1& form = *rig.form;
     Camera& camera = form.View();
-    const Camera saved = camera;
-    if (whole) ZoomOutOverTrack(camera, form.Track().Mesh);
-    // Settle the visibility flags for this camera, and the message log,
-    // which the overlay trims by one line a frame down to 13.
-    for (int i = 0; i < 12; ++i) Tick(form);
+    const Camera saved = PrepareView(form, whole);
     const auto flags = VisibleFlags(form.Track().Mesh);
     const ReferenceTrack reference(form.Track().Mesh);
 
@@ -405,9 +401,7 @@ void FrameParts(benchmark::State& state, bool whole) {
     Rig& rig = TheRig();
     TForm1& form = *rig.form;
     Camera& camera = form.View();
-    const Camera saved = camera;
-    if (whole) ZoomOutOverTrack(camera, form.Track().Mesh);
-    for (int i = 0; i < 12; ++i) Tick(form);
+    const Camera saved = PrepareView(form, whole);
     GLPanel& panel = form.Panel();
     TrackMesh& mesh = form.Track().Mesh;
     const auto flags = VisibleFlags(mesh);
@@ -465,11 +459,8 @@ void Startup(benchmark::State& state) {
     std::map<std::string, double> steps;
     for (auto _ : state) {
         const auto t0 = Stopwatch::now();
-        auto form = std::make_unique<TForm1>();
-        TSettings settings(form->Options(), form.get());
-        TServerWindow serverWindow(form->Link(), form->Servers());
-        TAbout about;
-        form->SetForms(&settings, &serverWindow, &about);
+        auto forms = std::make_unique<Forms>();
+        TForm1* form = &forms->form;
         form->show();
         const StartupTimes& s = form->Startup();
         if (!QTest::qWaitFor([&] { return s.firstFrame.time_since_epoch().count() != 0; }, 10000)) {
@@ -495,13 +486,7 @@ BENCHMARK(Startup)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1
 }  // namespace gs
 
 int main(int argc, char** argv) {
-    // As the program sets it up: a compatibility-profile context.
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(16);
-    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    format.setSwapInterval(0);
-    QSurfaceFormat::setDefaultFormat(format);
+    gs::SetDefaultSurfaceFormat();  // as the program sets it up
     const auto t0 = std::chrono::steady_clock::now();
     QApplication app(argc, argv);
     gs::AppSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

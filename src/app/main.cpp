@@ -2,20 +2,14 @@
 // the message loop. Gridscope has no command line and reads no environment.
 #include <QApplication>
 #include <QMessageBox>
-#include <QSurfaceFormat>
 
 #include <exception>
 
 #include "app/Forms.h"
+#include "render/GLSurface.h"
 
 int main(int argc, char** argv) {
-    // A compatibility-profile context for the fixed-function drawing.
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(16);
-    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    format.setSwapInterval(0);
-    QSurfaceFormat::setDefaultFormat(format);
+    gs::SetDefaultSurfaceFormat();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Gridscope 2.0");

@@ -1,6 +1,8 @@
 // GL state set-up and projection; see GLSurface.h.
 #include "render/GLSurface.h"
 
+#include <QSurfaceFormat>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -52,6 +54,20 @@ void ResizeGLScene(int width, int height) {
     if (height <= 0) height = 1;
     glViewport(0, 0, width, height);
     SetProjection(width, height, ResizeNearPlane);
+}
+
+}  // namespace gs
+
+namespace gs {
+
+void SetDefaultSurfaceFormat() {
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(16);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setSwapInterval(0);
+    QSurfaceFormat::setDefaultFormat(format);
 }
 
 }  // namespace gs

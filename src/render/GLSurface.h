@@ -29,6 +29,12 @@ constexpr double FarPlane = 600.0;
 bool GLInit(QOpenGLContext* context, int width, int height,
             const ErrorReporter& report, QSurface* surface = nullptr);
 
+// Makes the pixel format the program draws with the default for every GL
+// surface: compatibility profile (fixed-function GL), depth 16, double
+// buffered, no wait for the display's refresh. Call before the application
+// object exists.
+void SetDefaultSurfaceFormat();
+
 // Viewport and projection for a surface of width x height pixels; a height
 // of 0 is taken as 1. Leaves the model-view matrix selected and at identity.
 void ResizeGLScene(int width, int height);

@@ -135,13 +135,7 @@ void Cell(float sx, float sy, float sz, const char* text) {
 
 }  // namespace
 
-void DrawScene(SceneContext& s) {
-    RaceState& race = s.race;
-    Camera& camera = s.camera;
-    if (race.FollowIndex != -1 && race.FollowIndex < race.PlayerCount && race.FollowIndex >= 0) {
-        camera.CameraX = race.Players[race.FollowIndex].DrawX;
-        camera.CameraY = race.Players[race.FollowIndex].DrawY;
-    }
+void BeginFrame(const Camera& camera) {
     glLoadIdentity();
     glDisable(GL_TEXTURE_2D);
     glClearColor(0.1f, 0.2f, 0.1f, 0.0f);
@@ -149,10 +143,20 @@ void DrawScene(SceneContext& s) {
     glMatrixMode(GL_MODELVIEW);
     glDisable(GL_LIGHTING);
     glDisable(GL_BLEND);
-
+    // The turn comes after the shift in the matrix: the world turns about
+    // its origin.
     glTranslatef(-camera.CameraX, -camera.CameraY, -camera.CameraDistance);
     glRotatef(camera.CameraRotation, 0, 0, 1);
+}
 
+void DrawScene(SceneContext& s) {
+    RaceState& race = s.race;
+    Camera& camera = s.camera;
+    if (race.FollowIndex != -1 && race.FollowIndex < race.PlayerCount && race.FollowIndex >= 0) {
+        camera.CameraX = race.Players[race.FollowIndex].DrawX;
+        camera.CameraY = race.Players[race.FollowIndex].DrawY;
+    }
+    BeginFrame(camera);
     DrawTrack(s.track);
     DrawCars(s);
     DrawOverlay(s);

@@ -32,6 +32,10 @@ struct SceneContext {
     float standingsPageTimer = 0;
 };
 
+// Starts a frame: identity, the dark green background, the GL state the
+// scene draws with, and the camera's view transform.
+void BeginFrame(const Camera& camera);
+
 // Draws a whole frame into the current context; presenting it is the
 // caller's (the GL widget swaps after painting).
 void DrawScene(SceneContext& scene);

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
-#include <QSurfaceFormat>
+
+#include "render/GLSurface.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
@@ -11,11 +12,7 @@ int main(int argc, char** argv) {
     // and say that they need Xvfb.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(16);
-    QSurfaceFormat::setDefaultFormat(format);
+    gs::SetDefaultSurfaceFormat();
     QGuiApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
