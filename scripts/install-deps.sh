@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config            # build
-  qt6-base-dev libqt6opengl6-dev       # Qt 6 Widgets, OpenGL widget
+  qt6-base-dev libqt6opengl6-dev       # Qt 6 Widgets, OpenGL (framebuffer objects)
   libgl-dev libglu1-mesa-dev           # OpenGL 1.1 and GLU (Mesa)
   libgl1-mesa-dri                      # Mesa's software rasteriser (llvmpipe)
   fonts-liberation                     # a metric-compatible "Arial"

@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QThread>
 
+#include <GL/gl.h>
+
 #include <cstdlib>
 
 #include "app/About.h"
@@ -29,16 +31,66 @@ constexpr const char* DefaultTrack = "AS1";
 
 // ----------------------------------------------------------------------- Panel1
 
-GLPanel::GLPanel(TForm1& form) : QOpenGLWidget(&form), form_(form) {
-    setMouseTracking(true);
-    setFocusPolicy(Qt::NoFocus);
+GLPanel::GLPanel(TForm1& form) : form_(form) {
+    setSurfaceType(QSurface::OpenGLSurface);
+    setFormat(QSurfaceFormat::defaultFormat());
+    // Clicks on the panel leave the keyboard with the form.
+    setFlag(Qt::WindowDoesNotAcceptFocus, true);
 }
 
-void GLPanel::initializeGL() { form_.FormCreateGL(); }
+GLPanel::~GLPanel() {
+    if (context_ && context_->makeCurrent(this)) context_->doneCurrent();
+}
 
-void GLPanel::resizeGL(int w, int h) { ResizeGLScene(w, h); }
+void GLPanel::Initialize() {
+    if (context_) return;
+    context_ = std::make_unique<QOpenGLContext>();
+    context_->setFormat(format());
+    context_->create();
+    form_.FormCreateGL();
+    glSize_ = QSize();  // the first frame sets the viewport
+}
 
-void GLPanel::paintGL() { form_.PaintFrame(); }
+bool GLPanel::makeCurrent() { return context_ && context_->isValid() && context_->makeCurrent(this); }
+
+bool GLPanel::Prepare() {
+    if (!makeCurrent()) return false;
+    if (size() != glSize_) {
+        glSize_ = size();
+        ResizeGLScene(glSize_.width(), glSize_.height());
+    }
+    return true;
+}
+
+void GLPanel::Render() {
+    if (!isExposed() || !Prepare()) return;
+    form_.PaintFrame();
+    context_->swapBuffers(this);
+    form_.FramePresented();
+}
+
+QImage GLPanel::grabFramebuffer() {
+    if (!Prepare()) return {};
+    form_.PaintFrame();
+    QImage image(glSize_, QImage::Format_RGBA8888);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, glSize_.width(), glSize_.height(), GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+    return image.mirrored();
+}
+
+void GLPanel::exposeEvent(QExposeEvent*) {
+    if (!isExposed()) return;
+    Initialize();
+    Render();
+}
+
+bool GLPanel::event(QEvent* event) {
+    // Keys that reach the panel are the form's.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+        return QCoreApplication::sendEvent(&form_, event);
+    return QWindow::event(event);
+}
 
 void GLPanel::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
@@ -46,7 +98,8 @@ void GLPanel::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void GLPanel::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) form_.Panel1Click();
+    if (event->button() == Qt::LeftButton && QRect(QPoint(), size()).contains(event->position().toPoint()))
+        form_.Panel1Click();
 }
 
 // ----------------------------------------------------------------------- TForm1
@@ -66,7 +119,10 @@ TForm1::TForm1()
     // The track mesh starts empty and the camera at its initial place (the
     // members' own initial values).
     panel_ = new GLPanel(*this);
-    panel_->setGeometry(0, 0, 697, 461);
+    QWidget* holder = QWidget::createWindowContainer(panel_, this);
+    holder->setFocusPolicy(Qt::NoFocus);
+    holder->setGeometry(0, 0, 697, 461);
+    panel_->SetHolder(holder);
 
     timer1_.setInterval(50);
     timer2_.setInterval(5000);
@@ -118,7 +174,7 @@ void TForm1::FormCreateGL() {
     const ErrorReporter report = [this](const std::string& caption, const std::string& text) {
         ShowError(caption, text);
     };
-    GLInit(panel_->context(), panel_->width(), panel_->height(), report);
+    GLInit(panel_->context(), panel_->width(), panel_->height(), report, panel_);
     startup_.glInit = std::chrono::steady_clock::now();
     BuildFont();
     startup_.font = std::chrono::steady_clock::now();
@@ -146,6 +202,9 @@ void TForm1::PaintFrame() {
     scene_.mouseY = MouseY;
     scene_.frameIntervalMs = fpsTimer_.interval();
     DrawScene(scene_);
+}
+
+void TForm1::FramePresented() {
     if (startup_.firstFrame.time_since_epoch().count() == 0) startup_.firstFrame = std::chrono::steady_clock::now();
     if (onFramePresented) onFramePresented();
 }
@@ -153,7 +212,7 @@ void TForm1::PaintFrame() {
 void TForm1::FPSTimerTimer() {
     race_.Clock.Now = clock_.Counter();
     SmoothPositions(race_, FrameTimeParameter(race_.Clock), settings_.SmoothMovement != 0);
-    panel_->repaint();
+    panel_->Render();
     keys_.SetActive(isActiveWindow());
     PollCameraKeys(camera_, race_, settings_, keys_);
     UpdateVisibility(track_.Mesh, camera_);
@@ -163,7 +222,7 @@ void TForm1::FPSTimerTimer() {
 
 void TForm1::SetCaption(const std::string& caption) { setWindowTitle(QString::fromLatin1(caption.c_str())); }
 
-void TForm1::RepaintNow() { panel_->repaint(); }
+void TForm1::RepaintNow() { panel_->Render(); }
 
 void TForm1::LoadTrack(const char* code) { gs::LoadTrack(track_, code, *this); }
 
@@ -191,7 +250,7 @@ void TForm1::FormResize() {
         resize(width(), panel.height);
         resizing_ = false;
     }
-    panel_->setGeometry(0, 0, panel.width, panel.height);
+    panel_->Holder().setGeometry(0, 0, panel.width, panel.height);
 }
 
 void TForm1::resizeEvent(QResizeEvent*) { FormResize(); }

@@ -7,9 +7,10 @@
 // lives in the core; the handlers here only turn Qt events into core calls.
 #pragma once
 
-#include <QOpenGLWidget>
+#include <QOpenGLContext>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <chrono>
 #include <memory>
@@ -31,20 +32,42 @@ class TSettings;
 class TServerWindow;
 class TAbout;
 
-// `Panel1`: the OpenGL surface. Its mouse position drives the toolbar.
-class GLPanel final : public QOpenGLWidget {
+// `Panel1`: the OpenGL surface, a native window of its own inside the form,
+// so that every frame goes straight to the screen with one buffer swap
+// instead of being composed into the form by Qt. Its mouse position drives
+// the toolbar; keys belong to the form.
+class GLPanel final : public QWindow {
 public:
     explicit GLPanel(TForm1& form);
+    ~GLPanel() override;
+
+    // Draws a frame and shows it at once, when the panel is on screen.
+    void Render();
+    // Draws a frame into the back buffer and reads it back without showing it.
+    QImage grabFramebuffer();
+    // Makes the panel's context current on it; false when there is none.
+    bool makeCurrent();
+    QOpenGLContext* context() { return context_.get(); }
+    // The widget that holds the panel in the form.
+    QWidget& Holder() { return *holder_; }
+    void SetHolder(QWidget* holder) { holder_ = holder; }
 
 protected:
-    void initializeGL() override;
-    void resizeGL(int w, int h) override;
-    void paintGL() override;
+    void exposeEvent(QExposeEvent* event) override;
+    bool event(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // Creates the context and runs the GL half of the start-up, once.
+    void Initialize();
+    // Makes the context current and follows a change of size.
+    bool Prepare();
+
     TForm1& form_;
+    QWidget* holder_ = nullptr;
+    std::unique_ptr<QOpenGLContext> context_;
+    QSize glSize_;
 };
 
 // The times of the start-up steps, for the start-up benchmark.
@@ -98,12 +121,15 @@ public:
     TrackData& Track() { return track_; }
     GLPanel& Panel() { return *panel_; }
     KeyTable& Keys() { return keys_; }
+    SceneContext& Scene() { return scene_; }
     QTimer& FrameTimer() { return fpsTimer_; }
     const StartupTimes& Startup() const { return startup_; }
     int MouseX = 0, MouseY = 0;
 
     // Draws one frame into the current context (the panel's paint).
     void PaintFrame();
+    // Called by the panel after each frame it shows.
+    void FramePresented();
     // Called after each presented frame.
     std::function<void()> onFramePresented;
 

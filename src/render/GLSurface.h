@@ -1,6 +1,6 @@
 // The GL surface: fixed GL state and the perspective projection.
 //
-// The rendering context itself is created by the main window's GL widget
+// The rendering context itself is created by the main window's GL panel
 // (compatibility profile, depth 16, double buffered); GLInit takes it,
 // checks that it is usable and current, and sets the state every drawing
 // step relies on. ResizeGLScene follows the surface size.

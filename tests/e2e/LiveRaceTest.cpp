@@ -45,7 +45,7 @@ protected:
 
     // Moves the pointer onto toolbar button k and clicks it.
     void ClickToolbar(int k) {
-        QWidget& panel = form->Panel();
+        QWindow& panel = form->Panel();
         const int pw = panel.width(), ph = panel.height();
         const double from = pw / 28 + static_cast<double>(k * pw) * 5 / 27;
         const QPoint at(static_cast<int>(from + pw * 5.0 / 27 / 2), ph * 14 / 445);
