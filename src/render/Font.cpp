@@ -254,12 +254,20 @@ float TextWidth(std::string_view text) {
     return width;
 }
 
-void PrintText(bool centred, const char* format, ...) {
+void DrawString(bool centred, std::string_view text) {
     glPushMatrix();
-    if (format == nullptr) {
-        glPopMatrix();
-        return;
+    if (centred) glTranslatef(-TextWidth(text) / 2, 0, 0);
+    if (FontBase != 0 && !text.empty()) {
+        glPushAttrib(GL_LIST_BIT);
+        glListBase(FontBase);
+        glCallLists(static_cast<GLsizei>(text.size()), GL_UNSIGNED_BYTE, text.data());
+        glPopAttrib();
     }
+    glPopMatrix();
+}
+
+void PrintText(bool centred, const char* format, ...) {
+    if (format == nullptr) return;
     char text[256];
     va_list args;
     va_start(args, format);
@@ -268,15 +276,7 @@ void PrintText(bool centred, const char* format, ...) {
     // Longer texts are cut at 255 characters, the buffer's capacity.
     const std::size_t length =
         written < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(written), sizeof text - 1);
-
-    if (centred) glTranslatef(-TextWidth({text, length}) / 2, 0, 0);
-    if (FontBase != 0 && length > 0) {
-        glPushAttrib(GL_LIST_BIT);
-        glListBase(FontBase);
-        glCallLists(static_cast<GLsizei>(length), GL_UNSIGNED_BYTE, text);
-        glPopAttrib();
-    }
-    glPopMatrix();
+    DrawString(centred, {text, length});
 }
 
 }  // namespace gs

@@ -44,4 +44,7 @@ float TextWidth(std::string_view text);
 // caller's matrix is unchanged. A null format draws nothing.
 void PrintText(bool centred, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Draws the text as it stands (the caller cuts it) the way PrintText does.
+void DrawString(bool centred, std::string_view text);
+
 }  // namespace gs

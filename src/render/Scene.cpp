@@ -127,9 +127,9 @@ void TexturedQuad(const float (&corners)[4][2], float z) {
 }
 
 // A text cell at `scale` about the current origin; the scale is undone after.
-void Cell(float sx, float sy, float sz, const char* text) {
+void Cell(TextLayer& layer, float sx, float sy, float sz, std::string_view text) {
     glScalef(sx, sy, sz);
-    PrintText(false, "%s", text);
+    layer.Add(false, text);
     glScalef(1 / sx, 1 / sy, 1 / sz);
 }
 
@@ -209,10 +209,12 @@ void DrawOverlay(SceneContext& s) {
     s.race.Log.TrimOldest(LogLines);
     glDisable(GL_BLEND);
     glColor3f(0, 0, 0);
+    s.logText.Begin(s.cacheText);
     for (std::size_t i = 0; i < s.race.Log.Size(); ++i) {
         glTranslatef(0, -0.9f, 0);
-        PrintText(false, "%s", s.race.Log.At(i).c_str());
+        s.logText.Add(false, s.race.Log.At(i));
     }
+    s.logText.End();
     glPopMatrix();
 }
 
@@ -224,19 +226,21 @@ void DrawStandings(SceneContext& s) {
     ComputePositions(race, s.track.PathNodeCount, s.track.FinishNode);
     const LeaderData leader = FindLeader(race);
 
+    TextLayer& text = s.standingsText;
+    text.Begin(s.cacheText);
     glColor3f(0, 0, 0);
     glTranslatef(6.4f, 16.6f, -50);
-    PrintText(false, "Pos");
+    text.Add(false, "Pos");
     glTranslatef(2, 0, 0);
-    PrintText(false, "Driver");
+    text.Add(false, "Driver");
     glTranslatef(7, 0, 0);
-    PrintText(false, "Car");
+    text.Add(false, "Car");
     glTranslatef(3.2f, 0, 0);
-    PrintText(false, "Laps");
+    text.Add(false, "Laps");
     glTranslatef(2.6f, 0, 0);
-    PrintText(false, "Best");
+    text.Add(false, "Best");
     glTranslatef(3.8f, 0, 0);
-    PrintText(false, "Total");
+    text.Add(false, "Total");
     glTranslatef(-18.6f, -1, 0);
 
     // Each position is looked for among all live slots, so a player in any
@@ -252,21 +256,22 @@ void DrawStandings(SceneContext& s) {
                 glColor3f(c.r, c.g, c.b);
             }
             glPushMatrix();
-            Cell(0.8f, 0.8f, 0.8f, std::to_string(player.Position).c_str());
+            Cell(text, 0.8f, 0.8f, 0.8f, std::to_string(player.Position));
             glTranslatef(2, 0, 0);
-            Cell(0.8f, 0.8f, 0.8f, player.Name);
+            Cell(text, 0.8f, 0.8f, 0.8f, FieldText(player.Name, sizeof player.Name));
             glTranslatef(7, 0, 0);
-            Cell(0.7f, 0.8f, 0.8f, player.Car);
+            Cell(text, 0.7f, 0.8f, 0.8f, FieldText(player.Car, sizeof player.Car));
             glTranslatef(4.2f, 0, 0);
-            Cell(0.8f, 0.8f, 0.8f, std::to_string(player.Lap).c_str());
+            Cell(text, 0.8f, 0.8f, 0.8f, std::to_string(player.Lap));
             glTranslatef(1.6f, 0, 0);
-            Cell(0.8f, 0.8f, 0.8f, LapTimeText(player.BestMin, player.BestSec, player.BestHund).c_str());
+            Cell(text, 0.8f, 0.8f, 0.8f, LapTimeText(player.BestMin, player.BestSec, player.BestHund));
             glTranslatef(3.8f, 0, 0);
-            Cell(0.8f, 0.8f, 0.8f, TotalOrGapText(player, leader).c_str());
+            Cell(text, 0.8f, 0.8f, 0.8f, TotalOrGapText(player, leader));
             glPopMatrix();
             glTranslatef(0, -0.75f, 0);
         }
     }
+    text.End();
 }
 
 }  // namespace gs

@@ -10,6 +10,8 @@
 // colours) come from the core; this file only places and draws them.
 #pragma once
 
+#include "render/TextLayer.h"
+
 namespace gs {
 
 class RaceState;
@@ -30,6 +32,10 @@ struct SceneContext {
     int mouseY = 0;
     int frameIntervalMs = 50;
     float standingsPageTimer = 0;
+    // The message log and the standings are drawn from cached pictures
+    // while their texts stay the same; false draws every glyph each frame.
+    bool cacheText = true;
+    TextLayer logText{}, standingsText{};
 };
 
 // Starts a frame: identity, the dark green background, the GL state the
@@ -37,7 +43,7 @@ struct SceneContext {
 void BeginFrame(const Camera& camera);
 
 // Draws a whole frame into the current context; presenting it is the
-// caller's (the GL widget swaps after painting).
+// caller's (the GL panel swaps after painting).
 void DrawScene(SceneContext& scene);
 void DrawOverlay(SceneContext& scene);
 void DrawStandings(SceneContext& scene);

@@ -285,6 +285,39 @@ TEST_F(LiveView, NewestLogLineAtTheBottomAndTheLogTrimmedToThirteen) {
     EXPECT_EQ(CountInEyeBox(frame, 50, -28, below + 0.05, -16, below + 0.6, QColor(0, 0, 0)), 0);
 }
 
+TEST_F(LiveView, CachedLogAndStandingsEqualTheGlyphsDrawnOneByOne) {
+    RaceState& race = form->Race();
+    race.RaceMode = rmRace;
+    for (int k = 0; k < 14; ++k) {
+        PlayerRecord& p = AddPlayer(k, static_cast<float>(k * 3 - 20), static_cast<float>(k % 5), 0, "Driver");
+        p.Name[6] = static_cast<char>('A' + k);
+        p.Lap = k % 4;
+        p.BestMin = 1, p.BestSec = k, p.BestHund = 7 * k;
+    }
+    race.AddMessage("Connected to Server : Gridscope Demo");
+    // Names off gives every standings row its player's colour.
+    for (const int names : {0, 1}) {
+        form->Options().ShowNames = names;
+        form->Scene().cacheText = true;
+        Frame();
+        const QImage cached = Frame();
+        form->Scene().cacheText = false;
+        const QImage direct = Frame();
+        form->Scene().cacheText = true;
+        EXPECT_EQ(cached, direct) << "names " << names;
+    }
+    // A new log line is drawn anew into the picture, and only the log's.
+    const int log = form->Scene().logText.Rebuilds(), standings = form->Scene().standingsText.Rebuilds();
+    Frame();
+    EXPECT_EQ(form->Scene().logText.Rebuilds(), log);
+    race.AddMessage("Wolfgang Bauer finishes Lap 3 in 1:05.43");
+    const QImage cached = Frame();
+    EXPECT_EQ(form->Scene().logText.Rebuilds(), log + 1);
+    EXPECT_EQ(form->Scene().standingsText.Rebuilds(), standings);
+    form->Scene().cacheText = false;
+    EXPECT_EQ(cached, Frame());
+}
+
 TEST_F(LiveView, CarsOutsideTheViewStillShowTheLabelsThatReachIntoIt) {
     form->Options().IconSize = 2;
     form->Options().ShowNames = 1;

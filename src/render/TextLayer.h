@@ -1,0 +1,73 @@
+// Text that changes a few times a second at most (the message log, the
+// standings table), drawn from a picture of itself.
+//
+// Between Begin and End the strings are recorded with the model-view matrix
+// and colour they would be drawn with. End draws them: when the record, the
+// viewport and the projection equal those of the last picture, that picture
+// is copied to the screen pixel for pixel; otherwise the glyphs are drawn
+// into the picture first (an offscreen framebuffer of the viewport's size,
+// with the same matrices, colours and GL state), then copied. The glyphs are
+// solid and opaque, so the copy with its coverage mask equals drawing them
+// directly. Without framebuffer objects, or with caching off, the strings
+// are drawn directly as they come.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QOpenGLFramebufferObject;
+
+namespace gs {
+
+class TextLayer {
+public:
+    TextLayer();
+    ~TextLayer();
+    TextLayer(const TextLayer&) = delete;
+    TextLayer& operator=(const TextLayer&) = delete;
+
+    // Starts a frame's record. With `cache` false every string is drawn at
+    // once by Add and End does nothing.
+    void Begin(bool cache);
+    // The text (cut at 255 characters, as PrintText cuts it) at the current
+    // model-view position and colour; centred as PrintText centres it.
+    void Add(bool centred, std::string_view text);
+    // Draws the frame's record; see above. Leaves the GL state as it was.
+    void End();
+
+    // Times the picture was drawn anew, for tests and benchmarks.
+    int Rebuilds() const { return rebuilds_; }
+
+private:
+    struct Command {
+        std::array<float, 16> matrix;
+        std::array<float, 4> colour;
+        bool centred;
+        std::string text;
+        bool operator==(const Command&) const = default;
+    };
+    struct Frame {
+        std::array<int, 4> viewport{};
+        std::array<float, 16> projection{};
+        std::vector<Command> commands;
+        bool operator==(const Frame&) const = default;
+    };
+
+    void Replay() const;
+    // Draws the record into the picture; `texture` is the caller's bound
+    // texture, which the glyphs are drawn with.
+    bool Rebuild(int texture);
+    void Copy() const;
+
+    bool cache_ = true;
+    Frame recording_, picture_;
+    bool pictureValid_ = false;
+    std::unique_ptr<QOpenGLFramebufferObject> fbo_;
+    int inkLeft_ = 0, inkBottom_ = 0, inkRight_ = -1, inkTop_ = -1;  // window pixels, inclusive
+    int rebuilds_ = 0;
+};
+
+}  // namespace gs
