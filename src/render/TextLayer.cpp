@@ -68,11 +68,16 @@ void TextLayer::End() {
     glGetFloatv(GL_CURRENT_COLOR, colour);
     glGetFloatv(GL_CURRENT_TEXTURE_COORDS, texCoord);
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    if (!(pictureValid_ && recording_ == picture_) && !Rebuild(texture)) {
-        // No offscreen picture: draw the glyphs themselves.
-        Replay();
-    } else {
+    if (pictureValid_ && recording_ == picture_) {
         Copy();
+    } else if (recording_ == previous_ && Rebuild(texture)) {
+        // The same text a second frame running: worth a picture.
+        Copy();
+    } else {
+        // New text (it may change again at once, as the log does while it
+        // is trimmed), or no offscreen picture: draw the glyphs themselves.
+        Replay();
+        std::swap(previous_, recording_);
     }
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
     glTexCoord4fv(texCoord);

@@ -4,12 +4,13 @@
 // Between Begin and End the strings are recorded with the model-view matrix
 // and colour they would be drawn with. End draws them: when the record, the
 // viewport and the projection equal those of the last picture, that picture
-// is copied to the screen pixel for pixel; otherwise the glyphs are drawn
-// into the picture first (an offscreen framebuffer of the viewport's size,
-// with the same matrices, colours and GL state), then copied. The glyphs are
-// solid and opaque, so the copy with its coverage mask equals drawing them
-// directly. Without framebuffer objects, or with caching off, the strings
-// are drawn directly as they come.
+// is copied to the screen pixel for pixel. A record seen for the first time
+// is drawn glyph by glyph; when the next frame brings the same record, the
+// glyphs are drawn into the picture (an offscreen framebuffer of the
+// viewport's size, with the same matrices, colours and GL state), then
+// copied. The glyphs are solid and opaque, so the copy with its coverage
+// mask equals drawing them directly. Without framebuffer objects, or with
+// caching off, the strings are drawn directly as they come.
 #pragma once
 
 #include <array>
@@ -63,7 +64,7 @@ private:
     void Copy() const;
 
     bool cache_ = true;
-    Frame recording_, picture_;
+    Frame recording_, previous_, picture_;
     bool pictureValid_ = false;
     std::unique_ptr<QOpenGLFramebufferObject> fbo_;
     int inkLeft_ = 0, inkBottom_ = 0, inkRight_ = -1, inkTop_ = -1;  // window pixels, inclusive

@@ -311,6 +311,7 @@ TEST_F(LiveView, CachedLogAndStandingsEqualTheGlyphsDrawnOneByOne) {
     Frame();
     EXPECT_EQ(form->Scene().logText.Rebuilds(), log);
     race.AddMessage("Wolfgang Bauer finishes Lap 3 in 1:05.43");
+    Frame();
     const QImage cached = Frame();
     EXPECT_EQ(form->Scene().logText.Rebuilds(), log + 1);
     EXPECT_EQ(form->Scene().standingsText.Rebuilds(), standings);
