@@ -108,6 +108,12 @@ TForm1::TForm1()
     : connection_(race_, servers_, ConnectionPorts{clock_, timer1Port_, timer2Port_, socket_, *this}),
       scene_{race_, camera_, track_, settings_} {
     startup_.created = std::chrono::steady_clock::now();
+    readAhead_ = std::async(std::launch::async, [] {
+        StartupFiles files;
+        files.textures = ReadTexturePictures();
+        files.track = ReadTrack(DefaultTrack);
+        return files;
+    });
     setWindowTitle(Caption);
     setAttribute(Qt::WA_QuitOnClose, true);
     QPalette palette = this->palette();
@@ -178,9 +184,14 @@ void TForm1::FormCreateGL() {
     startup_.glInit = std::chrono::steady_clock::now();
     BuildFont();
     startup_.font = std::chrono::steady_clock::now();
-    LoadTextures(report);
+    StartupFiles files = readAhead_.valid() ? readAhead_.get()
+                                            : StartupFiles{ReadTexturePictures(), ReadTrack(DefaultTrack)};
+    UploadTextures(std::move(files.textures), report);
     startup_.textures = std::chrono::steady_clock::now();
-    LoadTrack(DefaultTrack);
+    if (files.track.ok) track_ = std::move(files.track.track);
+    else FatalError(files.track.error);
+    // The first frame draws what the frames after it draw, not every object.
+    MarkVisibleObjects(track_.Mesh, camera_);
     startup_.track = std::chrono::steady_clock::now();
     race_.InitSampleClock(clock_);
     race_.Log.Clear();

@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include <chrono>
+#include <future>
 #include <memory>
 
 #include "app/Platform.h"
@@ -23,6 +24,7 @@
 #include "relay/ServerList.h"
 #include "render/FrameLoop.h"
 #include "render/Scene.h"
+#include "render/Textures.h"
 #include "track/TrackData.h"
 
 namespace gs {
@@ -143,6 +145,14 @@ protected:
 private:
     void ShowError(const std::string& caption, const std::string& text);
     void PlaceOnScreen();
+
+    // The default track and the textures' files, read on another thread
+    // from the constructor on, while the window and its GL context are made.
+    struct StartupFiles {
+        TexturePictures textures;
+        TrackRead track;
+    };
+    std::future<StartupFiles> readAhead_;
 
     RaceState race_;
     ServerList servers_;

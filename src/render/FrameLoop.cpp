@@ -128,6 +128,10 @@ void UpdateVisibility(TrackMesh& mesh, Camera& camera) {
         camera.VisibilityDivider = 0;
         return;
     }
+    MarkVisibleObjects(mesh, camera);
+}
+
+void MarkVisibleObjects(TrackMesh& mesh, const Camera& camera) {
     static const double Down[3] = {0, 0, -1};
     const double height = camera.CameraDistance;
     const double cone = height < 50.0 ? 60.0 : 40.0;

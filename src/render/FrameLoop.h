@@ -46,7 +46,11 @@ double Parabola(double a, double b, double c, double t);
 
 void PollCameraKeys(Camera& camera, RaceState& race, Settings& settings, KeyState& keys);
 
+// The visibility pass, on two of every three frames.
 void UpdateVisibility(TrackMesh& mesh, Camera& camera);
+// The pass itself: marks the objects worth drawing from the camera as it is
+// (within the view cone, and not too small to see from its height).
+void MarkVisibleObjects(TrackMesh& mesh, const Camera& camera);
 
 double VectorAngle(const double u[3], const double v[3]);
 

@@ -66,10 +66,21 @@ const std::array<const char*, TextureCount> TextureFiles = {
 
 std::array<unsigned int, TextureCount> TextureTable{};
 
-bool LoadTextures(const ErrorReporter& report) {
-    std::array<std::optional<ImageRecord>, TextureCount> images;
-    for (int slot = 0; slot < TextureCount; ++slot)
-        images[slot] = LoadBitmapImage(TextureFiles[slot], report);
+TexturePictures ReadTexturePictures() {
+    TexturePictures pictures;
+    const ErrorReporter keep = [&pictures](const std::string& caption, const std::string& text) {
+        pictures.reports.emplace_back(caption, text);
+    };
+    for (int slot = 0; slot < TextureCount; ++slot) pictures.images[slot] = LoadBitmapImage(TextureFiles[slot], keep);
+    return pictures;
+}
+
+bool LoadTextures(const ErrorReporter& report) { return UploadTextures(ReadTexturePictures(), report); }
+
+bool UploadTextures(TexturePictures pictures, const ErrorReporter& report) {
+    if (report)
+        for (const auto& [caption, text] : pictures.reports) report(caption, text);
+    auto& images = pictures.images;
 
     glGenTextures(TextureCount, TextureTable.data());
     GLint maxSize = 0;

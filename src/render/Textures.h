@@ -6,7 +6,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "render/BitmapImage.h"
 #include "render/ErrorReporter.h"
 
 namespace gs {
@@ -25,5 +30,17 @@ extern std::array<unsigned int, TextureCount> TextureTable;
 // without an image (an incomplete texture, which GL draws as untextured),
 // and loading goes on. Always reports success, as the start-up expects.
 bool LoadTextures(const ErrorReporter& report);
+
+// The two halves of LoadTextures, so that the files can be read ahead on
+// another thread while the GL context is made:
+//   ReadTexturePictures - reads and decodes every file; the reports it
+//                         would make are kept in order. No GL, any thread.
+//   UploadTextures      - makes those reports, then uploads the pictures.
+struct TexturePictures {
+    std::array<std::optional<ImageRecord>, TextureCount> images;
+    std::vector<std::pair<std::string, std::string>> reports;  // caption, text
+};
+TexturePictures ReadTexturePictures();
+bool UploadTextures(TexturePictures pictures, const ErrorReporter& report);
 
 }  // namespace gs

@@ -95,4 +95,13 @@ std::string BrokenMeshError(const char* meshFile);
 // failure on the path file leaves the mesh untouched.
 bool LoadTrack(TrackData& track, const char* shortName, Shell& shell);
 
+// A track read ahead, away from the GUI thread: LoadTrack into a fresh
+// TrackData, with the text of a failure kept for the caller to report.
+struct TrackRead {
+    TrackData track;
+    bool ok = false;
+    std::string error;  // FatalError's text when not ok
+};
+TrackRead ReadTrack(const char* shortName);
+
 }  // namespace gs

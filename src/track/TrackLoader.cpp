@@ -73,4 +73,29 @@ bool LoadTrack(TrackData& track, const char* shortName, Shell& shell) {
     return true;
 }
 
+namespace {
+
+// Keeps the failure's text; a read-ahead has no window to show it in.
+class ErrorKeeper final : public Shell {
+public:
+    explicit ErrorKeeper(std::string& error) : error_(error) {}
+    void SetCaption(const std::string&) override {}
+    void RepaintNow() override {}
+    void LoadTrack(const char*) override {}
+    void ServerListChanged() override {}
+    void FatalError(const std::string& text) override { error_ = text; }
+
+private:
+    std::string& error_;
+};
+
+}  // namespace
+
+TrackRead ReadTrack(const char* shortName) {
+    TrackRead read;
+    ErrorKeeper keeper(read.error);
+    read.ok = LoadTrack(read.track, shortName, keeper);
+    return read;
+}
+
 }  // namespace gs

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <set>
 
@@ -178,6 +179,25 @@ TEST_F(TexturesTest, StartUpSizedArtworkLoadsWithoutReports) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("LoadTextures (41 files of 128x128, 24-bit): %.1f ms\n", ms);
     EXPECT_TRUE(reporter_.Reports.empty());
+}
+
+TEST_F(TexturesTest, PicturesReadAheadOnAnotherThreadReportInOrderWhenUploaded) {
+    WriteAll(8, 8);
+    std::filesystem::remove(folder_.Path() / "FXO.bmp");
+    std::filesystem::remove(folder_.Path() / "connect.bmp");
+    TexturePictures pictures = std::async(std::launch::async, ReadTexturePictures).get();
+    EXPECT_TRUE(reporter_.Reports.empty());  // nothing shown by the reading thread
+    EXPECT_FALSE(pictures.images[1].has_value());
+    ASSERT_TRUE(pictures.images[0].has_value());
+    EXPECT_EQ(pictures.images[0]->Width, 8);
+
+    UploadTextures(std::move(pictures), reporter_.Function());
+    EXPECT_EQ(reporter_.Reports, (std::vector<Report>{{"Error", "Failed to open DIB file connect.bmp.\n"},
+                                                      {"Error", "Failed to open DIB file FXO.bmp.\n"}}));
+    EXPECT_EQ(LevelZeroWidth(1), 0);
+    EXPECT_EQ(LevelZeroWidth(13), 0);
+    EXPECT_EQ(LevelZeroWidth(0), 8);
+    EXPECT_EQ(LevelZeroWidth(42), 8);
 }
 
 }  // namespace

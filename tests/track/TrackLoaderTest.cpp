@@ -169,5 +169,29 @@ TEST_F(LoadTrackTest, LoadingTheSameTrackTwiceReplacesTheMesh) {
     EXPECT_TRUE(shell.fatalErrors.empty());
 }
 
+TEST_F(LoadTrackTest, ATrackReadAheadKeepsItsFailureAndSurvivesAMove) {
+    WriteFile("files/FE1.pth", PathBytes(300, 120));
+    WriteFile("files/Fern Bay_3DH.smx", OneObjectMesh(0xFF0000FF));
+    TrackRead read = ReadTrack("FE1");
+    ASSERT_TRUE(read.ok);
+    EXPECT_TRUE(read.error.empty());
+    // The objects point into the mesh's block; a move keeps them valid.
+    track = std::move(read.track);
+    ASSERT_EQ(track.Mesh.ObjectCount(), 1);
+    EXPECT_EQ(track.PathNodeCount, 300);
+    EXPECT_FLOAT_EQ(track.Mesh.Objects[0].Points[0].b, 1.0f);
+    EXPECT_EQ(track.Mesh.Objects[0].Triangles[0].b, 1);
+
+    // Each failure is kept, with the text the window would show.
+    const TrackRead missing = ReadTrack("SO1");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_EQ(missing.error, PathFileError);
+    WriteFile("files/FE1.pth", PathBytes(300, 120));
+    WriteFile("files/Fern Bay_3DH.smx", FileBytes{1, 2, 3});
+    const TrackRead broken = ReadTrack("FE1");
+    EXPECT_FALSE(broken.ok);
+    EXPECT_EQ(broken.error, "Track file files/Fern Bay_3DH.smx is broken - Closing");
+}
+
 }  // namespace
 }  // namespace gs::test
