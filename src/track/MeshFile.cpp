@@ -1,20 +1,27 @@
 // Reader of a track's mesh file (see MeshFile.h).
 //
-// The file is read in one block into the back of the buffer that becomes
-// the mesh's storage, and converted towards the front of that same buffer:
-// a 16-byte point record grows into a 24-byte MeshPoint and an 8-byte
-// triangle record is moved as it is. The buffer's lead (half the file size)
-// keeps the writes behind the reads: after P points the writes have gained
-// 8P bytes on the reads, and P is at most a sixteenth of the file. So a load
-// touches little more fresh memory than reading the file does, and makes
-// one pass over its records.
+// The file is read into the back of the buffer that becomes the mesh's
+// storage, and converted towards the front of that same buffer: a 16-byte
+// point record grows into a 24-byte MeshPoint and an 8-byte triangle record
+// is moved as it is. The buffer's lead (half the file size) keeps the writes
+// behind the reads: after P points the writes have gained 8P bytes on the
+// reads, and P is at most a sixteenth of the file. So a load touches little
+// more fresh memory than reading the file does, and makes one pass over its
+// records.
 //
-// Before anything is converted, a first pass walks the object headers and
-// checks every count against the bytes that are actually there.
+// A file is read by a second thread in chunks while this one converts what
+// has arrived, so the conversion hides behind the copy from the page cache.
+// Every count is checked against the file's size, and the bytes it claims
+// are waited for, before the object it belongs to is converted.
 #include "track/MeshFile.h"
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "common/Units.h"
 #include "connection/Wire.h"
@@ -27,39 +34,42 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-struct ObjectLayout {
-    std::size_t offset;  // of the object header, from the start of the file
-    std::int32_t points, triangles;
-};
-
 bool HeaderAccepted(const DatagramView& file) {
     return file.Has(MeshHeaderSize) && std::memcmp(file.Data(), "LFSSMX", 6) == 0 &&
            file.U8(8) == 0 && file.U8(9) == 3 && file.U8(11) == 1;
 }
 
-// Pass 1: the layout of every object, or false when a count is negative or
-// the bytes it claims are not in the file.
-bool MapObjects(const DatagramView& file, std::vector<ObjectLayout>& layout) {
-    const std::int32_t count = file.I32(60);
-    const std::size_t rest = file.Size() - MeshHeaderSize;
-    if (count < 0 || static_cast<std::size_t>(count) > rest / MeshObjectHeaderSize) return false;
-    layout.resize(static_cast<std::size_t>(count));
-    std::size_t at = MeshHeaderSize;
-    for (ObjectLayout& object : layout) {
-        if (file.Size() - at < MeshObjectHeaderSize) return false;
-        object.offset = at;
-        object.points = file.I32(at + 16);
-        object.triangles = file.I32(at + 20);
-        if (object.points < 0 || object.triangles < 0) return false;
-        // 64-bit sums: two counts below 2^31 times 16 cannot overflow them.
-        const std::uint64_t bytes = MeshObjectHeaderSize +
-                                    std::uint64_t(object.points) * MeshPointRecordSize +
-                                    std::uint64_t(object.triangles) * MeshTriangleRecordSize;
-        if (bytes > file.Size() - at) return false;
-        at += static_cast<std::size_t>(bytes);
+// How much of the file is in the buffer: the reading thread publishes its
+// progress, the converting thread waits for the bytes it is about to use.
+class Arrival {
+public:
+    // All of a file of `size` bytes is there already.
+    static constexpr std::uint64_t Complete(std::size_t size) { return size | EndBit; }
+    explicit Arrival(std::uint64_t state = 0) : state_(state) {}
+
+    void Publish(std::size_t bytes) {
+        state_.store(bytes, std::memory_order_release);
+        state_.notify_one();
     }
-    return true;
-}
+    void End(std::size_t bytes) {
+        state_.store(bytes | EndBit, std::memory_order_release);
+        state_.notify_one();
+    }
+    // True once the first `bytes` bytes are in; false when the file ended
+    // short of them.
+    bool Wait(std::size_t bytes) const {
+        for (;;) {
+            const std::uint64_t state = state_.load(std::memory_order_acquire);
+            if ((state & ~EndBit) >= bytes) return true;
+            if (state & EndBit) return false;
+            state_.wait(state, std::memory_order_acquire);
+        }
+    }
+
+private:
+    static constexpr std::uint64_t EndBit = std::uint64_t(1) << 63;
+    std::atomic<std::uint64_t> state_;
+};
 
 float ScaledFloat(const std::byte* at) {
     float v;
@@ -71,34 +81,42 @@ float ScaledFloat(const std::byte* at) {
 // rounded to keep the records 8-byte aligned.
 std::size_t Lead(std::size_t size) { return (size / 2 + 7) & ~std::size_t(7); }
 
-// Converts the file held at storage + Lead(size) into `mesh`, which takes
-// the storage. The mesh is empty on any status but Ok.
-MeshStatus Convert(std::unique_ptr<std::byte[]> storage, std::size_t size, TrackMesh& mesh) {
-    mesh.Release();
-    const std::byte* file = storage.get() + Lead(size);
+// Converts the file of `size` bytes arriving at base + lead into points and
+// triangles from `base` on, and their objects into `objects`.
+MeshStatus Convert(std::byte* base, std::size_t lead, std::size_t size, const Arrival& arrival,
+                   std::vector<MeshObject>& objects) {
+    const std::byte* file = base + lead;
     const DatagramView view(reinterpret_cast<const std::uint8_t*>(file), size);
-    if (!HeaderAccepted(view)) return MeshStatus::BadHeader;
-    std::vector<ObjectLayout> layout;
-    if (!MapObjects(view, layout)) return MeshStatus::Broken;
+    if (!arrival.Wait(std::min(size, MeshHeaderSize)) || !HeaderAccepted(view)) return MeshStatus::BadHeader;
+    const std::int32_t count = view.I32(60);
+    if (count < 0 || static_cast<std::size_t>(count) > (size - MeshHeaderSize) / MeshObjectHeaderSize)
+        return MeshStatus::Broken;
+    objects.resize(static_cast<std::size_t>(count));
 
-    std::vector<MeshObject> objects(layout.size());
-    std::byte* out = storage.get();
+    std::byte* out = base;
+    std::size_t at = MeshHeaderSize;
     constexpr float ColourScale = 1.0f / 255.0f;
-    for (std::size_t i = 0; i < layout.size(); ++i) {
-        const ObjectLayout& l = layout[i];
-        const std::byte* in = file + l.offset;
-        MeshObject& object = objects[i];
+    for (MeshObject& object : objects) {
+        if (size - at < MeshObjectHeaderSize || !arrival.Wait(at + MeshObjectHeaderSize)) return MeshStatus::Broken;
+        const std::int32_t points = view.I32(at + 16), triangles = view.I32(at + 20);
+        if (points < 0 || triangles < 0) return MeshStatus::Broken;
+        // 64-bit sums: two counts below 2^31 times 16 cannot overflow them.
+        const std::uint64_t bytes = MeshObjectHeaderSize + std::uint64_t(points) * MeshPointRecordSize +
+                                    std::uint64_t(triangles) * MeshTriangleRecordSize;
+        if (bytes > size - at || !arrival.Wait(at + static_cast<std::size_t>(bytes))) return MeshStatus::Broken;
+
+        const std::byte* in = file + at;
         object.Visible = 1;  // drawn until the first visibility pass decides
         object.CentreX = ScaledFloat(in);
         object.CentreY = ScaledFloat(in + 4);
         object.CentreZ = ScaledFloat(in + 8);
         object.Radius = ScaledFloat(in + 12);
-        object.PointCount = l.points;
-        object.TriangleCount = l.triangles;
+        object.PointCount = points;
+        object.TriangleCount = triangles;
         in += MeshObjectHeaderSize;
 
         object.Points = reinterpret_cast<const MeshPoint*>(out);
-        for (std::int32_t p = 0; p < l.points; ++p, in += MeshPointRecordSize, out += sizeof(MeshPoint)) {
+        for (std::int32_t p = 0; p < points; ++p, in += MeshPointRecordSize, out += sizeof(MeshPoint)) {
             // The whole record is read before the point is written: the
             // point may overlap the record it comes from.
             const MeshPoint point{ScaledFloat(in),
@@ -110,19 +128,27 @@ MeshStatus Convert(std::unique_ptr<std::byte[]> storage, std::size_t size, Track
             std::memcpy(out, &point, sizeof point);
         }
 
-        const std::size_t triangleBytes = std::size_t(l.triangles) * MeshTriangleRecordSize;
+        const std::size_t triangleBytes = std::size_t(triangles) * MeshTriangleRecordSize;
         if (triangleBytes != 0) std::memmove(out, in, triangleBytes);
-        const auto* triangles = reinterpret_cast<const MeshTriangle*>(out);
-        object.Triangles = triangles;
+        const auto* records = reinterpret_cast<const MeshTriangle*>(out);
+        object.Triangles = records;
         out += triangleBytes;
-        const auto limit = static_cast<std::uint32_t>(l.points);
-        for (std::int32_t t = 0; t < l.triangles; ++t)
-            if (triangles[t].a >= limit || triangles[t].b >= limit || triangles[t].c >= limit)
-                return MeshStatus::Broken;
+        const auto limit = static_cast<std::uint32_t>(points);
+        for (std::int32_t t = 0; t < triangles; ++t)
+            if (records[t].a >= limit || records[t].b >= limit || records[t].c >= limit) return MeshStatus::Broken;
+        at += static_cast<std::size_t>(bytes);
     }
-    mesh.Objects = std::move(objects);
-    mesh.Storage = std::move(storage);
     return MeshStatus::Ok;
+}
+
+// Hands the converted storage to `mesh` when the conversion succeeded.
+MeshStatus Finish(MeshStatus status, std::unique_ptr<std::byte[]> storage, std::vector<MeshObject> objects,
+                  TrackMesh& mesh) {
+    if (status == MeshStatus::Ok) {
+        mesh.Objects = std::move(objects);
+        mesh.Storage = std::move(storage);
+    }
+    return status;
 }
 
 std::unique_ptr<std::byte[]> StorageFor(std::size_t size) {
@@ -137,9 +163,13 @@ void TrackMesh::Release() {
 }
 
 MeshStatus DecodeMesh(const std::uint8_t* data, std::size_t size, TrackMesh& mesh) {
+    mesh.Release();
     auto storage = StorageFor(size);
     if (size != 0) std::memcpy(storage.get() + Lead(size), data, size);
-    return Convert(std::move(storage), size, mesh);
+    std::vector<MeshObject> objects;
+    const Arrival all(Arrival::Complete(size));
+    const MeshStatus status = Convert(storage.get(), Lead(size), size, all, objects);
+    return Finish(status, std::move(storage), std::move(objects), mesh);
 }
 
 MeshStatus ReadMesh(std::FILE* file, TrackMesh& mesh) {
@@ -152,11 +182,35 @@ MeshStatus ReadMesh(std::FILE* file, TrackMesh& mesh) {
     if (size > MaxMeshFileSize) return MeshStatus::Broken;
 
     auto storage = StorageFor(size);
-    // A file that shrank between the size query and the read converts as
-    // the truncated file it now is.
-    const std::size_t got = std::fread(storage.get() + Lead(size), 1, size, file);
-    if (got != size) std::memmove(storage.get() + Lead(got), storage.get() + Lead(size), got);
-    return Convert(std::move(storage), got, mesh);
+    std::byte* into = storage.get() + Lead(size);
+    Arrival arrival;
+    std::atomic<bool> stop{false};
+    // Reads until the file's size, or until it ends short (a file that shrank
+    // converts as far as it goes), or until the conversion gave up.
+    auto read = [&] {
+        constexpr std::size_t Chunk = 512 * 1024;
+        std::size_t done = 0;
+        while (done < size && !stop.load(std::memory_order_relaxed)) {
+            const std::size_t want = std::min(Chunk, size - done);
+            const std::size_t got = std::fread(into + done, 1, want, file);
+            done += got;
+            if (got != want) break;
+            arrival.Publish(done);
+        }
+        arrival.End(done);
+    };
+    std::thread reader;
+    try {
+        reader = std::thread(read);
+    } catch (const std::system_error&) {
+        read();  // no thread to be had: read it all first
+    }
+    std::vector<MeshObject> objects;
+    const MeshStatus status = Convert(storage.get(), Lead(size), size, arrival, objects);
+    stop.store(true, std::memory_order_relaxed);
+    // The reader writes into the storage until it returns.
+    if (reader.joinable()) reader.join();
+    return Finish(status, std::move(storage), std::move(objects), mesh);
 }
 
 }  // namespace gs

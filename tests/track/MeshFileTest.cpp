@@ -2,8 +2,11 @@
 // refused headers, and every kind of broken file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "TestFiles.h"
 #include "track/MeshFile.h"
@@ -166,23 +169,116 @@ TEST(MeshFile, RefusesATriangleIndexOutsideItsObject) {
     EXPECT_EQ(Decode(MeshBytes(objects), mesh), MeshStatus::Ok);
 }
 
-TEST(MeshFile, ReadsAFileInOneBlockTheSameAsBytesInMemory) {
-    const FileBytes bytes = MeshBytes(SampleObjects());
+// Reads `bytes` through a real file, as LoadTrack does.
+MeshStatus ReadThroughFile(const FileBytes& bytes, TrackMesh& mesh) {
     std::FILE* f = std::tmpfile();
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
-    TrackMesh fromFile, fromBytes;
-    EXPECT_EQ(ReadMesh(f, fromFile), MeshStatus::Ok);
+    const MeshStatus status = ReadMesh(f, mesh);
     std::fclose(f);
-    ASSERT_EQ(Decode(bytes, fromBytes), MeshStatus::Ok);
-    ASSERT_EQ(fromFile.ObjectCount(), fromBytes.ObjectCount());
-    for (int i = 0; i < fromFile.ObjectCount(); ++i) {
-        const MeshObject& x = fromFile.Objects[std::size_t(i)];
-        const MeshObject& y = fromBytes.Objects[std::size_t(i)];
-        ASSERT_EQ(x.PointCount, y.PointCount);
-        ASSERT_EQ(x.TriangleCount, y.TriangleCount);
-        EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0);
-        EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)), 0);
+    return status;
+}
+
+// Objects enough for a file of several read chunks (about 2 MB).
+std::vector<TestObject> LargeObjects() {
+    std::vector<TestObject> objects(40);
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        TestObject& o = objects[i];
+        o.centre[0] = static_cast<float>(i) * 65536.0f;
+        for (int p = 0; p < 2500; ++p)
+            o.points.push_back({static_cast<float>(p) * 1000.0f, static_cast<float>(i) * 3000.0f, 7.0f * 65536.0f,
+                                0xFF000000u | static_cast<std::uint32_t>(p * 2654435761u & 0xFFFFFFu)});
+        for (int t = 0; t + 2 < 2500; t += 2)
+            o.triangles.insert(o.triangles.end(), {std::uint16_t(t), std::uint16_t(t + 1), std::uint16_t(t + 2), 0});
+    }
+    return objects;
+}
+
+// A file whose reads come slowly, 64 KB a millisecond, so that the
+// conversion keeps catching up with the reading.
+struct SlowFile {
+    const FileBytes* bytes;
+    std::size_t at = 0;
+};
+MeshStatus ReadThroughSlowFile(const FileBytes& bytes, TrackMesh& mesh) {
+    SlowFile state{&bytes};
+    cookie_io_functions_t io{};
+    io.read = [](void* cookie, char* buffer, std::size_t size) -> ssize_t {
+        auto* f = static_cast<SlowFile*>(cookie);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const std::size_t n = std::min({size, std::size_t(65536), f->bytes->size() - f->at});
+        std::memcpy(buffer, f->bytes->data() + f->at, n);
+        f->at += n;
+        return static_cast<ssize_t>(n);
+    };
+    io.seek = [](void* cookie, off64_t* offset, int whence) -> int {
+        auto* f = static_cast<SlowFile*>(cookie);
+        const off64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? off64_t(f->at) : off64_t(f->bytes->size());
+        if (base + *offset < 0 || base + *offset > off64_t(f->bytes->size())) return -1;
+        f->at = static_cast<std::size_t>(base + *offset);
+        *offset = off64_t(f->at);
+        return 0;
+    };
+    std::FILE* file = fopencookie(&state, "rb", io);
+    setvbuf(file, nullptr, _IOFBF, 65536);
+    const MeshStatus status = ReadMesh(file, mesh);
+    std::fclose(file);
+    return status;
+}
+
+TEST(MeshFile, ReadsAFileChunkByChunkTheSameAsBytesInMemory) {
+    for (const FileBytes& bytes : {MeshBytes(SampleObjects()), MeshBytes(LargeObjects())}) {
+        TrackMesh fromFile, fromSlowFile, fromBytes;
+        EXPECT_EQ(ReadThroughFile(bytes, fromFile), MeshStatus::Ok);
+        EXPECT_EQ(ReadThroughSlowFile(bytes, fromSlowFile), MeshStatus::Ok);
+        ASSERT_EQ(fromSlowFile.ObjectCount(), fromFile.ObjectCount());
+        for (int i = 0; i < fromFile.ObjectCount(); ++i) {
+            const MeshObject& x = fromSlowFile.Objects[std::size_t(i)];
+            const MeshObject& y = fromFile.Objects[std::size_t(i)];
+            ASSERT_EQ(x.PointCount, y.PointCount);
+            EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0) << i;
+            EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)), 0);
+        }
+        ASSERT_EQ(Decode(bytes, fromBytes), MeshStatus::Ok);
+        ASSERT_EQ(fromFile.ObjectCount(), fromBytes.ObjectCount());
+        for (int i = 0; i < fromFile.ObjectCount(); ++i) {
+            const MeshObject& x = fromFile.Objects[std::size_t(i)];
+            const MeshObject& y = fromBytes.Objects[std::size_t(i)];
+            ASSERT_EQ(x.PointCount, y.PointCount);
+            ASSERT_EQ(x.TriangleCount, y.TriangleCount);
+            EXPECT_EQ(x.CentreX, y.CentreX);
+            EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0);
+            EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)),
+                      0);
+        }
+    }
+}
+
+TEST(MeshFile, AFileBrokenAnywhereIsRefusedWhileItIsStillBeingRead) {
+    const FileBytes whole = MeshBytes(LargeObjects());
+    TrackMesh mesh;
+    // A bad index in the first object (the reading stops early) or the last.
+    for (const std::size_t object : {std::size_t(0), std::size_t(39)}) {
+        auto objects = LargeObjects();
+        objects[object].triangles[5] = 2500;
+        mesh = LoadedMesh();
+        EXPECT_EQ(ReadThroughFile(MeshBytes(objects), mesh), MeshStatus::Broken) << object;
+        ExpectEmpty(mesh);
+        mesh = LoadedMesh();
+        EXPECT_EQ(ReadThroughSlowFile(MeshBytes(objects), mesh), MeshStatus::Broken) << object;
+        ExpectEmpty(mesh);
+    }
+    // Cut inside the header, inside a late chunk, and at an object's end
+    // with more objects still claimed.
+    const std::size_t objectBytes = 24 + 2500 * 16 + 1249 * 8;
+    for (const std::size_t cut : {std::size_t(40), whole.size() - 100, 64 + 30 * objectBytes}) {
+        mesh = LoadedMesh();
+        const FileBytes cutFile(whole.begin(), whole.begin() + cut);
+        EXPECT_NE(ReadThroughFile(cutFile, mesh), MeshStatus::Ok) << cut;
+        ExpectEmpty(mesh);
+        mesh = LoadedMesh();
+        EXPECT_NE(ReadThroughSlowFile(cutFile, mesh), MeshStatus::Ok) << cut;
+        ExpectEmpty(mesh);
     }
 }
 
