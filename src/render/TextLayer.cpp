@@ -68,6 +68,8 @@ void TextLayer::End() {
     glGetFloatv(GL_CURRENT_COLOR, colour);
     glGetFloatv(GL_CURRENT_TEXTURE_COORDS, texCoord);
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    // A picture belongs to the context that drew it.
+    if (QOpenGLContext::currentContext() != pictureContext_) pictureValid_ = false;
     if (pictureValid_ && recording_ == picture_) {
         Copy();
     } else if (recording_ == previous_ && Rebuild(texture)) {
@@ -89,16 +91,19 @@ bool TextLayer::Rebuild(int texture) {
     QOpenGLContext* context = QOpenGLContext::currentContext();
     const int w = recording_.viewport[2], h = recording_.viewport[3];
     if (!context || w <= 0 || h <= 0 || !QOpenGLFramebufferObject::hasOpenGLFramebufferObjects()) return false;
+    if (context == failedContext_ && QSize(w, h) == failedSize_) return false;  // not again each frame
     // The framebuffer to return to (making a framebuffer object binds it).
     GLint previous = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous);
     QOpenGLExtraFunctions* gl = context->extraFunctions();
-    if (!fbo_ || fbo_->width() != w || fbo_->height() != h) {
+    if (!fbo_ || fbo_->width() != w || fbo_->height() != h || context != pictureContext_) {
         fbo_.reset();
         fbo_ = std::make_unique<QOpenGLFramebufferObject>(w, h, QOpenGLFramebufferObject::NoAttachment, GL_TEXTURE_2D,
                                                           GL_RGBA8);
         if (!fbo_->isValid()) {
             fbo_.reset();
+            failedContext_ = context;
+            failedSize_ = QSize(w, h);
             gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previous));
             glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
             return false;
@@ -109,6 +114,7 @@ bool TextLayer::Rebuild(int texture) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+        pictureContext_ = context;
     }
 
     gl->glBindFramebuffer(GL_FRAMEBUFFER, fbo_->handle());

@@ -13,12 +13,15 @@
 // caching off, the strings are drawn directly as they come.
 #pragma once
 
+#include <QSize>
+
 #include <array>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QOpenGLContext;
 class QOpenGLFramebufferObject;
 
 namespace gs {
@@ -67,6 +70,9 @@ private:
     Frame recording_, previous_, picture_;
     bool pictureValid_ = false;
     std::unique_ptr<QOpenGLFramebufferObject> fbo_;
+    QOpenGLContext* pictureContext_ = nullptr;  // the one fbo_ belongs to
+    QOpenGLContext* failedContext_ = nullptr;   // where a picture of failedSize_ could not be made
+    QSize failedSize_;
     int inkLeft_ = 0, inkBottom_ = 0, inkRight_ = -1, inkTop_ = -1;  // window pixels, inclusive
     int rebuilds_ = 0;
 };
