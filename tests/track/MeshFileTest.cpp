@@ -226,31 +226,29 @@ MeshStatus ReadThroughSlowFile(const FileBytes& bytes, TrackMesh& mesh) {
     return status;
 }
 
+// The two meshes hold the same objects, points and triangles.
+void ExpectSameMesh(const TrackMesh& a, const TrackMesh& b) {
+    ASSERT_EQ(a.ObjectCount(), b.ObjectCount());
+    for (int i = 0; i < a.ObjectCount(); ++i) {
+        const MeshObject& x = a.Objects[std::size_t(i)];
+        const MeshObject& y = b.Objects[std::size_t(i)];
+        ASSERT_EQ(x.PointCount, y.PointCount) << i;
+        ASSERT_EQ(x.TriangleCount, y.TriangleCount) << i;
+        EXPECT_EQ(x.CentreX, y.CentreX) << i;
+        EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0) << i;
+        EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)), 0)
+            << i;
+    }
+}
+
 TEST(MeshFile, ReadsAFileChunkByChunkTheSameAsBytesInMemory) {
     for (const FileBytes& bytes : {MeshBytes(SampleObjects()), MeshBytes(LargeObjects())}) {
         TrackMesh fromFile, fromSlowFile, fromBytes;
         EXPECT_EQ(ReadThroughFile(bytes, fromFile), MeshStatus::Ok);
         EXPECT_EQ(ReadThroughSlowFile(bytes, fromSlowFile), MeshStatus::Ok);
-        ASSERT_EQ(fromSlowFile.ObjectCount(), fromFile.ObjectCount());
-        for (int i = 0; i < fromFile.ObjectCount(); ++i) {
-            const MeshObject& x = fromSlowFile.Objects[std::size_t(i)];
-            const MeshObject& y = fromFile.Objects[std::size_t(i)];
-            ASSERT_EQ(x.PointCount, y.PointCount);
-            EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0) << i;
-            EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)), 0);
-        }
         ASSERT_EQ(Decode(bytes, fromBytes), MeshStatus::Ok);
-        ASSERT_EQ(fromFile.ObjectCount(), fromBytes.ObjectCount());
-        for (int i = 0; i < fromFile.ObjectCount(); ++i) {
-            const MeshObject& x = fromFile.Objects[std::size_t(i)];
-            const MeshObject& y = fromBytes.Objects[std::size_t(i)];
-            ASSERT_EQ(x.PointCount, y.PointCount);
-            ASSERT_EQ(x.TriangleCount, y.TriangleCount);
-            EXPECT_EQ(x.CentreX, y.CentreX);
-            EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0);
-            EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)),
-                      0);
-        }
+        ExpectSameMesh(fromFile, fromBytes);
+        ExpectSameMesh(fromSlowFile, fromBytes);
     }
 }
 
