@@ -10,9 +10,6 @@
 //
 // Each benchmark's iteration time is the program's path; the counters carry
 // the reference's time and the ratio (program / reference).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -29,6 +26,8 @@
 #include "connection/UdpSocket.h"
 #include "track/MeshFile.h"
 #include "track/TrackData.h"
+#include "support/FakePlatform.h"
+#include "support/LoopbackPeer.h"
 
 namespace gs {
 namespace {
@@ -55,15 +54,6 @@ struct Pair {
 // The largest track of the run folder, the program's default.
 constexpr const char* LargestTrack = "AS1";
 
-class FailingShell final : public Shell {
-public:
-    void SetCaption(const std::string&) override {}
-    void RepaintNow() override {}
-    void LoadTrack(const char*) override {}
-    void ServerListChanged() override {}
-    void FatalError(const std::string& text) override { throw std::runtime_error(text); }
-};
-
 // The whole file in a fresh buffer, as a load has to get it.
 std::size_t ReadWholeFile(const char* name) {
     std::FILE* f = std::fopen(name, "rb");
@@ -86,10 +76,10 @@ void TrackLoad(benchmark::State& state) {
     }
     const std::string pathName = PathFileName(LargestTrack);
     const char* meshName = MeshFileName(LargestTrack);
-    FailingShell shell;
+    test::RecordingShell shell;
     TrackData track;
     // Warm the page cache and check the files load at all.
-    if (!LoadTrack(track, LargestTrack, shell)) {
+    if (!LoadTrack(track, LargestTrack, shell) || !shell.fatalErrors.empty()) {
         state.SkipWithError("the track does not load");
         return;
     }
@@ -124,63 +114,8 @@ public:
     }
 };
 
-class BenchTimer final : public Timer {
-public:
-    void SetInterval(int ms) override { interval_ = ms; }
-    int Interval() const override { return interval_; }
-    void SetEnabled(bool on) override { enabled_ = on; }
-    bool Enabled() const override { return enabled_; }
-
-private:
-    int interval_ = 50;
-    bool enabled_ = false;
-};
-
-class QuietShell final : public Shell {
-public:
-    void SetCaption(const std::string&) override {}
-    void RepaintNow() override {}
-    void LoadTrack(const char*) override {}
-    void ServerListChanged() override {}
-    void FatalError(const std::string&) override {}
-};
-
-// The race server's end: a loopback socket that sends to whoever spoke last.
-class ServerEnd {
-public:
-    ServerEnd() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("cannot bind a loopback socket");
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~ServerEnd() { ::close(fd_); }
-    int Port() const { return port_; }
-    // Reads whatever the client sent (learning its address); returns how many.
-    int Absorb() {
-        int n = 0;
-        std::uint8_t buffer[2048];
-        for (;;) {
-            socklen_t len = sizeof client_;
-            if (::recvfrom(fd_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&client_), &len) < 0)
-                return n;
-            ++n;
-        }
-    }
-    void Send(const std::vector<std::uint8_t>& d) {
-        ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&client_), sizeof client_);
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    sockaddr_in client_{};
-};
+// Reads whatever the client sent, without waiting; returns how many.
+std::size_t Absorb(test::LoopbackPeer& server) { return server.ReceiveAll(0, 0).size(); }
 
 constexpr int Cars = 32;
 
@@ -211,18 +146,18 @@ std::vector<std::uint8_t> CarInfo(int first, int round) {
 void PacketPath(benchmark::State& state) {
     const int rounds = static_cast<int>(state.range(0));
     const int burst = rounds * Cars / 8;
-    ServerEnd server;
+    test::LoopbackPeer server;
     BenchClock clock;
-    BenchTimer timer1, timer2;
+    test::FakeTimer timer1(50, false), timer2(5000, false);
     UdpSocket socket;
-    QuietShell shell;
+    test::RecordingShell shell;
     RaceState race;
     ServerList servers;
     Connection link(race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell});
     race.InitSampleClock(clock);
     link.ConnectCommand("127.0.0.1", server.Port(), "");
     link.Timer1Timer();  // the init packet: the server learns the address
-    server.Absorb();
+    Absorb(server);
     // Named players, as after the new-player packets: car info then asks
     // for nothing.
     for (const auto& d : {CarInfo(0, 0), CarInfo(8, 0), CarInfo(16, 0), CarInfo(24, 0)}) server.Send(d);
@@ -233,7 +168,7 @@ void PacketPath(benchmark::State& state) {
         std::snprintf(car, sizeof car, "XR GT");
         race.SetPlayer(i, name, car);
     }
-    server.Absorb();
+    Absorb(server);
     if (link.LinkState < lsLive || race.PlayerCount != Cars) {
         state.SkipWithError("the connection did not go live");
         return;
@@ -272,7 +207,7 @@ void PacketPath(benchmark::State& state) {
         time.program += Seconds(t2, t3);
         state.SetIterationTime(Seconds(t2, t3));
     }
-    if (server.Absorb() != 0) state.SkipWithError("the client sent requests during the burst");
+    if (Absorb(server) != 0) state.SkipWithError("the client sent requests during the burst");
     time.Report(state, burst);
     state.counters["datagrams"] = burst;
 }

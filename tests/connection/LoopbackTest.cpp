@@ -1,11 +1,5 @@
 // A whole direct connection over real loopback UDP: a test peer socket plays
 // the race server, the core runs on its real socket with fake timers.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +7,7 @@
 #include "connection/Connection.h"
 #include "connection/UdpSocket.h"
 #include "support/FakePlatform.h"
+#include "support/LoopbackPeer.h"
 
 namespace gs {
 namespace {
@@ -20,46 +15,7 @@ namespace {
 using test::Bytes;
 using test::PacketBuilder;
 
-// The server's end: a socket bound to an ephemeral loopback port that answers
-// whoever spoke to it last.
-class PeerSocket {
-public:
-    PeerSocket() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~PeerSocket() { ::close(fd_); }
-    int Port() const { return port_; }
-
-    // Every datagram that arrives within `ms`.
-    std::vector<Bytes> ReceiveAll(int ms = 200) {
-        std::vector<Bytes> got;
-        pollfd p{fd_, POLLIN, 0};
-        while (::poll(&p, 1, ms) > 0) {
-            std::uint8_t buffer[2048];
-            socklen_t len = sizeof client_;
-            const ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&client_), &len);
-            if (n < 0) break;
-            got.emplace_back(buffer, buffer + n);
-            ms = 50;
-        }
-        return got;
-    }
-    void Send(const Bytes& d) {
-        ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&client_), sizeof client_);
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    sockaddr_in client_{};
-};
+using PeerSocket = test::LoopbackPeer;
 
 std::string Type(const Bytes& d) { return std::string(d.begin(), d.begin() + 3); }
 

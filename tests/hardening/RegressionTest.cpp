@@ -16,6 +16,17 @@
 namespace gs {
 namespace {
 
+// A connection on fake parts, for feeding findings to it directly.
+struct Rig {
+    RaceState race;
+    ServerList servers;
+    test::FakeClock clock;
+    test::FakeTimer t1{50, true}, t2{5000, true};
+    test::FakeSocket socket;
+    test::RecordingShell shell;
+    Connection c{race, servers, {clock, t1, t2, socket, shell}};
+};
+
 // fuzz_settings: a text line ending in two carriage returns ("127.0\r\r\n")
 // was read as "127.0\r", written back as such, and read the next time as
 // "127.0": the settings file did not keep what the program had read.
@@ -40,13 +51,10 @@ TEST(SettingsRegression, TrailingCarriageReturnsAreNotPartOfAText) {
 // from a null pointer. The drain must take the empty read as the end of the
 // tick, and the datagram behind it must wait for the next tick.
 TEST(DispatchRegression, EmptyDatagramEndsTheDrain) {
-    RaceState race;
-    ServerList servers;
-    test::FakeClock clock;
-    test::FakeTimer t1(500, true), t2(5000, true);
-    test::FakeSocket socket;
-    test::RecordingShell shell;
-    Connection c(race, servers, {clock, t1, t2, socket, shell});
+    Rig rig;
+    RaceState& race = rig.race;
+    test::FakeSocket& socket = rig.socket;
+    Connection& c = rig.c;
     std::string error;
     socket.Open("127.0.0.1", "29999", error);
     c.ConnectionMode = cmDirect;
@@ -99,13 +107,9 @@ TEST(StandingsRegression, EndlessLapsDoNotOverflowTheGapSum) {
 // The same endless laps through the lap handler: the race total stops at the
 // largest number of minutes instead of wrapping to a negative time.
 TEST(RaceStateRegression, EndlessLapsStopTheTotalAtItsLargestValue) {
-    RaceState race;
-    ServerList servers;
-    test::FakeClock clock;
-    test::FakeTimer t1(50, true), t2(20000, true);
-    test::FakeSocket socket;
-    test::RecordingShell shell;
-    Connection c(race, servers, {clock, t1, t2, socket, shell});
+    Rig rig;
+    RaceState& race = rig.race;
+    Connection& c = rig.c;
     c.LinkState = lsLive;
     race.ResizePlayers(1);
     race.Players[0].TotalMin = INT32_MAX - 100;
