@@ -43,12 +43,12 @@ void TextLayer::Add(bool centred, std::string_view text) {
     recording_.commands.push_back(std::move(command));
 }
 
-void TextLayer::Replay() const {
+void TextLayer::Replay(const float* colour) const {
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     for (const Command& c : recording_.commands) {
         glLoadMatrixf(c.matrix.data());
-        glColor4fv(c.colour.data());
+        glColor4fv(colour ? colour : c.colour.data());
         DrawString(c.centred, c.text);
     }
     glPopMatrix();
@@ -130,11 +130,8 @@ bool TextLayer::Rebuild(int texture) {
     glDisable(GL_BLEND);
     glDisable(GL_LIGHTING);
     glDisable(GL_ALPHA_TEST);
-    std::vector<Command> opaque = recording_.commands;
-    for (Command& c : opaque) c.colour = {0, 0, 0, 1};
-    std::swap(opaque, recording_.commands);
-    Replay();
-    std::swap(opaque, recording_.commands);
+    static constexpr float Opaque[4] = {0, 0, 0, 1};
+    Replay(Opaque);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
     // Where the ink is, so that each frame copies only that rectangle.

@@ -60,7 +60,8 @@ private:
         bool operator==(const Frame&) const = default;
     };
 
-    void Replay() const;
+    // Draws the record's strings, each in its own colour or all in `colour`.
+    void Replay(const float* colour = nullptr) const;
     // Draws the record into the picture; `texture` is the caller's bound
     // texture, which the glyphs are drawn with.
     bool Rebuild(int texture);
