@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace gs {
 
@@ -25,5 +26,20 @@ std::string FieldText(const char* field, std::size_t width);
 // printf into a std::string, cut to at most `limit` characters.
 std::string FormatLimited(std::size_t limit, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+
+// Server texts are in the Windows-1252 code page: codes below 0x80 and from
+// 0xA0 on are the Unicode characters of the same number, and 0x80 to 0x9F
+// hold the euro sign, curly quotes, dashes and a few letters. Gives the
+// character of `code`, or 0 for the five codes the page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D).
+char32_t Windows1252Char(unsigned char code);
+
+// A server text as UTF-8. Undefined codes are left out.
+std::string Windows1252ToUtf8(std::string_view text);
+
+// UTF-8 typed by the user as a server text: each character the code page
+// holds becomes its byte, any other character (or a broken UTF-8 sequence)
+// becomes '?'.
+std::string Utf8ToWindows1252(std::string_view text);
 
 }  // namespace gs

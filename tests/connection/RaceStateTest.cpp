@@ -39,6 +39,24 @@ TEST(ColourCodes, AreRemovedWherePresentAndBoundedByWidth) {
     EXPECT_EQ(TwoDigits(0), "00");
 }
 
+TEST(CodePage, ServerTextsDecodeThroughWindows1252AndBack) {
+    // Bytes as a server sends them: "€" 0x80, "„" 0x84, "Š" 0x8A, curly
+    // quotes 0x93 0x94, "Ÿ" 0x9F, "é" 0xE9; 0x81 has no character.
+    const std::string server = "\x80\x84\x8A\x93x\x94\x9F\xE9\x81!";
+    EXPECT_EQ(Windows1252ToUtf8(server), "\u20AC\u201E\u0160\u201Cx\u201D\u0178\u00E9!");
+    EXPECT_EQ(Windows1252Char(0x96), U'\u2013');
+    EXPECT_EQ(Windows1252Char(0x99), U'\u2122');
+    for (unsigned char undefined : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) EXPECT_EQ(Windows1252Char(undefined), 0u);
+    EXPECT_EQ(Windows1252Char(0x41), U'A');
+    EXPECT_EQ(Windows1252Char(0xFF), U'\u00FF');
+
+    // Typed text back to the server's bytes; what the page lacks is "?".
+    EXPECT_EQ(Utf8ToWindows1252("\u20AC\u201E\u0160\u201Cx\u201D\u0178\u00E9!"), "\x80\x84\x8A\x93x\x94\x9F\xE9!");
+    EXPECT_EQ(Utf8ToWindows1252("a\u4E2D\U0001F600b"), "a??b");
+    EXPECT_EQ(Utf8ToWindows1252("a\xC3"), "a?");      // cut sequence
+    EXPECT_EQ(Utf8ToWindows1252("\xE2\x82x"), "??x");  // broken continuation
+}
+
 TEST(MessageLog, KeepsAtMost255CharactersAndOrdersOldestFirst) {
     RaceState race;
     race.AddMessage("first %d", 1);
