@@ -5,7 +5,7 @@
 //   TrackLoad   - LoadTrack of the largest generated track, warm cache,
 //                 against reading the same two files' bytes into memory
 //   PacketPath  - a burst of 8-car car-info datagrams drained and dispatched
-//                 by Timer1Timer from a real loopback socket, against a bare
+//                 by OnPacketTick from a real loopback socket, against a bare
 //                 receive loop over the same burst on the same socket
 //
 // Each benchmark's iteration time is the program's path; the counters carry
@@ -156,12 +156,12 @@ void PacketPath(benchmark::State& state) {
     Connection link(race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell});
     race.InitSampleClock(clock);
     link.ConnectCommand("127.0.0.1", server.Port(), "");
-    link.Timer1Timer();  // the init packet: the server learns the address
+    link.OnPacketTick();  // the init packet: the server learns the address
     Absorb(server);
     // Named players, as after the new-player packets: car info then asks
     // for nothing.
     for (const auto& d : {CarInfo(0, 0), CarInfo(8, 0), CarInfo(16, 0), CarInfo(24, 0)}) server.Send(d);
-    link.Timer1Timer();
+    link.OnPacketTick();
     for (int i = 0; i < Cars; ++i) {
         char name[24] = {}, car[16] = {};
         std::snprintf(name, sizeof name, "Driver %02d", i);
@@ -197,7 +197,7 @@ void PacketPath(benchmark::State& state) {
         for (int i = 0; i < Cars; ++i) race.Players[i].SampleCount = 2;
         sendBurst();
         auto t2 = Stopwatch::now();
-        link.Timer1Timer();
+        link.OnPacketTick();
         auto t3 = Stopwatch::now();
         if (race.Players[Cars - 1].SampleCount != 2 + rounds) {
             state.SkipWithError("the tick did not take the whole burst");

@@ -1,6 +1,6 @@
 // Benchmarks of the live view under an X server (Xvfb with Mesa):
 //
-//   Frame/default, Frame/whole - one FPSTimerTimer tick of the real main
+//   Frame/default, Frame/whole - one OnFrameTick tick of the real main
 //       window (smoothing, DrawScene with cars, overlay and standings, the
 //       visibility pass) on the largest track with 32 named cars, at the
 //       default camera and zoomed out over the whole track. Reference, in the
@@ -148,7 +148,7 @@ void FillRace(RaceState& race, const std::vector<PathNode>& path) {
 using Pixels = std::vector<std::uint32_t>;
 
 // The frame drawn into the panel's back buffer and not shown, bottom row first.
-Pixels ReadBack(GLPanel& panel) {
+Pixels ReadBack(LivePanel& panel) {
     panel.makeCurrent();
     Pixels p(static_cast<std::size_t>(panel.width()) * panel.height());
     glReadBuffer(GL_BACK);
@@ -158,7 +158,7 @@ Pixels ReadBack(GLPanel& panel) {
 }
 
 // The frame on screen, taken from the X server, in the same layout.
-Pixels OnScreen(GLPanel& panel) {
+Pixels OnScreen(LivePanel& panel) {
     const QImage image = panel.screen()
                              ->grabWindow(panel.winId())
                              .toImage()
@@ -201,7 +201,7 @@ struct ReferenceTrack {
 
     // Draws into the panel's framebuffer with the scene's camera, background
     // and state, and waits for the drawing to finish.
-    void Draw(GLPanel& panel, const Camera& camera) const {
+    void Draw(LivePanel& panel, const Camera& camera) const {
         panel.makeCurrent();
         BeginFrame(camera);
         glEnableClientState(GL_VERTEX_ARRAY);
@@ -220,11 +220,11 @@ struct ReferenceTrack {
 fs::path RunFolder;
 
 struct Rig {
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
     int frames = 0;
 
     Rig() {
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<MainWindow>();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()) ||
             !QTest::qWaitFor([&] { return form->Startup().firstFrame.time_since_epoch().count() != 0; }, 10000))
@@ -245,7 +245,7 @@ Rig& TheRig() {
     return *TheRigHolder;
 }
 
-void Tick(TForm1& form) { form.FPSTimerTimer(); }
+void Tick(MainWindow& form) { form.OnFrameTick(); }
 
 // The bounding square of the track's objects: where "whole track" looks.
 void ZoomOutOverTrack(Camera& camera, const TrackMesh& mesh) {
@@ -269,8 +269,8 @@ std::vector<std::uint8_t> VisibleFlags(const TrackMesh& mesh) {
 // Checks the frame on screen against the reference picture; returns an
 // empty string when it is right.
 std::string CheckPicture(Rig& rig, const ReferenceTrack& reference, const Pixels& frame, const std::string& label) {
-    TForm1& form = *rig.form;
-    GLPanel& panel = form.Panel();
+    MainWindow& form = *rig.form;
+    LivePanel& panel = form.Panel();
     TrackMesh& mesh = form.Track().Mesh;
     const auto flags = VisibleFlags(mesh);
     // The same frame without its track: what cars, labels and overlay cover.
@@ -328,7 +328,7 @@ std::string CheckPicture(Rig& rig, const ReferenceTrack& reference, const Pixels
 // Puts the camera at the benchmark's view (default, or over the whole track)
 // and settles the visibility flags for it, and the message log, which the
 // overlay trims by one line a frame down to 13. Returns the camera as it was.
-Camera PrepareView(TForm1& form, bool whole) {
+Camera PrepareView(MainWindow& form, bool whole) {
     Camera& camera = form.View();
     const Camera saved = camera;
     if (whole) ZoomOutOverTrack(camera, form.Track().Mesh);
@@ -338,7 +338,7 @@ Camera PrepareView(TForm1& form, bool whole) {
 
 void Frame(benchmark::State& state, bool whole) {
     Rig& rig = TheRig();
-    TForm1& form = *rig.form;
+    MainWindow& form = *rig.form;
     Camera& camera = form.View();
     const Camera saved = PrepareView(form, whole);
     const auto flags = VisibleFlags(form.Track().Mesh);
@@ -393,7 +393,7 @@ void Frame(benchmark::State& state, bool whole) {
         reference.Draw(form.Panel(), camera);
         auto t1 = Stopwatch::now();
         const int before = rig.frames;
-        form.FPSTimerTimer();
+        form.OnFrameTick();
         form.Panel().makeCurrent();
         glFinish();
         auto t2 = Stopwatch::now();
@@ -425,10 +425,10 @@ BENCHMARK_CAPTURE(Frame, whole, true)->UseManualTime()->Unit(benchmark::kMillise
 // and the whole tick (which also shows the frame).
 void FrameParts(benchmark::State& state, bool whole) {
     Rig& rig = TheRig();
-    TForm1& form = *rig.form;
+    MainWindow& form = *rig.form;
     Camera& camera = form.View();
     const Camera saved = PrepareView(form, whole);
-    GLPanel& panel = form.Panel();
+    LivePanel& panel = form.Panel();
     TrackMesh& mesh = form.Track().Mesh;
     const auto flags = VisibleFlags(mesh);
     const ReferenceTrack reference(mesh);
@@ -466,7 +466,7 @@ void FrameParts(benchmark::State& state, bool whole) {
         for (MeshObject& o : mesh.Objects) o.Visible = 0;
         timed("scene_without_track_ms", [&] { form.PaintFrame(); });
         for (std::size_t i = 0; i < flags.size(); ++i) mesh.Objects[i].Visible = flags[i];
-        timed("tick_ms", [&] { form.FPSTimerTimer(); });
+        timed("tick_ms", [&] { form.OnFrameTick(); });
         state.SetIterationTime(1e-3);
     }
     const double n = static_cast<double>(state.iterations());
@@ -485,7 +485,7 @@ void Startup(benchmark::State& state) {
     for (auto _ : state) {
         const auto t0 = Stopwatch::now();
         auto forms = std::make_unique<Forms>();
-        TForm1* form = &forms->form;
+        MainWindow* form = &forms->form;
         form->show();
         const StartupTimes& s = form->Startup();
         if (!QTest::qWaitFor([&] { return s.firstFrame.time_since_epoch().count() != 0; }, 10000)) {

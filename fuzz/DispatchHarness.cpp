@@ -8,10 +8,10 @@
 
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
-#include "relay/ServerList.h"
-#include "render/FrameLoop.h"
-#include "render/SceneText.h"
-#include "render/Standings.h"
+#include "connection/ServerList.h"
+#include "view/FrameLoop.h"
+#include "view/SceneText.h"
+#include "view/Standings.h"
 #include "support/FakePlatform.h"
 
 namespace gs::fuzz {
@@ -140,7 +140,7 @@ namespace {
 
 class Run {
 public:
-    Run() : connection_(race_, servers_, {clock_, timer1_, timer2_, socket_, shell_}) {}
+    Run() : connection_(race_, servers_, {clock_, packetTimer_, keepAliveTimer_, socket_, shell_}) {}
 
     DispatchResult Go(const std::uint8_t* data, std::size_t size) {
         Reader in(data, size);
@@ -182,8 +182,8 @@ private:
         if (connection_.LinkState != lsIdle) {
             std::string error;
             socket_.Open("127.0.0.1", "29999", error);
-            connection_.UdpSocket1Connect();
-            timer1_.interval = connection_.LinkState >= lsLive ? 50 : 500;
+            connection_.OnSocketOpened();
+            packetTimer_.interval = connection_.LinkState >= lsLive ? 50 : 500;
         }
     }
 
@@ -204,10 +204,10 @@ private:
             break;
         // A timer that is off does not fire.
         case Op::Tick:
-            if (timer1_.enabled) connection_.Timer1Timer();
+            if (packetTimer_.enabled) connection_.OnPacketTick();
             break;
         case Op::KeepAlive:
-            if (timer2_.enabled) connection_.Timer2Timer();
+            if (keepAliveTimer_.enabled) connection_.OnKeepAliveTick();
             break;
         case Op::Disconnect:
             connection_.Disconnect();
@@ -271,8 +271,8 @@ private:
     RaceState race_;
     ServerList servers_;
     test::FakeClock clock_;
-    test::FakeTimer timer1_{50, false};
-    test::FakeTimer timer2_{5000, false};
+    test::FakeTimer packetTimer_{50, false};
+    test::FakeTimer keepAliveTimer_{5000, false};
     test::FakeSocket socket_;
     test::RecordingShell shell_;
     Connection connection_;

@@ -17,7 +17,7 @@
 //   then operations, one op byte each:
 //     0x00..0x7F  a datagram (u16 length, bytes) through ReceiveDatagram
 //     0x80 + k    k mod 10 picks: 0 queue a datagram in the socket for the
-//                 next tick's drain; 1 Timer1Timer; 2 Timer2Timer
+//                 next tick's drain; 1 OnPacketTick; 2 OnKeepAliveTick
 //                 (each only while its timer is on); 3 Disconnect; 4 clock += u8 × 20 ms; 5 Connect command;
 //                 6 Get Server List; 7 Refresh; 8 Spectate row u8;
 //                 9 burst: the next datagram (u8 count, u16 length, bytes)

@@ -21,31 +21,31 @@ QLabel* MakeLabel(QWidget* parent, const char* text, int top, int width) {
 
 }  // namespace
 
-TAbout::TAbout(QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     setWindowTitle("About Gridscope");
     // A single fixed border with no title-bar buttons at all.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(242, 178);
     setModal(true);
 
-    Image1 = new QLabel(this);
-    Image1->setGeometry(0, 0, 242, 178);
-    Image1->setPixmap(QPixmap("about_picture.bmp"));
-    Image1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    background = new QLabel(this);
+    background->setGeometry(0, 0, 242, 178);
+    background->setPixmap(QPixmap("about_picture.bmp"));
+    background->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     setFont(DialogFont());
-    Label1 = MakeLabel(this, "Gridscope", 8, 233);
-    Label2 = MakeLabel(this, "Version 2.02", 24, 233);
-    Label3 = MakeLabel(this, "Written by the Gridscope team", 40, 233);
-    Label4 = MakeLabel(this, "Special Thanks to:", 64, 233);
-    Label5 = MakeLabel(this, "the track generator's surveyors", 80, 233);
-    Label8 = MakeLabel(this, "the race server's test drivers", 96, 241);
-    Label6 = MakeLabel(this, "everyone who watched the demo", 112, 233);
-    Label7 = MakeLabel(this, "https://gridscope.example/", 136, 233);
+    nameLabel = MakeLabel(this, "Gridscope", 8, 233);
+    versionLabel = MakeLabel(this, "Version 2.02", 24, 233);
+    authorLabel = MakeLabel(this, "Written by the Gridscope team", 40, 233);
+    thanksLabel = MakeLabel(this, "Special Thanks to:", 64, 233);
+    surveyorsLabel = MakeLabel(this, "the track generator's surveyors", 80, 233);
+    driversLabel = MakeLabel(this, "the race server's test drivers", 96, 241);
+    viewersLabel = MakeLabel(this, "everyone who watched the demo", 112, 233);
+    linkLabel = MakeLabel(this, "https://gridscope.example/", 136, 233);
 }
 
-void TAbout::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) ControlClick();
+void AboutBox::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) OnAnyClick();
 }
 
 }  // namespace gs

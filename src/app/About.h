@@ -1,4 +1,4 @@
-// The about box `TAbout`: name, version and credits over a picture; a click
+// The about box `AboutBox`: name, version and credits over a picture; a click
 // anywhere on it closes it.
 #pragma once
 
@@ -7,15 +7,15 @@
 
 namespace gs {
 
-class TAbout final : public QDialog {
+class AboutBox final : public QDialog {
 public:
-    explicit TAbout(QWidget* parent = nullptr);
+    explicit AboutBox(QWidget* parent = nullptr);
 
-    QLabel* Image1;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8;
+    QLabel* background;
+    QLabel *nameLabel, *versionLabel, *authorLabel, *thanksLabel, *surveyorsLabel, *viewersLabel, *linkLabel, *driversLabel;
 
     // Every control's click handler: close the box.
-    void ControlClick() { accept(); }
+    void OnAnyClick() { accept(); }
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

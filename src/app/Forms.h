@@ -5,15 +5,15 @@
 #include "app/About.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
-#include "relay/ServerWindow.h"
+#include "app/ServerWindow.h"
 
 namespace gs {
 
 struct Forms {
-    TForm1 form;
-    TSettings settings{form.Options(), &form};
-    TServerWindow serverWindow{form.Link(), form.Servers()};
-    TAbout about;
+    MainWindow form;
+    SettingsDialog settings{form.Options(), &form};
+    ServerWindow serverWindow{form.Link(), form.Servers()};
+    AboutBox about;
 
     Forms() { form.SetForms(&settings, &serverWindow, &about); }
 };

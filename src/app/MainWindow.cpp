@@ -15,10 +15,10 @@
 #include "app/About.h"
 #include "common/Text.h"
 #include "app/SettingsDialog.h"
-#include "relay/ServerWindow.h"
+#include "app/ServerWindow.h"
 #include "render/Font.h"
 #include "render/GLSurface.h"
-#include "render/SceneText.h"
+#include "view/SceneText.h"
 #include "render/Textures.h"
 
 namespace gs {
@@ -30,33 +30,33 @@ constexpr const char* DefaultTrack = "AS1";
 
 }  // namespace
 
-// ----------------------------------------------------------------------- Panel1
+// ------------------------------------------------------------------- LivePanel
 
-GLPanel::GLPanel(TForm1& form) : form_(form) {
+LivePanel::LivePanel(MainWindow& form) : form_(form) {
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(QSurfaceFormat::defaultFormat());
     // Clicks on the panel leave the keyboard with the form.
     setFlag(Qt::WindowDoesNotAcceptFocus, true);
 }
 
-GLPanel::~GLPanel() {
+LivePanel::~LivePanel() {
     if (context_ && context_->makeCurrent(this)) context_->doneCurrent();
 }
 
-void GLPanel::Initialize() {
+void LivePanel::Initialize() {
     if (context_) return;
     context_ = std::make_unique<QOpenGLContext>();
     context_->setFormat(format());
     context_->create();
-    form_.FormCreateGL();
+    form_.InitializeGL();
     glSize_ = QSize();  // the first frame sets the viewport
 }
 
-bool GLPanel::makeCurrent() { return context_ && context_->isValid() && context_->makeCurrent(this); }
+bool LivePanel::makeCurrent() { return context_ && context_->isValid() && context_->makeCurrent(this); }
 
-QSize GLPanel::DeviceSize() const { return size() * devicePixelRatio(); }
+QSize LivePanel::DeviceSize() const { return size() * devicePixelRatio(); }
 
-bool GLPanel::Prepare() {
+bool LivePanel::Prepare() {
     if (!makeCurrent()) return false;
     // GL counts device pixels: on a scaled desktop the panel's logical size
     // times the scale. The scene's geometry (pointer, toolbar, labels) stays
@@ -69,14 +69,14 @@ bool GLPanel::Prepare() {
     return true;
 }
 
-void GLPanel::Render() {
+void LivePanel::Render() {
     if (!isExposed() || !Prepare()) return;
     form_.PaintFrame();
     context_->swapBuffers(this);
     form_.FramePresented();
 }
 
-QImage GLPanel::grabFramebuffer() {
+QImage LivePanel::grabFramebuffer() {
     if (!Prepare()) return {};
     form_.PaintFrame();
     QImage image(glSize_, QImage::Format_RGBA8888);
@@ -86,33 +86,33 @@ QImage GLPanel::grabFramebuffer() {
     return image.mirrored();
 }
 
-void GLPanel::exposeEvent(QExposeEvent*) {
+void LivePanel::exposeEvent(QExposeEvent*) {
     if (!isExposed()) return;
     Initialize();
     Render();
 }
 
-bool GLPanel::event(QEvent* event) {
+bool LivePanel::event(QEvent* event) {
     // Keys that reach the panel are the form's.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
         return QCoreApplication::sendEvent(&form_, event);
     return QWindow::event(event);
 }
 
-void GLPanel::mouseMoveEvent(QMouseEvent* event) {
+void LivePanel::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    form_.Panel1MouseMove(p.x(), p.y());
+    form_.OnPanelMouseMove(p.x(), p.y());
 }
 
-void GLPanel::mouseReleaseEvent(QMouseEvent* event) {
+void LivePanel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && QRect(QPoint(), size()).contains(event->position().toPoint()))
-        form_.Panel1Click();
+        form_.OnPanelClick();
 }
 
-// ----------------------------------------------------------------------- TForm1
+// ----------------------------------------------------------------------- MainWindow
 
-TForm1::TForm1()
-    : connection_(race_, servers_, ConnectionPorts{clock_, timer1Port_, timer2Port_, socket_, *this}),
+MainWindow::MainWindow()
+    : connection_(race_, servers_, ConnectionPorts{clock_, packetTimerPort_, keepAliveTimerPort_, socket_, *this}),
       scene_{race_, camera_, track_, settings_} {
     startup_.created = std::chrono::steady_clock::now();
     readAhead_ = std::async(std::launch::async, [] {
@@ -131,22 +131,22 @@ TForm1::TForm1()
 
     // The track mesh starts empty and the camera at its initial place (the
     // members' own initial values).
-    panel_ = new GLPanel(*this);
+    panel_ = new LivePanel(*this);
     QWidget* holder = QWidget::createWindowContainer(panel_, this);
     holder->setFocusPolicy(Qt::NoFocus);
     holder->setGeometry(0, 0, 697, 461);
     panel_->SetHolder(holder);
 
-    timer1_.setInterval(50);
-    timer2_.setInterval(5000);
+    packetTimer_.setInterval(50);
+    keepAliveTimer_.setInterval(5000);
     fpsTimer_.setInterval(50);
     fpsTimer_.setTimerType(Qt::PreciseTimer);
-    timer1_.setTimerType(Qt::PreciseTimer);
-    connect(&timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
-    connect(&timer2_, &QTimer::timeout, this, [this] { Timer2Timer(); });
-    connect(&fpsTimer_, &QTimer::timeout, this, [this] { FPSTimerTimer(); });
+    packetTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&packetTimer_, &QTimer::timeout, this, [this] { OnPacketTick(); });
+    connect(&keepAliveTimer_, &QTimer::timeout, this, [this] { OnKeepAliveTick(); });
+    connect(&fpsTimer_, &QTimer::timeout, this, [this] { OnFrameTick(); });
 
-    // FormCreate: the settings, the frame interval and the window style; the
+    // The settings, the frame interval and the window style; the
     // GL half follows as soon as the panel has its context.
     ReadSettings(settings_);
     fpsTimer_.setInterval(FrameInterval(settings_));
@@ -156,7 +156,7 @@ TForm1::TForm1()
     PlaceOnScreen();
 }
 
-void TForm1::PlaceOnScreen() {
+void MainWindow::PlaceOnScreen() {
     // The designed position, moved up and left as far as needed for the
     // whole window to be on a smaller screen.
     QPoint at(DesignLeft, DesignTop);
@@ -168,22 +168,22 @@ void TForm1::PlaceOnScreen() {
     move(at);
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() = default;
 
-void TForm1::SetForms(TSettings* settings, TServerWindow* serverWindow, TAbout* about) {
+void MainWindow::SetForms(SettingsDialog* settings, ServerWindow* serverWindow, AboutBox* about) {
     settingsForm_ = settings;
     serverWindow_ = serverWindow;
     about_ = about;
 }
 
-void TForm1::ShowError(const std::string& caption, const std::string& text) {
+void MainWindow::ShowError(const std::string& caption, const std::string& text) {
     QMessageBox box(caption == "Error" ? QMessageBox::Critical : QMessageBox::Information,
                     caption.empty() ? QString(Caption) : QString::fromStdString(caption),
                     QString::fromStdString(text), QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 
-void TForm1::FormCreateGL() {
+void MainWindow::InitializeGL() {
     const ErrorReporter report = [this](const std::string& caption, const std::string& text) {
         ShowError(caption, text);
     };
@@ -212,7 +212,7 @@ void TForm1::FormCreateGL() {
     fpsTimer_.start();
 }
 
-void TForm1::PaintFrame() {
+void MainWindow::PaintFrame() {
     if (!glReady_) return;
     scene_.panelWidth = panel_->width();
     scene_.panelHeight = panel_->height();
@@ -222,12 +222,12 @@ void TForm1::PaintFrame() {
     DrawScene(scene_);
 }
 
-void TForm1::FramePresented() {
+void MainWindow::FramePresented() {
     if (startup_.firstFrame.time_since_epoch().count() == 0) startup_.firstFrame = std::chrono::steady_clock::now();
     if (onFramePresented) onFramePresented();
 }
 
-void TForm1::FPSTimerTimer() {
+void MainWindow::OnFrameTick() {
     race_.Clock.Now = clock_.Counter();
     SmoothPositions(race_, FrameTimeParameter(race_.Clock), settings_.SmoothMovement != 0);
     panel_->Render();
@@ -239,19 +239,19 @@ void TForm1::FPSTimerTimer() {
 // ------------------------------------------------------------------------ shell
 
 // The caption holds the server's name, which is Windows-1252.
-void TForm1::SetCaption(const std::string& caption) {
+void MainWindow::SetCaption(const std::string& caption) {
     setWindowTitle(QString::fromStdString(Windows1252ToUtf8(caption)));
 }
 
-void TForm1::RepaintNow() { panel_->Render(); }
+void MainWindow::RepaintNow() { panel_->Render(); }
 
-void TForm1::LoadTrack(const char* code) { gs::LoadTrack(track_, code, *this); }
+void MainWindow::LoadTrack(const char* code) { gs::LoadTrack(track_, code, *this); }
 
-void TForm1::ServerListChanged() {
+void MainWindow::ServerListChanged() {
     if (serverWindow_) serverWindow_->FillGrid();
 }
 
-void TForm1::FatalError(const std::string& text) {
+void MainWindow::FatalError(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, "Error", QString::fromStdString(text), QMessageBox::Ok);
     box.exec();
     std::_Exit(EXIT_FAILURE);
@@ -259,7 +259,7 @@ void TForm1::FatalError(const std::string& text) {
 
 // ----------------------------------------------------------------- window events
 
-void TForm1::FormResize() {
+void MainWindow::FitPanelToWindow() {
     // The window keeps a 4:3 outer shape; the outer frame is taken as the
     // client area plus 8 pixels across and 28 down, and the panel fills the
     // client area.
@@ -274,16 +274,16 @@ void TForm1::FormResize() {
     panel_->Holder().setGeometry(0, 0, panel.width, panel.height);
 }
 
-void TForm1::resizeEvent(QResizeEvent*) { FormResize(); }
+void MainWindow::resizeEvent(QResizeEvent*) { FitPanelToWindow(); }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     connection_.Disconnect();
     WriteSettings(settings_);
     event->accept();
     QApplication::quit();
 }
 
-bool TForm1::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     // Tab and Shift+Tab are camera keys here, not focus moves.
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -296,15 +296,15 @@ bool TForm1::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     if (!keys_.KeyEvent(*event, true)) QWidget::keyPressEvent(event);
 }
 
-void TForm1::keyReleaseEvent(QKeyEvent* event) {
+void MainWindow::keyReleaseEvent(QKeyEvent* event) {
     if (!keys_.KeyEvent(*event, false)) QWidget::keyReleaseEvent(event);
 }
 
-void TForm1::SetStayOnTop(bool onTop) {
+void MainWindow::SetStayOnTop(bool onTop) {
     if (testAttribute(Qt::WA_WState_Created) && windowFlags().testFlag(Qt::WindowStaysOnTopHint) == onTop) return;
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
@@ -313,39 +313,39 @@ void TForm1::SetStayOnTop(bool onTop) {
 
 // ---------------------------------------------------------------------- toolbar
 
-void TForm1::Panel1MouseMove(int x, int y) {
+void MainWindow::OnPanelMouseMove(int x, int y) {
     MouseX = x;
     MouseY = y;
 }
 
-void TForm1::Panel1Click() {
+void MainWindow::OnPanelClick() {
     switch (ToolbarButtonAt(panel_->width(), panel_->height(), MouseX, MouseY)) {
-        case 0: GetServerListCommand(); break;
-        case 1: ConnectCommand(); break;
-        case 2: SettingsCommand(); break;
-        case 3: AboutCommand(); break;
-        case 4: ExitCommand(); break;
-        default: break;
+        case tbServerList: GetServerListCommand(); break;
+        case tbConnect: ConnectCommand(); break;
+        case tbSettings: SettingsCommand(); break;
+        case tbAbout: AboutCommand(); break;
+        case tbExit: ExitCommand(); break;
+        case tbNone: break;
     }
 }
 
-void TForm1::GetServerListCommand() {
+void MainWindow::GetServerListCommand() {
     connection_.GetServerListBegin();
     QThread::msleep(1000);
     connection_.GetServerListOpen(settings_.ServerIP, settings_.InSimPort);
     if (serverWindow_) serverWindow_->show();
 }
 
-void TForm1::ConnectCommand() {
+void MainWindow::ConnectCommand() {
     connection_.ConnectCommand(settings_.ServerIP, settings_.InSimPort, settings_.AdminPassword);
 }
 
-void TForm1::SettingsCommand() {
+void MainWindow::SettingsCommand() {
     if (settingsForm_) settingsForm_->exec();
     fpsTimer_.setInterval(FrameInterval(settings_));
 }
 
-void TForm1::AboutCommand() {
+void MainWindow::AboutCommand() {
     if (about_) about_->exec();
 }
 

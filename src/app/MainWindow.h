@@ -1,5 +1,5 @@
-// The main window `TForm1`: the GL view `Panel1`, the three timers, the UDP
-// socket, the toolbar commands, start-up and shutdown.
+// The main window: the live GL panel, the three timers (packets, keep-alive,
+// frames), the UDP socket, the toolbar commands, start-up and shutdown.
 //
 // The window owns the program-wide state (race, server list, settings, track,
 // camera, connection) for the whole run and is the core's shell: it sets the
@@ -17,31 +17,31 @@
 #include <memory>
 
 #include "app/Platform.h"
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
 #include "connection/UdpSocket.h"
-#include "relay/ServerList.h"
-#include "render/FrameLoop.h"
+#include "connection/ServerList.h"
+#include "view/FrameLoop.h"
 #include "render/Scene.h"
 #include "render/Textures.h"
 #include "track/TrackData.h"
 
 namespace gs {
 
-class TForm1;
-class TSettings;
-class TServerWindow;
-class TAbout;
+class MainWindow;
+class SettingsDialog;
+class ServerWindow;
+class AboutBox;
 
-// `Panel1`: the OpenGL surface, a native window of its own inside the form,
+// The live panel: the OpenGL surface, a native window of its own inside the form,
 // so that every frame goes straight to the screen with one buffer swap
 // instead of being composed into the form by Qt. Its mouse position drives
 // the toolbar; keys belong to the form.
-class GLPanel final : public QWindow {
+class LivePanel final : public QWindow {
 public:
-    explicit GLPanel(TForm1& form);
-    ~GLPanel() override;
+    explicit LivePanel(MainWindow& form);
+    ~LivePanel() override;
 
     // Draws a frame and shows it at once, when the panel is on screen.
     void Render();
@@ -69,7 +69,7 @@ private:
     // Makes the context current and follows a change of size or scale.
     bool Prepare();
 
-    TForm1& form_;
+    MainWindow& form_;
     QWidget* holder_ = nullptr;
     std::unique_ptr<QOpenGLContext> context_;
     QSize glSize_;
@@ -80,16 +80,16 @@ struct StartupTimes {
     std::chrono::steady_clock::time_point created, glInit, font, textures, track, firstFrame;
 };
 
-class TForm1 final : public QWidget, public Shell {
+class MainWindow final : public QWidget, public Shell {
 public:
     // The form's design.
     static constexpr int DesignClientWidth = 792, DesignClientHeight = 573;
     static constexpr int DesignLeft = 558, DesignTop = 371;
 
-    TForm1();
-    ~TForm1() override;
+    MainWindow();
+    ~MainWindow() override;
 
-    void SetForms(TSettings* settings, TServerWindow* serverWindow, TAbout* about);
+    void SetForms(SettingsDialog* settings, ServerWindow* serverWindow, AboutBox* about);
 
     // Shell.
     void SetCaption(const std::string& caption) override;
@@ -99,13 +99,13 @@ public:
     void FatalError(const std::string& text) override;
 
     // Handlers.
-    void FormCreateGL();            // the GL half of the start-up, once a context exists
-    void FormResize();
-    void Panel1MouseMove(int x, int y);
-    void Panel1Click();
-    void Timer1Timer() { connection_.Timer1Timer(); }
-    void Timer2Timer() { connection_.Timer2Timer(); }
-    void FPSTimerTimer();
+    void InitializeGL();            // the GL half of the start-up, once a context exists
+    void FitPanelToWindow();
+    void OnPanelMouseMove(int x, int y);
+    void OnPanelClick();
+    void OnPacketTick() { connection_.OnPacketTick(); }
+    void OnKeepAliveTick() { connection_.OnKeepAliveTick(); }
+    void OnFrameTick();
 
     // Toolbar commands, by button.
     void GetServerListCommand();
@@ -124,7 +124,7 @@ public:
     Connection& Link() { return connection_; }
     Camera& View() { return camera_; }
     TrackData& Track() { return track_; }
-    GLPanel& Panel() { return *panel_; }
+    LivePanel& Panel() { return *panel_; }
     KeyTable& Keys() { return keys_; }
     SceneContext& Scene() { return scene_; }
     QTimer& FrameTimer() { return fpsTimer_; }
@@ -164,15 +164,15 @@ private:
     Camera camera_;
     SteadyClock clock_;
     KeyTable keys_;
-    QTimer timer1_, timer2_, fpsTimer_;
-    QtTimer timer1Port_{timer1_}, timer2Port_{timer2_};
+    QTimer packetTimer_, keepAliveTimer_, fpsTimer_;
+    QtTimer packetTimerPort_{packetTimer_}, keepAliveTimerPort_{keepAliveTimer_};
     UdpSocket socket_;
     Connection connection_;
     SceneContext scene_;
-    GLPanel* panel_ = nullptr;
-    TSettings* settingsForm_ = nullptr;
-    TServerWindow* serverWindow_ = nullptr;
-    TAbout* about_ = nullptr;
+    LivePanel* panel_ = nullptr;
+    SettingsDialog* settingsForm_ = nullptr;
+    ServerWindow* serverWindow_ = nullptr;
+    AboutBox* about_ = nullptr;
     bool glReady_ = false;
     bool resizing_ = false;
     StartupTimes startup_;

@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "render/FrameLoop.h"
+#include "view/FrameLoop.h"
 
 namespace gs {
 

@@ -4,7 +4,7 @@
 
 #include "app/DialogFont.h"
 #include "app/MainWindow.h"
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "common/Text.h"
 
 namespace gs {
@@ -34,66 +34,66 @@ QCheckBox* MakeCheck(QWidget* parent, int left, int top) {
 
 }  // namespace
 
-TSettings::TSettings(Settings& settings, TForm1* mainWindow, QWidget* parent)
+SettingsDialog::SettingsDialog(Settings& settings, MainWindow* mainWindow, QWidget* parent)
     : QDialog(parent), settings_(settings), mainWindow_(mainWindow) {
     setWindowTitle("Settings");
     setFont(DialogFont());
     setFixedSize(596, 195);
     setModal(true);
 
-    Image1 = new QLabel(this);
-    Image1->setGeometry(0, 0, 633, 201);
-    Image1->setPixmap(QPixmap("settings_picture.bmp"));
+    background = new QLabel(this);
+    background->setGeometry(0, 0, 633, 201);
+    background->setPixmap(QPixmap("settings_picture.bmp"));
 
-    Label5 = MakeLabel(this, "Server IP:", 16, 28);
+    ipLabel = MakeLabel(this, "Server IP:", 16, 28);
     IPEdit = MakeEdit(this, 104, 24, 121);
-    Label6 = MakeLabel(this, "InSim Port:", 16, 60);
+    portLabel = MakeLabel(this, "InSim Port:", 16, 60);
     PortEdit = MakeEdit(this, 104, 56, 121);
-    Label7 = MakeLabel(this, "Admin Password:", 16, 92);
+    passwordLabel = MakeLabel(this, "Admin Password:", 16, 92);
     PWEdit = MakeEdit(this, 104, 88, 121);
-    Label10 = MakeLabel(this, "Player Icon Size:", 248, 28);
+    iconSizeLabel = MakeLabel(this, "Player Icon Size:", 248, 28);
     SizeEdit = MakeEdit(this, 336, 24, 33);
-    Label4 = MakeLabel(this, "Desired FPS:", 248, 56);
+    fpsLabel = MakeLabel(this, "Desired FPS:", 248, 56);
     FpsEdit = MakeEdit(this, 336, 52, 33);
     ShowNamesCheck = MakeCheck(this, 424, 28);
-    Label1 = MakeLabel(this, "Show Driver Names", 448, 28);
+    showNamesLabel = MakeLabel(this, "Show Driver Names", 448, 28);
     ShowSpeedCheck = MakeCheck(this, 424, 44);
-    Label2 = MakeLabel(this, "ShowDriver Speed", 448, 44);
+    showSpeedLabel = MakeLabel(this, "ShowDriver Speed", 448, 44);
     InterpCheck = MakeCheck(this, 424, 60);
-    Label3 = MakeLabel(this, "Smooth Movement", 448, 60);
+    smoothLabel = MakeLabel(this, "Smooth Movement", 448, 60);
     UseKmhCheck = MakeCheck(this, 424, 76);
-    Label8 = MakeLabel(this, "Use Km/h For Speed Display", 448, 76);
+    kmhLabel = MakeLabel(this, "Use Km/h For Speed Display", 448, 76);
     OnTopCheck = MakeCheck(this, 424, 92);
-    Label9 = MakeLabel(this, "Always Stay On Top", 448, 92);
+    onTopLabel = MakeLabel(this, "Always Stay On Top", 448, 92);
     OnTopCheck->setEnabled(false);
-    Label9->setEnabled(false);
+    onTopLabel->setEnabled(false);
 
-    Button1 = new QPushButton("OK", this);
-    Button1->setGeometry(216, 152, 75, 25);
-    Button1->setDefault(true);
-    Button2 = new QPushButton("Cancel", this);
-    Button2->setGeometry(312, 152, 75, 25);
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    okButton = new QPushButton("OK", this);
+    okButton->setGeometry(216, 152, 75, 25);
+    okButton->setDefault(true);
+    cancelButton = new QPushButton("Cancel", this);
+    cancelButton->setGeometry(312, 152, 75, 25);
+    connect(okButton, &QPushButton::clicked, this, [this] { OnOkClick(); });
+    connect(cancelButton, &QPushButton::clicked, this, [this] { OnCancelClick(); });
 
     // Tab order: OK, Cancel, the three edits, the five boxes, size, frames.
-    QWidget* order[] = {Button1,     Button2,     IPEdit,    PortEdit,   PWEdit,   ShowNamesCheck,
+    QWidget* order[] = {okButton,     cancelButton,     IPEdit,    PortEdit,   PWEdit,   ShowNamesCheck,
                         ShowSpeedCheck, InterpCheck, UseKmhCheck, OnTopCheck, SizeEdit, FpsEdit};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
-int TSettings::ConvertOr(const QString& text, int fallback) {
+int SettingsDialog::ConvertOr(const QString& text, int fallback) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
     return ok ? value : fallback;
 }
 
-void TSettings::showEvent(QShowEvent* event) {
-    FormShow();
+void SettingsDialog::showEvent(QShowEvent* event) {
+    LoadFields();
     QDialog::showEvent(event);
 }
 
-void TSettings::FormShow() {
+void SettingsDialog::LoadFields() {
     SettingsAccepted = false;
     ShowNamesCheck->setChecked(settings_.ShowNames != 0);
     ShowSpeedCheck->setChecked(settings_.ShowSpeed != 0);
@@ -107,23 +107,23 @@ void TSettings::FormShow() {
     PWEdit->setText(QString::fromStdString(settings_.AdminPassword));
 }
 
-void TSettings::Button1Click() {
+void SettingsDialog::OnOkClick() {
     SettingsAccepted = true;
     accept();
 }
 
-void TSettings::Button2Click() {
+void SettingsDialog::OnCancelClick() {
     SettingsAccepted = false;
     reject();
 }
 
 // Every way of closing (OK, Cancel, the close box, Escape) comes here.
-void TSettings::done(int result) {
-    FormClose();
+void SettingsDialog::done(int result) {
+    StoreFields();
     QDialog::done(result);
 }
 
-void TSettings::FormClose() {
+void SettingsDialog::StoreFields() {
     if (!SettingsAccepted) return;
     settings_.ShowNames = ShowNamesCheck->isChecked() ? 1 : 0;
     settings_.ShowSpeed = ShowSpeedCheck->isChecked() ? 1 : 0;

@@ -1,4 +1,4 @@
-// The settings dialog `TSettings`: edits the ten settings, copying them in
+// The settings dialog `SettingsDialog`: edits the ten settings, copying them in
 // each time it opens and back only when it is left with OK.
 #pragma once
 
@@ -11,24 +11,24 @@
 namespace gs {
 
 struct Settings;
-class TForm1;
+class MainWindow;
 
-class TSettings final : public QDialog {
+class SettingsDialog final : public QDialog {
 public:
-    TSettings(Settings& settings, TForm1* mainWindow, QWidget* parent = nullptr);
+    SettingsDialog(Settings& settings, MainWindow* mainWindow, QWidget* parent = nullptr);
 
     bool SettingsAccepted = false;
 
-    QLabel* Image1;
+    QLabel* background;
     QLineEdit *IPEdit, *PortEdit, *PWEdit, *SizeEdit, *FpsEdit;
     QCheckBox *ShowNamesCheck, *ShowSpeedCheck, *InterpCheck, *UseKmhCheck, *OnTopCheck;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9, *Label10;
-    QPushButton *Button1, *Button2;
+    QLabel *showNamesLabel, *showSpeedLabel, *smoothLabel, *fpsLabel, *ipLabel, *portLabel, *passwordLabel, *kmhLabel, *onTopLabel, *iconSizeLabel;
+    QPushButton *okButton, *cancelButton;
 
-    void FormShow();
-    void FormClose();
-    void Button1Click();
-    void Button2Click();
+    void LoadFields();
+    void StoreFields();
+    void OnOkClick();
+    void OnCancelClick();
 
     // The text as a signed 32-bit decimal integer, or `fallback`.
     static int ConvertOr(const QString& text, int fallback);
@@ -39,7 +39,7 @@ protected:
 
 private:
     Settings& settings_;
-    TForm1* mainWindow_;
+    MainWindow* mainWindow_;
 };
 
 }  // namespace gs

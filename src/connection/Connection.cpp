@@ -5,7 +5,7 @@
 
 #include "common/Text.h"
 #include "common/Units.h"
-#include "connection/Wire.h"
+#include "common/Wire.h"
 
 namespace gs {
 
@@ -50,9 +50,9 @@ void Connection::PrepareInit(const std::string& adminPassword) {
 
 // ------------------------------------------------------------ timer and events
 
-void Connection::UdpSocket1Connect() {
-    io_.timer1.SetEnabled(true);
-    io_.timer2.SetEnabled(true);
+void Connection::OnSocketOpened() {
+    io_.packetTimer.SetEnabled(true);
+    io_.keepAliveTimer.SetEnabled(true);
 }
 
 void Connection::ConnectionSteps() {
@@ -63,7 +63,7 @@ void Connection::ConnectionSteps() {
             io_.socket.Send(relayRequest_, sizeof relayRequest_);
         LinkState = lsHelloSent;
         IdleTicks = 0;
-        io_.timer1.SetInterval(ConnectingInterval);
+        io_.packetTimer.SetInterval(ConnectingInterval);
     } else if (LinkState == lsHelloSent && ConnectionMode == cmDirect) {
         SendInSimPack("NLI", UpdateInterval);
         SendInSimPack("SST", 0);
@@ -72,7 +72,7 @@ void Connection::ConnectionSteps() {
         LinkState = lsRequested;
     }
     ++IdleTicks;
-    const std::int64_t silence = static_cast<std::int64_t>(io_.timer1.Interval()) * IdleTicks;
+    const std::int64_t silence = static_cast<std::int64_t>(io_.packetTimer.Interval()) * IdleTicks;
     const std::int64_t q = silence / UpdateInterval;
     if (q > 120)
         Disconnect();
@@ -80,7 +80,7 @@ void Connection::ConnectionSteps() {
         Disconnect();
 }
 
-void Connection::Timer1Timer() {
+void Connection::OnPacketTick() {
     ConnectionSteps();
     race_.AdvanceSampleClock(io_.clock);
     Drain();
@@ -99,12 +99,12 @@ void Connection::Drain() {
 
 void Connection::ReceiveDatagram(const std::uint8_t* data, std::size_t size) {
     IdleTicks = 0;
-    if (LinkState >= lsLive) io_.timer1.SetInterval(LiveInterval);
+    if (LinkState >= lsLive) io_.packetTimer.SetInterval(LiveInterval);
     Dispatch(DatagramView(data, size));
 }
 
-void Connection::Timer2Timer() {
-    io_.timer2.SetInterval(KeepAlive);
+void Connection::OnKeepAliveTick() {
+    io_.keepAliveTimer.SetInterval(KeepAlive);
     SendInSimPack("ACK", 0);
     if (LinkState == lsLive) {
         SendInSimPack("ISM", 0);
@@ -115,9 +115,9 @@ void Connection::Timer2Timer() {
 
 void Connection::Disconnect() {
     if (LinkState == lsIdle) return;
-    io_.timer1.SetEnabled(false);
-    io_.timer2.SetEnabled(false);
-    io_.timer2.SetInterval(FirstKeepAlive);
+    io_.packetTimer.SetEnabled(false);
+    io_.keepAliveTimer.SetEnabled(false);
+    io_.keepAliveTimer.SetInterval(FirstKeepAlive);
     if (LinkState >= lsLive)
         race_.AddMessage("Disconnected from %s", StripColourCodes(race_.ServerName).c_str());
     else if (LinkState == lsRelayList)
@@ -129,7 +129,6 @@ void Connection::Disconnect() {
     race_.ResetTimes();
     io_.shell.SetCaption("Gridscope");
     io_.socket.Close();
-    UdpSocket1Disconnect();
     std::memset(race_.ServerName, 0, sizeof race_.ServerName);
 }
 
@@ -141,7 +140,7 @@ bool Connection::OpenSocket(const std::string& host, int port) {
         race_.AddMessage("%s", error.c_str());
         return false;
     }
-    UdpSocket1Connect();
+    OnSocketOpened();
     return true;
 }
 

@@ -1,10 +1,10 @@
 // The life of one spectator connection and the dispatch of what it receives.
 //
-//   Connection steps and time-out  - Timer1Timer, first part
-//   Drain and dispatch             - Timer1Timer, second part; one handler per
+//   Connection steps and time-out  - OnPacketTick, first part
+//   Drain and dispatch             - OnPacketTick, second part; one handler per
 //                                    packet type (InSim here, relay packets in
 //                                    relay/RelayProtocol.cpp)
-//   Keep-alive                     - Timer2Timer
+//   Keep-alive                     - OnKeepAliveTick
 //   Disconnect                     - the one way every connection ends
 //   Opening commands               - the socket steps of Connect, Get Server
 //                                    List, Refresh and Spectate
@@ -21,7 +21,7 @@
 
 #include "common/Platform.h"
 #include "connection/RaceState.h"
-#include "relay/ServerList.h"
+#include "connection/ServerList.h"
 
 namespace gs {
 
@@ -44,8 +44,8 @@ extern const char* const RelayHostName;
 
 struct ConnectionPorts {
     const Clock& clock;
-    Timer& timer1;   // packet timer
-    Timer& timer2;   // keep-alive timer
+    Timer& packetTimer;
+    Timer& keepAliveTimer;
     DatagramSocket& socket;
     Shell& shell;
 };
@@ -68,10 +68,9 @@ public:
     std::uint32_t IdleTicks = 0;
 
     // Timer and socket events.
-    void Timer1Timer();
-    void Timer2Timer();
-    void UdpSocket1Connect();
-    void UdpSocket1Disconnect() {}
+    void OnPacketTick();
+    void OnKeepAliveTick();
+    void OnSocketOpened();
     void Disconnect();
 
     // Handles one received datagram as the drain does (traffic bookkeeping,

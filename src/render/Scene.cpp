@@ -6,14 +6,14 @@
 #include <cmath>
 #include <string>
 
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "common/Text.h"
 #include "connection/RaceState.h"
 #include "render/Font.h"
-#include "render/FrameLoop.h"
+#include "view/FrameLoop.h"
 #include "render/GLSurface.h"
-#include "render/SceneText.h"
-#include "render/Standings.h"
+#include "view/SceneText.h"
+#include "view/Standings.h"
 #include "render/Textures.h"
 #include "track/TrackData.h"
 
@@ -183,7 +183,7 @@ void DrawOverlay(SceneContext& s) {
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     const int hovered = ToolbarButtonAt(s.panelWidth, s.panelHeight, s.mouseX, s.mouseY);
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < ToolbarButtonCount; ++i) {
         glColor4f(1, 1, 1, i == hovered ? 1.0f : 0.7f);
         glBindTexture(GL_TEXTURE_2D, TextureTable[i]);
         const float c = (i - 2) * 0.21f;

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "common/Units.h"
-#include "connection/Wire.h"
+#include "common/Wire.h"
 
 namespace gs {
 

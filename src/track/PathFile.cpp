@@ -1,7 +1,7 @@
 // Reader of a track's path file header (see PathFile.h).
 #include "track/PathFile.h"
 
-#include "connection/Wire.h"
+#include "common/Wire.h"
 
 namespace gs {
 

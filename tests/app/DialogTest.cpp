@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "app/About.h"
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "app/SettingsDialog.h"
 #include "connection/Connection.h"
-#include "relay/ServerWindow.h"
+#include "app/ServerWindow.h"
 #include "support/FakePlatform.h"
 
 namespace gs {
@@ -52,7 +52,7 @@ bool Same(const Settings& a, const Settings& b) {
 
 TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
     Settings s = Sample();
-    TSettings dialog(s, nullptr);
+    SettingsDialog dialog(s, nullptr);
     ExecWith(dialog, [&] {
         EXPECT_EQ(dialog.IPEdit->text(), "10.1.2.3");
         EXPECT_EQ(dialog.PortEdit->text(), "29999");
@@ -66,7 +66,7 @@ TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
         dialog.IPEdit->setText("  race host \t");
         dialog.PWEdit->setText(" pw ");
         QTest::mouseClick(dialog.ShowSpeedCheck, Qt::LeftButton);
-        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
     });
     EXPECT_TRUE(dialog.SettingsAccepted);
     EXPECT_EQ(s.InSimPort, 10000);
@@ -79,7 +79,7 @@ TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
     ExecWith(dialog, [&] {
         dialog.FpsEdit->setText("99999999999");  // out of range
         dialog.SizeEdit->setText(" 7 ");
-        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
     });
     EXPECT_EQ(s.DesiredFps, 20);
     EXPECT_EQ(s.IconSize, 7);
@@ -87,11 +87,11 @@ TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
 
 TEST(SettingsDialog, CancelAndTheCloseBoxChangeNothing) {
     Settings s = Sample();
-    TSettings dialog(s, nullptr);
+    SettingsDialog dialog(s, nullptr);
     ExecWith(dialog, [&] {
         dialog.PortEdit->setText("1");
         dialog.ShowNamesCheck->setChecked(false);
-        QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+        QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
     });
     EXPECT_FALSE(dialog.SettingsAccepted);
     EXPECT_TRUE(Same(s, Sample()));
@@ -105,45 +105,45 @@ TEST(SettingsDialog, CancelAndTheCloseBoxChangeNothing) {
 TEST(SettingsDialog, OnTopBoxIsDisabledAndItsStateKept) {
     Settings s = Sample();
     s.AlwaysOnTop = 1;
-    TSettings dialog(s, nullptr);
+    SettingsDialog dialog(s, nullptr);
     ExecWith(dialog, [&] {
         EXPECT_FALSE(dialog.OnTopCheck->isEnabled());
-        EXPECT_FALSE(dialog.Label9->isEnabled());
+        EXPECT_FALSE(dialog.onTopLabel->isEnabled());
         EXPECT_TRUE(dialog.OnTopCheck->isChecked());
         QTest::mouseClick(dialog.OnTopCheck, Qt::LeftButton);
         EXPECT_TRUE(dialog.OnTopCheck->isChecked());
-        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
     });
     EXPECT_EQ(s.AlwaysOnTop, 1);
 }
 
 TEST(SettingsDialog, LayoutAndCaptions) {
     Settings s;
-    TSettings dialog(s, nullptr);
+    SettingsDialog dialog(s, nullptr);
     EXPECT_EQ(dialog.windowTitle(), "Settings");
     EXPECT_EQ(dialog.size(), QSize(596, 195));
     EXPECT_EQ(dialog.IPEdit->geometry().topLeft(), QPoint(104, 24));
     EXPECT_EQ(dialog.FpsEdit->geometry().topLeft(), QPoint(336, 52));
-    EXPECT_EQ(dialog.Button1->geometry(), QRect(216, 152, 75, 25));
-    EXPECT_EQ(dialog.Label2->text(), "ShowDriver Speed");
-    EXPECT_EQ(dialog.Label8->text(), "Use Km/h For Speed Display");
+    EXPECT_EQ(dialog.okButton->geometry(), QRect(216, 152, 75, 25));
+    EXPECT_EQ(dialog.showSpeedLabel->text(), "ShowDriver Speed");
+    EXPECT_EQ(dialog.kmhLabel->text(), "Use Km/h For Speed Display");
     EXPECT_TRUE(dialog.ShowNamesCheck->text().isEmpty());
-    EXPECT_EQ(dialog.Button1->nextInFocusChain(), dialog.Button2);
+    EXPECT_EQ(dialog.okButton->nextInFocusChain(), dialog.cancelButton);
 }
 
 TEST(AboutBox, AnyClickClosesIt) {
-    TAbout about;
+    AboutBox about;
     EXPECT_EQ(about.windowTitle(), "About Gridscope");
     EXPECT_EQ(about.size(), QSize(242, 178));
     EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
-    for (QLabel* target : {about.Image1, about.Label1, about.Label7, about.Label8}) {
+    for (QLabel* target : {about.background, about.nameLabel, about.linkLabel, about.driversLabel}) {
         const int result = ExecWith(about, [&] {
             QTest::mouseClick(&about, Qt::LeftButton, {}, target->geometry().center());
         });
         EXPECT_EQ(result, QDialog::Accepted);
     }
-    EXPECT_EQ(about.Label2->text(), "Version 2.02");
-    EXPECT_EQ(about.Label4->text(), "Special Thanks to:");
+    EXPECT_EQ(about.versionLabel->text(), "Version 2.02");
+    EXPECT_EQ(about.thanksLabel->text(), "Special Thanks to:");
 }
 
 // Every caption shows whole at its designed place: its text, measured with
@@ -195,9 +195,9 @@ void ExpectCaptionsFit(QWidget& dialog) {
 
 TEST(Dialogs, EveryCaptionFitsItsControlInTheDialogFont) {
     Settings s;
-    TSettings settings(s, nullptr);
+    SettingsDialog settings(s, nullptr);
     ExpectCaptionsFit(settings);
-    TAbout about;
+    AboutBox about;
     ExpectCaptionsFit(about);
     test::FakeClock clock;
     test::FakeTimer timer1, timer2;
@@ -206,11 +206,11 @@ TEST(Dialogs, EveryCaptionFitsItsControlInTheDialogFont) {
     RaceState race;
     ServerList servers;
     Connection link{race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell}};
-    TServerWindow window(link, servers);
+    ServerWindow window(link, servers);
     ExpectCaptionsFit(window);
     // The grid's column captions: their ink, after the 2-pixel inset, within
     // the column.
-    const QHeaderView* header = window.StringGrid1->horizontalHeader();
+    const QHeaderView* header = window.serverGrid->horizontalHeader();
     EXPECT_FALSE(header->highlightSections());  // bold captions would not fit
     for (int column = 0; column < 3; ++column) {
         const QString text = window.Cell(column, 0);
@@ -230,12 +230,12 @@ protected:
     RaceState race;
     ServerList servers;
     Connection link{race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell}};
-    std::unique_ptr<TServerWindow> window;
+    std::unique_ptr<ServerWindow> window;
 
     void SetUp() override {
-        window = std::make_unique<TServerWindow>(link, servers);
+        window = std::make_unique<ServerWindow>(link, servers);
         link.GetServerListOpen("relay", 1);
-        link.Timer1Timer();
+        link.OnPacketTick();
     }
     void Store(int count, const char* prefix = "^1Srv^7") {
         servers.total = servers.received = count;
@@ -255,12 +255,12 @@ TEST_F(ServerWindowTest, RowCountColumnsAndTexts) {
     EXPECT_EQ(window->Cell(2, 0), "Passwd");
     Store(14);
     EXPECT_EQ(window->RowCount(), 15);
-    EXPECT_EQ(window->StringGrid1->columnWidth(0), 358);
+    EXPECT_EQ(window->serverGrid->columnWidth(0), 358);
     Store(15);
     EXPECT_EQ(window->RowCount(), 16);
-    EXPECT_EQ(window->StringGrid1->columnWidth(0), 340);
-    EXPECT_EQ(window->StringGrid1->columnWidth(1), 70);
-    EXPECT_EQ(window->StringGrid1->columnWidth(2), 40);
+    EXPECT_EQ(window->serverGrid->columnWidth(0), 340);
+    EXPECT_EQ(window->serverGrid->columnWidth(1), 70);
+    EXPECT_EQ(window->serverGrid->columnWidth(2), 40);
     EXPECT_EQ(window->Cell(0, 3), "Srv2");
     EXPECT_EQ(window->Cell(1, 3), "2");
     EXPECT_EQ(window->Cell(2, 3), "");
@@ -278,35 +278,35 @@ TEST_F(ServerWindowTest, AnEmptyRefreshKeepsTheStaleRowAndSpectateDoesNothing) {
     EXPECT_EQ(window->Cell(0, 1), "Old0");
     window->show();
     const std::size_t sent = socket.sent.size();
-    QTest::mouseClick(window->Button1, Qt::LeftButton);
+    QTest::mouseClick(window->spectateButton, Qt::LeftButton);
     EXPECT_EQ(socket.sent.size(), sent);
     EXPECT_TRUE(window->isVisible());
-    window->StringGrid1DblClick();
+    window->OnServerGridDoubleClick();
     EXPECT_EQ(socket.sent.size(), sent);
 }
 
 TEST_F(ServerWindowTest, SpectateSendsTheSelectedRowsNameAsReceivedAndHides) {
     Store(3);
     window->show();
-    window->StringGrid1->selectRow(1);
-    window->Edit1->setText("secret");
-    QTest::mouseClick(window->Button1, Qt::LeftButton);
+    window->serverGrid->selectRow(1);
+    window->passwordEdit->setText("secret");
+    QTest::mouseClick(window->spectateButton, Qt::LeftButton);
     ASSERT_FALSE(socket.sent.empty());
     const test::Bytes& hos = socket.sent.back();
     ASSERT_EQ(hos.size(), 60u);
     EXPECT_STREQ(reinterpret_cast<const char*>(&hos[4]), "^1Srv^71");
     EXPECT_STREQ(reinterpret_cast<const char*>(&hos[36]), "secret");
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->Edit1->text(), "secret");  // kept for the run
+    EXPECT_EQ(window->passwordEdit->text(), "secret");  // kept for the run
 }
 
 TEST_F(ServerWindowTest, ADoubleClickAnywhereInTheGridSpectatesTheSelectedRow) {
     Store(2);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    window->StringGrid1->selectRow(1);
+    window->serverGrid->selectRow(1);
     // Below the last row: the grid's empty area.
-    QTest::mouseDClick(window->StringGrid1->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
+    QTest::mouseDClick(window->serverGrid->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
     ASSERT_FALSE(socket.sent.empty());
     EXPECT_STREQ(reinterpret_cast<const char*>(&socket.sent.back()[4]), "^1Srv^71");
     EXPECT_FALSE(window->isVisible());
@@ -315,15 +315,15 @@ TEST_F(ServerWindowTest, ADoubleClickAnywhereInTheGridSpectatesTheSelectedRow) {
 TEST_F(ServerWindowTest, TheSpectatorPasswordGoesOutInTheServersCodePage) {
     Store(1);
     window->show();
-    window->Edit1->setText(QString::fromUtf8("\u20AC\u00E9\u4E00"));  // the last one has no byte there
-    QTest::mouseClick(window->Button1, Qt::LeftButton);
+    window->passwordEdit->setText(QString::fromUtf8("\u20AC\u00E9\u4E00"));  // the last one has no byte there
+    QTest::mouseClick(window->spectateButton, Qt::LeftButton);
     ASSERT_FALSE(socket.sent.empty());
     EXPECT_STREQ(reinterpret_cast<const char*>(&socket.sent.back()[36]), "\x80\xE9?");
 }
 
 TEST_F(ServerWindowTest, CloseDisconnectsAndHides) {
     window->show();
-    QTest::mouseClick(window->Button3, Qt::LeftButton);
+    QTest::mouseClick(window->closeButton, Qt::LeftButton);
     EXPECT_EQ(link.LinkState, lsIdle);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);

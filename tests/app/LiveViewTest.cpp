@@ -21,10 +21,11 @@
 #include "app/About.h"
 #include "app/MainWindow.h"
 #include "app/SettingsDialog.h"
-#include "relay/ServerWindow.h"
-#include "render/SceneText.h"
+#include "app/ServerWindow.h"
+#include "view/SceneText.h"
 #include "render/Textures.h"
 #include "support/LoopbackPeer.h"
+#include "support/Toolbar.h"
 #include "support/TestFiles.h"
 
 namespace gs {
@@ -89,11 +90,11 @@ int CountNearIn(const QImage& image, QPoint topLeft, QPoint bottomRight, QColor 
 class LiveView : public ::testing::Test {
 protected:
     test::ScratchFolder folder{"liveview"};
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 
     void SetUp() override {
         WriteRunFolder();
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<MainWindow>();
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().Log.Size() == 6; }, 5000));
@@ -131,17 +132,7 @@ protected:
         return p;
     }
 
-    // Moves the pointer onto toolbar button k, in the panel's logical
-    // pixels, and clicks it.
-    void ClickToolbar(int k) {
-        QWindow& panel = form->Panel();
-        const int pw = panel.width(), ph = panel.height();
-        const double from = pw / 28 + static_cast<double>(k * pw) * 5 / 27;
-        const QPoint at(static_cast<int>(from + pw * 5.0 / 27 / 2), ph * 14 / 445);
-        QMouseEvent move(QEvent::MouseMove, at, panel.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&panel, &move);
-        QTest::mouseClick(&panel, Qt::LeftButton, {}, at);
-    }
+    void ClickToolbar(ToolbarButton button) { test::ClickToolbar(form->Panel(), button); }
 
     // Pixels near `rgb` within the rectangle of world corners.
     int CountNear(const QImage& image, float x0, float y0, float x1, float y1, QColor rgb, int tolerance = 12) {
@@ -218,7 +209,7 @@ TEST_F(LiveView, TheWholePanelIsDrawnAtTheDesktopsScaleAndTheToolbarAnswersWhere
     test::LoopbackPeer server;
     form->Options().ServerIP = "127.1";
     form->Options().InSimPort = server.Port();
-    ClickToolbar(1);
+    ClickToolbar(tbConnect);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->Link().LinkState == lsHelloSent; }, 2000));
     ASSERT_EQ(server.ReceiveAll(1000).size(), 1u);
 
@@ -235,7 +226,7 @@ TEST_F(LiveView, TheWholePanelIsDrawnAtTheDesktopsScaleAndTheToolbarAnswersWhere
         written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         read = true;
     });
-    ClickToolbar(4);
+    ClickToolbar(tbExit);
     if (!QTest::qWaitFor([&] { return read.load(); }, 5000)) {
         ADD_FAILURE() << "the settings file was not written";
         ::close(::open("Gridscope.ini", O_WRONLY | O_NONBLOCK));  // lets the reader go

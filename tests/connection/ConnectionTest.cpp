@@ -29,13 +29,13 @@ protected:
     // Connect directly and run the first two ticks: ISI, then the requests.
     void ConnectDirect(const std::string& password = "secret") {
         link.ConnectCommand("127.0.0.1", 29999, password);
-        link.Timer1Timer();
-        link.Timer1Timer();
+        link.OnPacketTick();
+        link.OnPacketTick();
     }
     void Receive(const Bytes& datagram) { socket.incoming.push_back(datagram); }
     void Tick() {
         clock.AdvanceMs(timer1.interval);
-        link.Timer1Timer();
+        link.OnPacketTick();
     }
     std::vector<std::string> TakeSent() {
         auto types = socket.SentTypes();
@@ -73,7 +73,7 @@ TEST_F(ConnectionTest, DirectHandshakeSendsInitThenRequests) {
     EXPECT_TRUE(socket.sent.empty());  // nothing goes out on the connect event
     EXPECT_EQ(race.Log.Newest(), "Connecting");
 
-    link.Timer1Timer();
+    link.OnPacketTick();
     ASSERT_EQ(socket.sent.size(), 1u);
     const Bytes& isi = socket.sent[0];
     ASSERT_EQ(isi.size(), 24u);
@@ -84,10 +84,10 @@ TEST_F(ConnectionTest, DirectHandshakeSendsInitThenRequests) {
     EXPECT_EQ(timer1.interval, 500);
     TakeSent();
 
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(TakeSent(), (std::vector<std::string>{"NLI", "SST", "ISM", "VER"}));
     EXPECT_EQ(link.LinkState, lsRequested);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_TRUE(socket.sent.empty());
 }
 
@@ -109,9 +109,9 @@ TEST_F(ConnectionTest, ShortPasswordIsZeroPadded) {
 TEST_F(ConnectionTest, TimeOutFiguresByState) {
     // Waiting for the first answer: 7 ticks of 500 ms.
     ConnectDirect();
-    for (int i = 0; i < 4; ++i) link.Timer1Timer();  // ticks 3..6: IdleTicks 6, q = 6
+    for (int i = 0; i < 4; ++i) link.OnPacketTick();  // ticks 3..6: IdleTicks 6, q = 6
     EXPECT_EQ(link.LinkState, lsRequested);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsIdle);
     EXPECT_EQ(race.Log.Newest(), "Connection Timed Out");
     EXPECT_FALSE(timer1.enabled);
@@ -126,9 +126,9 @@ TEST_F(ConnectionTest, LiveConnectionTimesOutAfter1210SilentTicks) {
     Receive(State(0, 1, "AS1"));  // a datagram in lsLive sets the 50 ms interval
     Tick();
     ASSERT_EQ(timer1.interval, 50);
-    for (int i = 0; i < 1209; ++i) link.Timer1Timer();
+    for (int i = 0; i < 1209; ++i) link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsLive);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsIdle);
     EXPECT_EQ(race.Log.Newest(), "Disconnected from Test Server");
 }
@@ -136,25 +136,25 @@ TEST_F(ConnectionTest, LiveConnectionTimesOutAfter1210SilentTicks) {
 TEST_F(ConnectionTest, RelayListTimesOutAfter121SilentTicks) {
     link.GetServerListBegin();
     link.GetServerListOpen("relay.example", 47474);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(TakeSent(), std::vector<std::string>{"CCN"});
     Receive(PacketBuilder("CHL", 280).U16(4, 0));
-    link.Timer1Timer();
+    link.OnPacketTick();
     ASSERT_EQ(link.LinkState, lsRelayList);
-    for (int i = 0; i < 120; ++i) link.Timer1Timer();
+    for (int i = 0; i < 120; ++i) link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRelayList);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsIdle);
     EXPECT_EQ(race.Log.Newest(), "Disconnected");
 }
 
 TEST_F(ConnectionTest, ThroughTheRelayOnlyTheRequestGoesOutUntilItAnswers) {
     link.GetServerListOpen("relay.example", 47474);
-    link.Timer1Timer();
+    link.OnPacketTick();
     ASSERT_EQ(socket.sent.size(), 1u);
     EXPECT_EQ(socket.sent[0], (Bytes{'C', 'C', 'N', 0, 3, 0, 0, 1}));
-    link.Timer1Timer();
-    link.Timer1Timer();
+    link.OnPacketTick();
+    link.OnPacketTick();
     EXPECT_EQ(socket.sent.size(), 1u);
     EXPECT_EQ(link.LinkState, lsHelloSent);
 }
@@ -163,16 +163,16 @@ TEST_F(ConnectionTest, AnyDatagramKeepsTheHandshakeAlive) {
     ConnectDirect();
     for (int i = 0; i < 20; ++i) {
         Receive(PacketBuilder("VER", 20).U8(18, 1));
-        link.Timer1Timer();
-        link.Timer1Timer();
-        link.Timer1Timer();
+        link.OnPacketTick();
+        link.OnPacketTick();
+        link.OnPacketTick();
     }
     EXPECT_EQ(link.LinkState, lsRequested);
     Receive(PacketBuilder("XYZ", 4));  // unknown types count as traffic too
-    for (int i = 0; i < 6; ++i) link.Timer1Timer();
+    for (int i = 0; i < 6; ++i) link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRequested);
     Receive(CarInfo(1, 0, 1));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsLive);
 }
 
@@ -181,11 +181,11 @@ TEST_F(ConnectionTest, KeepAliveRefreshesOnce) {
     Receive(State(0, 0, "AS1"));
     Tick();
     TakeSent();
-    link.Timer2Timer();
+    link.OnKeepAliveTick();
     EXPECT_EQ(timer2.interval, 20000);
     EXPECT_EQ(TakeSent(), (std::vector<std::string>{"ACK", "ISM", "SST"}));
     EXPECT_EQ(link.LinkState, lsRefreshed);
-    link.Timer2Timer();
+    link.OnKeepAliveTick();
     EXPECT_EQ(TakeSent(), std::vector<std::string>{"ACK"});
 }
 
@@ -195,7 +195,7 @@ TEST_F(ConnectionTest, DisconnectOrderAndWhatItKeeps) {
     Receive(State(2, 1, "BL1"));
     Receive(NewPlayer(0, "Alex", "XF GTI"));
     Tick();
-    link.Timer2Timer();
+    link.OnKeepAliveTick();
     TakeSent();
     link.Disconnect();
     EXPECT_EQ(TakeSent(), std::vector<std::string>{"ISC"});  // sent before the socket closes
@@ -221,12 +221,12 @@ TEST_F(ConnectionTest, ConnectCommandByState) {
     EXPECT_EQ(race.Log.At(race.Log.Size() - 2), "Connection Timed Out");
     EXPECT_EQ(race.Log.Newest(), "Connecting");
     EXPECT_EQ(link.LinkState, lsIdle);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(socket.SentTypes().back(), "ISI");  // a fresh start with the init packet
 
     // While race data flows, Connect disconnects, even for the relay's name.
     Receive(State(0, 0, "AS1"));
-    link.Timer1Timer();
+    link.OnPacketTick();
     link.ConnectCommand(RelayHostName, 1, "");
     EXPECT_EQ(link.LinkState, lsIdle);
     // Idle: the relay's name is refused with two lines.
@@ -251,7 +251,7 @@ TEST_F(ConnectionTest, CarInfoGoesLiveRequestsNamesAndFillsSlots) {
     Receive(NewPlayer(1, "^1Bo", "LX6"));  // before the count covers it: stored anyway
     Receive(CarInfo(11, 8, 3, 40, 2));
     clock.AdvanceMs(100);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsLive);
     EXPECT_EQ(race.Clock.Now, clock.now);
     ASSERT_GE(socket.sent.size(), 4u);
@@ -280,7 +280,7 @@ TEST_F(ConnectionTest, CarInfoWithFiveAndAFourthTypeByte) {
     Bytes mci = CarInfo(5, 0, 5);
     mci[3] = 0x7F;
     Receive(mci);
-    link.Timer1Timer();
+    link.OnPacketTick();
     for (int s = 0; s < 5; ++s) EXPECT_EQ(race.Players[s].SampleCount, 1);
 }
 
@@ -289,17 +289,17 @@ TEST_F(ConnectionTest, ShortAndHostileCarInfoIsDroppedOrBounded) {
     Bytes shortOne = CarInfo(3, 0, 3);
     shortOne.resize(shortOne.size() - 1);
     Receive(shortOne);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRequested);  // dropped whole
     EXPECT_EQ(race.PlayerCount, 0);
     EXPECT_EQ(link.IdleTicks, 0u);            // but counted as traffic
     Receive(CarInfo(200, 30, 2));             // count clamped to 32: slots 30, 31
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.PlayerCount, 32);
     EXPECT_EQ(race.Players[30].SampleCount, 1);
     EXPECT_EQ(race.Players[31].SampleCount, 1);
     Receive(CarInfo(40, 250, 0));             // first index beyond the table: no cars
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.PlayerCount, 32);
 }
 
@@ -311,7 +311,7 @@ TEST_F(ConnectionTest, LapLineAndTimes) {
     Receive(Lap(0, 0, 59, 90));
     Receive(Lap(0, 12, 0, 0, "FZ50"));
     Receive(Lap(40, 1, 1, 1));  // a slot outside the table is ignored
-    link.Timer1Timer();
+    link.OnPacketTick();
     const std::size_t n = race.Log.Size();
     EXPECT_EQ(race.Log.At(n - 3), "Alex finishes Lap 3 in 1:05.07");
     EXPECT_EQ(race.Log.At(n - 2), "Alex finishes Lap 3 in 0:59.90");
@@ -328,22 +328,22 @@ TEST_F(ConnectionTest, ServerNameCaptionAndRaceStartCaptions) {
     Receive(State(0, 1, "KY2R"));
     Receive(ServerName("^1Fast ^7Laps"));
     Receive(ServerName("^1Fast ^7Laps"));  // same 32 bytes: nothing
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.Log.Newest(), "Connected to Server : Fast Laps");
     EXPECT_EQ(std::count(race.Log.Newest().begin(), race.Log.Newest().end(), ':'), 1);
     EXPECT_EQ(shell.captions.size(), 1u);
     EXPECT_EQ(shell.Caption(), "Gridscope  -  connected to Fast Laps");
 
     Receive(PacketBuilder("RST", 8).U8(4, 12).U8(5, 20));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.Caption(), "Gridscope  -  connected to Fast Laps  -  12 Laps Race on KY2R");
     EXPECT_EQ(race.RaceMode, rmRace);
     Receive(PacketBuilder("RST", 8).U8(4, 0).U8(5, 20));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.Caption(), "Gridscope  -  connected to Fast Laps  -  20 Minutes Quali on KY2R");
     const std::size_t captions = shell.captions.size();
     Receive(PacketBuilder("RST", 8));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.captions.size(), captions);
     EXPECT_EQ(race.RaceMode, rmNone);
 }
@@ -353,17 +353,17 @@ TEST_F(ConnectionTest, StateLoadsNewTracksOnlyAndAppliesCountAndMode) {
     Receive(CarInfo(3, 0, 3));
     Receive(State(3, 1, "AS1"));     // the first state always loads, even AS1
     Receive(State(6, 2, "AS1"));     // same track: no load
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.tracks, std::vector<std::string>{"AS1"});
     EXPECT_EQ(race.PlayerCount, 6);
     for (int s = 3; s < 6; ++s) EXPECT_EQ(race.Players[s].SampleCount, 0);
     EXPECT_EQ(race.RaceMode, rmQualify);
     Receive(PacketBuilder("STA", 26).U8(12, 2).Text(20, "BL1R\0\0"));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.tracks.back(), "BL1R");
     EXPECT_EQ(race.PlayerCount, 2);
     Receive(PacketBuilder("STA", 26).U8(12, 2).Text(20, "WE3XYZ"));  // full field, no terminator
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.tracks.back(), "WE3XYZ");
 }
 
@@ -371,10 +371,10 @@ TEST_F(ConnectionTest, VersionWarningLeavesTheConnectionGoing) {
     ConnectDirect();
     const std::size_t lines = race.Log.Size();
     Receive(PacketBuilder("VER", 20).U8(18, 1));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.Log.Size(), lines);
     Receive(PacketBuilder("VER", 20).U8(18, 2));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.Log.Newest(), "Warning! Server uses possibly incompatible InSim Version.");
     EXPECT_EQ(link.LinkState, lsRequested);
 }
@@ -390,7 +390,7 @@ TEST_F(ConnectionTest, LeaveRenameResultReorderChatAndRaceEnd) {
     Receive(PacketBuilder("REO", 64).U8(4, 2).U8(6, 0).U8(8, 1).U8(61, 3));
     Receive(PacketBuilder("MSO", 132).Text(4, "Hello world"));
     Receive(PacketBuilder("REN", 4));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_STREQ(race.Players[0].Name, "Cy");
     EXPECT_EQ(race.Players[0].Finished, 1);
     EXPECT_EQ(race.Players[0].TotalMin, 10);
@@ -400,7 +400,7 @@ TEST_F(ConnectionTest, LeaveRenameResultReorderChatAndRaceEnd) {
     EXPECT_EQ(race.Log.At(race.Log.Size() - 2), "   Hello world");
     EXPECT_EQ(race.Log.Newest(), "Race End");
     Receive(PacketBuilder("PLL", 52).Text(28, "^5Ann"));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.PlayerCount, 2);
     EXPECT_STREQ(race.Players[1].Name, "Benny");
 }
@@ -409,14 +409,14 @@ TEST_F(ConnectionTest, MessageFieldIsReadWithinItsWidth) {
     ConnectDirect();
     Bytes mso = PacketBuilder("MSO", 140).Text(4, std::string(128, 'm')).Text(132, "TAIL");
     Receive(mso);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(race.Log.Newest(), "   " + std::string(128, 'm'));
 }
 
 TEST_F(ConnectionTest, ShortDatagramsOfEveryTypeAreDroppedButCountAsTraffic) {
     ConnectDirect();
     Receive(CarInfo(2, 0, 2));
-    link.Timer1Timer();
+    link.OnPacketTick();
     const std::size_t lines = race.Log.Size();
     const struct { const char* type; std::size_t size; } cases[] = {
         {"STA", 25}, {"NPL", 96}, {"PLL", 51}, {"ISM", 39}, {"LAP", 88}, {"RES", 102},
@@ -426,7 +426,7 @@ TEST_F(ConnectionTest, ShortDatagramsOfEveryTypeAreDroppedButCountAsTraffic) {
         Bytes d = PacketBuilder(c.type, c.size).U8(c.size - 1, 0xFF);
         if (std::string(c.type) == "VER") d[c.size - 1] = 0;
         Receive(d);
-        link.Timer1Timer();
+        link.OnPacketTick();
         EXPECT_EQ(link.IdleTicks, 0u) << c.type;
     }
     EXPECT_EQ(race.Log.Size(), lines);
@@ -438,21 +438,21 @@ TEST_F(ConnectionTest, ShortDatagramsOfEveryTypeAreDroppedButCountAsTraffic) {
 TEST_F(ConnectionTest, ReorderNeedsOneOrderByteForEveryPlayer) {
     ConnectDirect();
     Receive(CarInfo(32, 0, 8));
-    link.Timer1Timer();
+    link.OnPacketTick();
     Receive(PacketBuilder("REO", 66).U8(61, 32));  // 4 + 2 * 31 = 66: one byte short
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.repaints, 0);
     Receive(PacketBuilder("REO", 67).U8(61, 32));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(shell.repaints, 1);
 }
 
 TEST_F(ConnectionTest, AFloodIsHandledOverSeveralTicks) {
     ConnectDirect();
     for (int i = 0; i < Connection::MaxDatagramsPerTick + 10; ++i) Receive(PacketBuilder("ACK", 8));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(socket.incoming.size(), 10u);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_TRUE(socket.incoming.empty());
 }
 
@@ -466,7 +466,7 @@ TEST_F(ConnectionTest, ASlowDrainYieldsTheTickAfterItsTimeBudget) {
     Connection slowLink{race, servers, ConnectionPorts{slow, timer1, timer2, socket, shell}};
     slowLink.ConnectCommand("127.0.0.1", 1, "");
     for (int i = 0; i < 20; ++i) socket.incoming.push_back(PacketBuilder("ACK", 8));
-    slowLink.Timer1Timer();
+    slowLink.OnPacketTick();
     EXPECT_EQ(socket.incoming.size(), 20u - 6u);
 }
 
@@ -474,7 +474,7 @@ TEST_F(ConnectionTest, ASlowDrainYieldsTheTickAfterItsTimeBudget) {
 
 TEST_F(ConnectionTest, ChunksFillTheStoreByTheirCountingRules) {
     link.GetServerListOpen("relay", 1);
-    link.Timer1Timer();
+    link.OnPacketTick();
     auto chunk = [](int total, int names) {
         PacketBuilder p("CHL", 280);
         p.U16(4, total);
@@ -483,18 +483,18 @@ TEST_F(ConnectionTest, ChunksFillTheStoreByTheirCountingRules) {
         return Bytes(p);
     };
     Receive(chunk(13, 8));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(servers.total, 13);
     EXPECT_EQ(servers.received, 8);
     EXPECT_EQ(link.LinkState, lsRelayList);
     Receive(chunk(13, 5));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(servers.received, 13);
     EXPECT_STREQ(servers.names[12], "^1S4");
     EXPECT_EQ(servers.players[12], 4);
     EXPECT_EQ(servers.flags[11], 1);
     Receive(chunk(13, 8));  // nothing left to store
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(servers.received, 13);
     EXPECT_EQ(shell.serverListChanges, 3);
 
@@ -503,24 +503,24 @@ TEST_F(ConnectionTest, ChunksFillTheStoreByTheirCountingRules) {
     EXPECT_EQ(race.Log.Newest(), "Requesting new Serverlist");
     EXPECT_EQ(servers.received, 0);
     Receive(chunk(0, 0));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(servers.received, 0);
 
     Receive(chunk(20, 5));  // names 5..7 empty: only 5 counted
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(servers.received, 5);
 }
 
 TEST_F(ConnectionTest, AListLongerThanTheStoreKeepsTheFirst512) {
     link.GetServerListOpen("relay", 1);
-    link.Timer1Timer();
+    link.OnPacketTick();
     for (int c = 0; c < 70; ++c) {
         PacketBuilder p("CHL", 280);
         p.U16(4, 600);
         for (int i = 0; i < 8; ++i) p.Text(8 + 32 * i, "S" + std::to_string(c * 8 + i));
         Receive(p);
     }
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(servers.received, 512);
     EXPECT_STREQ(servers.names[511], "S511");
 }
@@ -528,17 +528,17 @@ TEST_F(ConnectionTest, AListLongerThanTheStoreKeepsTheFirst512) {
 TEST_F(ConnectionTest, RelayErrorsByFlag) {
     for (int flags : {0, 4, 1}) {
         link.GetServerListOpen("relay", 1);
-        link.Timer1Timer();
+        link.OnPacketTick();
         Receive(PacketBuilder("ERR", 5).U8(4, flags));
-        link.Timer1Timer();
+        link.OnPacketTick();
         EXPECT_EQ(race.Log.Newest(), flags == 1 ? "Wrong Spectator Password" : "Unknown Error Message from Host");
         EXPECT_EQ(link.LinkState, lsHelloSent);
         link.Disconnect();
     }
     link.GetServerListOpen("relay", 1);
-    link.Timer1Timer();
+    link.OnPacketTick();
     Receive(PacketBuilder("ERR", 5).U8(4, 3));
-    link.Timer1Timer();
+    link.OnPacketTick();
     const std::size_t n = race.Log.Size();
     EXPECT_EQ(race.Log.At(n - 3), "Wrong Spectator Password");
     EXPECT_EQ(race.Log.At(n - 2), "Relay Server Full");
@@ -548,11 +548,11 @@ TEST_F(ConnectionTest, RelayErrorsByFlag) {
 
 TEST_F(ConnectionTest, SpectateSendsTheNameAsReceivedAndThePassword) {
     link.GetServerListOpen("relay", 1);
-    link.Timer1Timer();
+    link.OnPacketTick();
     link.Spectate(1, "pw");
     EXPECT_EQ(socket.sent.size(), 1u);  // empty list: nothing
     Receive(PacketBuilder("CHL", 280).U16(4, 2).Text(8, "^1Red^7Server").Text(40, "Other"));
-    link.Timer1Timer();
+    link.OnPacketTick();
     link.Spectate(1, std::string(30, 'p'));
     ASSERT_EQ(socket.sent.size(), 2u);
     const Bytes& hos = socket.sent.back();
@@ -567,15 +567,15 @@ TEST_F(ConnectionTest, SpectateSendsTheNameAsReceivedAndThePassword) {
 TEST_F(ConnectionTest, AChunkWhileLiveDropsToTheListAndCarInfoComesBack) {
     ConnectDirect();
     Receive(State(0, 0, "AS1"));
-    link.Timer1Timer();
-    link.Timer2Timer();
+    link.OnPacketTick();
+    link.OnKeepAliveTick();
     ASSERT_EQ(link.LinkState, lsRefreshed);
     Receive(PacketBuilder("CHL", 280).U16(4, 0));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRelayList);
     TakeSent();
     Receive(CarInfo(1, 0, 1));
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsLive);
     EXPECT_EQ(TakeSent(), (std::vector<std::string>{"SST", "ISM", "NPL"}));
 }

@@ -37,7 +37,7 @@ protected:
     void Tick() {
         ::usleep(20000);
         clock.AdvanceMs(timer1.interval);
-        link.Timer1Timer();
+        link.OnPacketTick();
     }
 };
 
@@ -110,15 +110,15 @@ TEST_F(LoopbackTest, AWholeDirectConnection) {
         EXPECT_EQ(race.Log.At(race.Log.Size() - expectedLog.size() + i), expectedLog[i]);
 
     // Keep-alive, then silence until the time-out.
-    link.Timer2Timer();
+    link.OnKeepAliveTick();
     got = server.ReceiveAll();
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(Type(got[0]), "ACK");
     EXPECT_EQ(Type(got[1]), "ISM");
     EXPECT_EQ(Type(got[2]), "SST");
-    for (int i = 0; i < 1209; ++i) link.Timer1Timer();
+    for (int i = 0; i < 1209; ++i) link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRefreshed);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsIdle);
     EXPECT_EQ(race.Log.Newest(), "Disconnected from Loopback");
     got = server.ReceiveAll();
@@ -130,9 +130,9 @@ TEST_F(LoopbackTest, AWholeDirectConnection) {
 
 TEST_F(LoopbackTest, NoAnswerTimesOutAfterSevenTicks) {
     link.ConnectCommand("127.0.0.1", server.Port(), "");
-    for (int i = 0; i < 6; ++i) link.Timer1Timer();
+    for (int i = 0; i < 6; ++i) link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRequested);
-    link.Timer1Timer();
+    link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsIdle);
     EXPECT_EQ(race.Log.Newest(), "Connection Timed Out");
 }

@@ -13,6 +13,7 @@
 
 #include "app/Forms.h"
 #include "e2e/E2ESupport.h"
+#include "support/Toolbar.h"
 
 namespace gs {
 namespace {
@@ -24,8 +25,8 @@ protected:
     test::E2ERunFolder folder{"liverace"};
     std::unique_ptr<ChildProcess> server;
     std::unique_ptr<Forms> forms;
-    TForm1* form = nullptr;
-    TServerWindow* serverWindow = nullptr;
+    MainWindow* form = nullptr;
+    ServerWindow* serverWindow = nullptr;
 
     void StartProgram(int port) {
         folder.WriteSettings(port);
@@ -43,18 +44,7 @@ protected:
         forms.reset();
     }
 
-    // Moves the pointer onto toolbar button k and clicks it.
-    void ClickToolbar(int k) {
-        QWindow& panel = form->Panel();
-        const int pw = panel.width(), ph = panel.height();
-        const double from = pw / 28 + static_cast<double>(k * pw) * 5 / 27;
-        const QPoint at(static_cast<int>(from + pw * 5.0 / 27 / 2), ph * 14 / 445);
-        // The move event itself (QTest would move the X pointer, whose event
-        // arrives later), then the click.
-        QMouseEvent move(QEvent::MouseMove, at, panel.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&panel, &move);
-        QTest::mouseClick(&panel, Qt::LeftButton, {}, at);
-    }
+    void ClickToolbar(ToolbarButton button) { test::ClickToolbar(form->Panel(), button); }
     bool WaitForLog(const std::string& fragment, int ms) {
         return QTest::qWaitFor(
             [&] {
@@ -82,7 +72,7 @@ TEST_F(LiveRace, ConnectWatchLapsTrackChangeAndDisconnect) {
     ASSERT_NE(port, 0) << server->Output();
     StartProgram(port);
 
-    ClickToolbar(1);  // Connect
+    ClickToolbar(tbConnect);
     EXPECT_EQ(form->Race().Log.Newest(), "Connecting");
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("connected to"); }, 10000));
     EXPECT_TRUE(form->windowTitle().startsWith(QString("Gridscope  -  connected to ") + test::DemoServerName));
@@ -109,7 +99,7 @@ TEST_F(LiveRace, ConnectWatchLapsTrackChangeAndDisconnect) {
     EXPECT_GT(form->Track().Mesh.ObjectCount(), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("Laps Race on"); }, 30000));
 
-    ClickToolbar(1);  // Connect again while live: disconnect
+    ClickToolbar(tbConnect);  // again while live: disconnect
     EXPECT_EQ(form->Race().Log.Newest(), std::string("Disconnected from ") + test::DemoServerName);
     EXPECT_EQ(form->windowTitle(), "Gridscope");
     EXPECT_EQ(form->Link().LinkState, lsIdle);
@@ -126,7 +116,7 @@ TEST_F(LiveRace, ThroughTheRelayListSpectateWithAPasswordAndWatch) {
     ASSERT_NE(relayPort, 0) << relay.Output();
     StartProgram(relayPort);
 
-    ClickToolbar(0);  // Server List: waits a second, then asks the relay
+    ClickToolbar(tbServerList);  // waits a second, then asks the relay
     EXPECT_TRUE(serverWindow->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Servers().received == 3; }, 5000));
     EXPECT_EQ(form->Link().LinkState, lsRelayList);
@@ -134,18 +124,18 @@ TEST_F(LiveRace, ThroughTheRelayListSpectateWithAPasswordAndWatch) {
     EXPECT_EQ(serverWindow->Cell(0, 2).toStdString(), "Locked Room");
     EXPECT_EQ(serverWindow->Cell(2, 2).toStdString(), "p");
 
-    serverWindow->StringGrid1->selectRow(1);
-    serverWindow->Edit1->setText("wrong");
-    QTest::mouseClick(serverWindow->Button1, Qt::LeftButton);
+    serverWindow->serverGrid->selectRow(1);
+    serverWindow->passwordEdit->setText("wrong");
+    QTest::mouseClick(serverWindow->spectateButton, Qt::LeftButton);
     EXPECT_FALSE(serverWindow->isVisible());
     EXPECT_TRUE(WaitForLog("Wrong Spectator Password", 5000));
     EXPECT_EQ(form->Link().LinkState, lsRelayList);
 
     form->GetServerListCommand();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Servers().received == 3; }, 5000));
-    serverWindow->StringGrid1->selectRow(1);
-    serverWindow->Edit1->setText("sesame");
-    serverWindow->Button1Click();
+    serverWindow->serverGrid->selectRow(1);
+    serverWindow->passwordEdit->setText("sesame");
+    serverWindow->OnSpectateClick();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Link().LinkState >= lsLive; }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().PlayerCount == 6; }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("connected to"); }, 10000));
@@ -157,11 +147,11 @@ TEST_F(LiveRace, AFullRelayIsReportedAndEndsTheConnection) {
     const int relayPort = relay.ListeningPort();
     ASSERT_NE(relayPort, 0) << relay.Output();
     StartProgram(relayPort);
-    ClickToolbar(0);
+    ClickToolbar(tbServerList);
     EXPECT_TRUE(WaitForLog("Relay Server Full", 5000));
     EXPECT_EQ(form->Race().Log.Newest(), "Connection Timed Out");
     EXPECT_EQ(form->Link().LinkState, lsIdle);
-    serverWindow->Button3Click();
+    serverWindow->OnCloseClick();
 }
 
 }  // namespace

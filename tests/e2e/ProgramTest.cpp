@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "e2e/E2ESupport.h"
+#include "view/SceneText.h"
 
 namespace gs {
 namespace {
@@ -66,8 +67,9 @@ protected:
         Sleep(500);  // the first frames
     }
     std::string Title() { return Sh("xdotool getwindowname " + window); }
-    // Clicks toolbar button k of the 792 x 572 panel at the window's origin.
-    void ClickToolbar(int k) {
+    // Clicks a toolbar button of the 792 x 572 panel at the window's origin,
+    // with the X server's own pointer.
+    void ClickToolbar(ToolbarButton k) {
         const int pw = 792, ph = 572;
         const int x = static_cast<int>(pw / 28 + (k + 0.5) * pw * 5.0 / 27);
         const int y = ph * 14 / 445;
@@ -96,7 +98,7 @@ TEST_F(Program, StartsAndExitsWritingBackTheSettingsItRead) {
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.width(), 792);
     EXPECT_EQ(shot.height(), 572);
-    ClickToolbar(4);  // Exit
+    ClickToolbar(tbExit);
     EXPECT_EQ(program->Wait(5000), 0);
     EXPECT_EQ(ReadFile(folder.Path() + "/Gridscope.ini"), written);
 }
@@ -108,7 +110,7 @@ TEST_F(Program, ConnectsToTheRaceServerAndShowsTheRaceMoving) {
     ASSERT_NE(port, 0) << server->Output();
     folder.WriteSettings(port);
     Start();
-    ClickToolbar(1);  // Connect
+    ClickToolbar(tbConnect);
     ASSERT_TRUE(WaitForTitle(std::string("connected to ") + test::DemoServerName, 10000)) << Title();
     // The cars stand on the grid until the race starts, 5 seconds after the
     // server did (perhaps before the program connected, on a slow machine).
@@ -131,10 +133,10 @@ TEST_F(Program, ConnectsToTheRaceServerAndShowsTheRaceMoving) {
             if (a.pixel(x, y) != b.pixel(x, y)) ++differing;
     EXPECT_GT(differing, 10000);  // the track scrolls under the followed car
 
-    ClickToolbar(1);  // Connect again: disconnect
+    ClickToolbar(tbConnect);  // again: disconnect
     EXPECT_TRUE(WaitForTitle("Gridscope", 2000));
     EXPECT_EQ(Title(), "Gridscope");
-    ClickToolbar(4);
+    ClickToolbar(tbExit);
     EXPECT_EQ(program->Wait(5000), 0);
 }
 

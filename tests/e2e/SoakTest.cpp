@@ -60,7 +60,7 @@ struct Program : Forms {
     }
     // Every table of the race state and the server list within its bounds.
     void CheckBounds() const {
-        const RaceState& race = const_cast<TForm1&>(form).Race();
+        const RaceState& race = const_cast<MainWindow&>(form).Race();
         ASSERT_GE(race.PlayerCount, 0);
         ASSERT_LE(race.PlayerCount, MaxPlayers);
         ASSERT_GE(race.FollowIndex, -1);
@@ -72,7 +72,7 @@ struct Program : Forms {
             ASSERT_LT(std::strlen(p.Car), sizeof p.Car);
         }
         ASSERT_LE(race.Log.Size(), MessageLog::MaxEntries);
-        const ServerList& servers = const_cast<TForm1&>(form).Servers();
+        const ServerList& servers = const_cast<MainWindow&>(form).Servers();
         ASSERT_GE(servers.received, 0);
         ASSERT_LE(servers.received, ServerList::Capacity);
         ASSERT_LE(servers.received, std::max(servers.total, 0));

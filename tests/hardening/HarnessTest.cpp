@@ -13,7 +13,7 @@
 #include "SeedPackets.h"
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
-#include "relay/ServerList.h"
+#include "connection/ServerList.h"
 
 namespace gs::fuzz {
 namespace {

@@ -8,9 +8,9 @@
 
 #include "DispatchHarness.h"
 #include "FileHarness.h"
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "connection/Connection.h"
-#include "render/Standings.h"
+#include "view/Standings.h"
 #include "support/FakePlatform.h"
 
 namespace gs {
@@ -61,9 +61,9 @@ TEST(DispatchRegression, EmptyDatagramEndsTheDrain) {
     c.LinkState = lsRequested;
     socket.incoming.push_back({});
     socket.incoming.push_back(test::PacketBuilder("REN", 4));
-    c.Timer1Timer();
+    c.OnPacketTick();
     EXPECT_TRUE(race.Log.Empty());
-    c.Timer1Timer();
+    c.OnPacketTick();
     ASSERT_EQ(race.Log.Size(), 1u);
     EXPECT_EQ(race.Log.Newest(), "Race End");
 

@@ -41,9 +41,21 @@ float LabelScale(float cameraDistance, int panelHeight);
 bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z,
                   float radius);
 
-// The toolbar button (0..4) under pixel (x, y) of a panel pw × ph, or -1.
-// A point exactly on a boundary belongs to no button.
-int ToolbarButtonAt(int pw, int ph, int x, int y);
+// The toolbar's buttons, left to right; the number is also the slot of the
+// button's texture.
+enum ToolbarButton : int {
+    tbNone = -1,
+    tbServerList = 0,
+    tbConnect = 1,
+    tbSettings = 2,
+    tbAbout = 3,
+    tbExit = 4,
+};
+constexpr int ToolbarButtonCount = 5;
+
+// The toolbar button under pixel (x, y) of a panel pw × ph, or tbNone. A
+// point exactly on a boundary belongs to no button.
+ToolbarButton ToolbarButtonAt(int pw, int ph, int x, int y);
 
 // The window's 4:3 shape: the height for an outer width, and the GL panel's
 // size inside a window of that width and height.

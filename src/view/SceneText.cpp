@@ -1,10 +1,10 @@
-#include "render/SceneText.h"
+#include "view/SceneText.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "render/FrameLoop.h"
+#include "view/FrameLoop.h"
 
 namespace gs {
 
@@ -77,15 +77,15 @@ bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float
     return std::fabs(ex) - margin <= halfWidth && std::fabs(ey) - margin <= halfHeight;
 }
 
-int ToolbarButtonAt(int pw, int ph, int x, int y) {
-    if (!(y > ph * 4.0 / 445 && y < ph * 24.0 / 445)) return -1;
+ToolbarButton ToolbarButtonAt(int pw, int ph, int x, int y) {
+    if (!(y > ph * 4.0 / 445 && y < ph * 24.0 / 445)) return tbNone;
     const double left = pw / 28;
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < ToolbarButtonCount; ++k) {
         const double from = left + static_cast<double>(k * pw) * 5 / 27;
         const double to = left + static_cast<double>((k + 1) * pw) * 5 / 27;
-        if (x > from && x < to) return k;
+        if (x > from && x < to) return static_cast<ToolbarButton>(k);
     }
-    return -1;
+    return tbNone;
 }
 
 int WindowHeightForWidth(int width) { return static_cast<int>(width * 0.75); }

@@ -1,4 +1,4 @@
-#include "render/Standings.h"
+#include "view/Standings.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <map>
 
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "common/Platform.h"
 #include "connection/RaceState.h"
-#include "render/FrameLoop.h"
+#include "view/FrameLoop.h"
 #include "track/TrackData.h"
 
 namespace gs {

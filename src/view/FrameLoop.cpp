@@ -1,8 +1,8 @@
-#include "render/FrameLoop.h"
+#include "view/FrameLoop.h"
 
 #include <cmath>
 
-#include "app/Settings.h"
+#include "common/Settings.h"
 #include "common/Platform.h"
 #include "connection/RaceState.h"
 #include "track/TrackData.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Settings.h"
+#include "common/Settings.h"
 
 namespace gs {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "connection/RaceState.h"
-#include "render/Standings.h"
+#include "view/Standings.h"
 
 namespace gs {
 namespace {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <set>
 
-#include "render/FrameLoop.h"
-#include "render/SceneText.h"
+#include "view/FrameLoop.h"
+#include "view/SceneText.h"
 
 namespace gs {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "connection/Connection.h"
-#include "connection/Wire.h"
+#include "common/Wire.h"
 
 namespace gs {
 
