@@ -4,11 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "app/Settings.h"
-#include "render/FrameLoop.h"
+#include "common/Settings.h"
+#include "view/FrameLoop.h"
 #include "support/FakePlatform.h"
 #include "track/MeshFile.h"
 #include "track/TrackData.h"
@@ -17,11 +18,24 @@ namespace gs::fuzz {
 
 const std::string& ScratchDir() {
     static const std::string dir = [] {
-        const auto path = std::filesystem::temp_directory_path() /
-                          ("gridscope-fuzz-" + std::to_string(::getpid()));
+        // Shared memory when the system has it: every input is written and
+        // read back as files, and a memory file system keeps the disk out
+        // of each execution.
+        std::error_code error;
+        const std::filesystem::path shm = "/dev/shm";
+        const auto base = std::filesystem::is_directory(shm, error) && ::access("/dev/shm", W_OK) == 0
+                              ? shm
+                              : std::filesystem::temp_directory_path();
+        const auto path = base / ("gridscope-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(path);
         return path.string();
     }();
+    // Registered after `dir` is made, so it runs while `dir` still exists.
+    static const bool removedAtExit = std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }) == 0;
+    (void)removedAtExit;
     return dir;
 }
 
