@@ -238,7 +238,7 @@ void WriteInfo(std::ostream& out, const RecordingReport& r)
         out << "  " << i + 1 << ". " << SessionTitle(s) << ", from " << Clock(s.startSeconds) << " to "
             << Clock(s.endSeconds) << (s.ended ? "" : " (not finished)");
         if (!s.drivers.empty() && s.drivers.front().position == 1)
-            out << ", won by " << Utf8(s.drivers.front().name);
+            out << (s.ended ? ", won by " : ", led by ") << Utf8(s.drivers.front().name);
         out << "\n";
     }
     out << "Drivers: " << r.drivers.size() << "\n";
