@@ -298,6 +298,10 @@ TEST(RecordingFile, ProgramsRefuseForeignFilesAndReadUpToTheDamage)
     EXPECT_EQ(status, 2);
     EXPECT_NE(out.find("not a Gridscope recording"), std::string::npos) << out;
 
+    out = RunProgram({GS_RECORD, "--server", "no-such-host.invalid:29999", "--out", (dir.path / "x.gsrec").string()},
+                     &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("no-such-host.invalid"), std::string::npos) << out;
     out = RunProgram({GS_RECORD, "--info", (dir.path / "cut.gsrec").string()}, &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("Server: Cut Server"), std::string::npos) << out;
@@ -389,6 +393,22 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     ASSERT_FALSE(Only(gotD, "NPL").empty());
     EXPECT_EQ(Field(Only(gotD, "NPL")[0].bytes, 28, 24), "^5Rob");
     EXPECT_EQ(looping.Stop(), 0);
+
+    // The silence around a gap the recorder noted is shortened to a second.
+    Bytes gapped = FileHeader();
+    AddRecord(gapped, 0.0, 1, Mso("before"));
+    AddRecord(gapped, 20.0, 2, Bytes{'g', 'o', 'n', 'e'});
+    AddRecord(gapped, 25.0, 1, Mso("after"));
+    WriteFile(dir.path / "gapped.gsrec", gapped);
+    ChildProcess gapServer({GS_RACESERVER, "--replay", (dir.path / "gapped.gsrec").string(), "--port", "0"});
+    const int gapPort = gapServer.ListeningPort();
+    ASSERT_NE(gapPort, 0) << gapServer.Output();
+    Client e(static_cast<std::uint16_t>(gapPort));
+    e.Send(Isi(""));
+    const auto msoE = Only(CollectTimed(e, 1400, Steady::now()), "MSO");
+    ASSERT_EQ(msoE.size(), 2u);
+    EXPECT_NEAR(msoE[1].at - msoE[0].at, 1.0, 0.05);
+    EXPECT_EQ(gapServer.Stop(), 0);
 }
 
 namespace {

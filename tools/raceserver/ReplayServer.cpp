@@ -145,7 +145,8 @@ void ReplayServer::Play(const peers::Address& address, Spectator& spectator, dou
             spectator.ended = true;
             break;
         }
-        if (DueAt(spectator) > now)
+        // A gap note is taken at once: it shortens the silence that precedes it.
+        if (records[spectator.next].kind != peers::RecordKind::Gap && DueAt(spectator) > now)
             break;
         const peers::Record& record = records[spectator.next++];
         if (record.kind == peers::RecordKind::Gap) {

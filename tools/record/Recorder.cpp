@@ -176,6 +176,10 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
             heard = false;
             socket.lastHeard = now;
             connection.ConnectCommand(options.host, options.port, options.adminPassword);
+            // A server that cannot even be addressed at the start is a mistake in
+            // the command; later on it may be a passing failure of the network.
+            if (!timer1.Enabled() && socket.datagrams == 0 && result.gaps == 0 && !race.Log.Empty())
+                throw std::runtime_error(race.Log.Newest());
             flushLog();
             nextAttempt = now + retry;  // also when the socket could not even be opened
         }

@@ -69,10 +69,17 @@ int Record(const gs::peers::Options& args)
     std::signal(SIGTERM, RequestStop);
     std::cout << "gridscope-record recording " << options.host << ":" << options.port << " to " << options.out
               << std::endl;
-    const record::RecorderResult result = record::RunRecorder(options, stopRequested, [&](const std::string& line) {
-        if (verbose || line.rfind("gap:", 0) == 0)
-            std::cout << line << std::endl;
-    });
+    record::RecorderResult result;
+    try {
+        result = record::RunRecorder(options, stopRequested, [&](const std::string& line) {
+            if (verbose || line.rfind("gap:", 0) == 0)
+                std::cout << line << std::endl;
+        });
+    } catch (const std::exception& e) {
+        // What was recorded so far stays readable.
+        std::cerr << "gridscope-record: " << e.what() << "\n";
+        return 1;
+    }
     std::cout << "gridscope-record wrote " << result.datagrams << " datagrams, " << result.gaps << " gaps, "
               << result.bytes << " bytes in " << result.seconds << " s to " << options.out << std::endl;
     return 0;
