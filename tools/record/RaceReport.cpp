@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <tuple>
 
 namespace gs::record {
@@ -98,6 +99,9 @@ public:
     {
         clock_.now = static_cast<std::int64_t>(record.timeUs);
         now_ = record.Seconds();
+        // As the packet timer does: the sample queues drain with time, and a
+        // full queue would take no more positions or laps.
+        race_.AdvanceSampleClock(clock_);
         if (record.kind != peers::RecordKind::Datagram) {
             ++report.gaps;
             return;
@@ -106,7 +110,7 @@ public:
         const DatagramView p(record.bytes.data(), record.bytes.size());
 
         if (p.IsType("RST") && p.Has(6))
-            Close(report, false);
+            Close(report, ending_);
         if (p.IsType("LAP") && p.Has(89) && open_)
             OnLap(p);
         if (p.IsType("CPR") && p.Has(76) && open_)
@@ -116,8 +120,12 @@ public:
 
         if (p.IsType("RST") && p.Has(6))
             Open();
-        if (p.IsType("REN"))
-            Close(report, true);
+        if (p.IsType("RES") && p.Has(103) && open_)
+            OnResult(p);
+        if (p.IsType("MCI") && open_)
+            OnCarInfo(report);
+        if (p.IsType("REN") && open_)
+            ending_ = true;  // closed by the next car info, once it shows the last finisher
         if (p.IsType("ISM"))
             report.serverName = StripColourCodes(race_.ServerName);
         if (p.IsType("STA"))
@@ -127,13 +135,15 @@ public:
                 AddOnce(report.drivers, race_.Players[i].Name);
     }
 
-    void Finish(RecordingReport& report) { Close(report, false); }
+    void Finish(RecordingReport& report) { Close(report, ending_); }
 
 private:
     struct Session {
         SessionReport report;
         std::map<std::string, DriverReport> drivers;
         std::vector<std::vector<std::string>> crossers;  // per lap: names in the order they finished it
+        std::map<std::string, std::int32_t> lapAtFlag;   // the lap shown just after each finisher's result
+        std::set<std::string> flagPending;               // results whose car info is still to come
     };
 
     void Open()
@@ -166,6 +176,31 @@ private:
         session_.crossers[k].push_back(name);
     }
 
+    // A finished driver drives on (a lap to the pits) and the car info keeps
+    // counting laps, while the car info before the result may still show the
+    // lap before: the ranking takes the lap of the first car info after it.
+    void OnResult(const DatagramView& p)
+    {
+        char raw[WireNameWidth];
+        p.CopyField(28, sizeof raw, raw);
+        session_.flagPending.insert(StripColourCodes(raw, WireNameWidth));
+    }
+
+    void OnCarInfo(RecordingReport& report)
+    {
+        for (auto it = session_.flagPending.begin(); it != session_.flagPending.end();) {
+            const int slot = race_.FindPlayer(*it);
+            if (slot < 0) {
+                ++it;
+                continue;
+            }
+            session_.lapAtFlag[*it] = race_.Players[slot].Lap;
+            it = session_.flagPending.erase(it);
+        }
+        if (ending_)
+            Close(report, true);
+    }
+
     void OnRename(const DatagramView& p)
     {
         char oldRaw[WireNameWidth], newRaw[WireNameWidth];
@@ -189,20 +224,34 @@ private:
         if (!open_)
             return;
         open_ = false;
+        ending_ = false;
         SessionReport& out = session_.report;
         out.ended = ended;
         out.endSeconds = now_;
         const bool qualifying = out.mode == rmQualify;
 
+        // The standings' own ranking, on a copy whose finishers keep the lap they
+        // finished on.
         const PathHeader path = PathFor(filesDir_, out.track);
-        ComputePositions(race_, path.NodeCount, path.FinishNode);
-        const LeaderData leader = FindLeader(race_);
+        auto standings = std::make_unique<RaceState>(race_);
+        for (int i = 0; i < standings->PlayerCount; ++i) {
+            PlayerRecord& p = standings->Players[i];
+            const auto flag = session_.lapAtFlag.find(p.Name);
+            if (p.Finished && flag != session_.lapAtFlag.end())
+                p.Lap = flag->second;
+            else if (p.Finished && session_.flagPending.count(p.Name))
+                ++p.Lap;  // no car info since the line: it would show the next lap
+        }
+        ComputePositions(*standings, path.NodeCount, path.FinishNode);
+        const LeaderData leader = FindLeader(*standings);
         std::int32_t pole = 0;
-        for (int i = 0; i < race_.PlayerCount; ++i)
-            if (race_.Players[i].Position == 1)
-                pole = Hundredths(race_.Players[i].BestMin, race_.Players[i].BestSec, race_.Players[i].BestHund);
-        for (int i = 0; i < race_.PlayerCount; ++i) {
-            const PlayerRecord& p = race_.Players[i];
+        for (int i = 0; i < standings->PlayerCount; ++i) {
+            const PlayerRecord& p = standings->Players[i];
+            if (p.Position == 1)
+                pole = Hundredths(p.BestMin, p.BestSec, p.BestHund);
+        }
+        for (int i = 0; i < standings->PlayerCount; ++i) {
+            const PlayerRecord& p = standings->Players[i];
             DriverReport& d = session_.drivers[p.Name];
             d.name = p.Name;
             d.car = p.Car;
@@ -259,6 +308,7 @@ private:
     Connection connection_;
     Session session_;
     bool open_ = false;
+    bool ending_ = false;  // a race end came; the session closes at the next car info
     double now_ = 0;
 };
 
