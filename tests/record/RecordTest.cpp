@@ -18,8 +18,8 @@
 #include <fstream>
 #include <map>
 #include <poll.h>
-#include <regex>
 #include <set>
+#include <tuple>
 #include <sstream>
 #include <thread>
 
@@ -421,6 +421,25 @@ std::vector<std::string> RaceServerArgs(const TempDir& dir, std::vector<std::str
     return args;
 }
 
+// The values of `first` and `second` in every element of `html` that starts with
+// `<tag first="..." second="...`, in order.
+std::vector<std::pair<std::string, std::string>> Attributes(const std::string& html, const std::string& tag,
+                                                            const std::string& first, const std::string& second)
+{
+    std::vector<std::pair<std::string, std::string>> found;
+    const std::string open = "<" + tag + " " + first + "=\"";
+    for (auto at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
+        const auto a = at + open.size(), aEnd = html.find('"', a);
+        const std::string next = "\" " + second + "=\"";
+        if (aEnd == std::string::npos || html.compare(aEnd, next.size(), next) != 0)
+            continue;
+        const auto b = aEnd + next.size(), bEnd = html.find('"', b);
+        if (bEnd != std::string::npos)
+            found.emplace_back(html.substr(a, aEnd - a), html.substr(b, bEnd - b));
+    }
+    return found;
+}
+
 std::vector<std::string> InfoLines(const std::string& out, const std::string& heading)
 {
     std::vector<std::string> lines;
@@ -645,10 +664,9 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
     ASSERT_NE(race, std::string::npos);
     const std::string section = text.substr(race, text.find("</section>", race) - race);
 
-    const std::regex row("<tr data-driver=\"([^\"]*)\" data-position=\"([0-9]+)\">");
     std::vector<std::string> table;
-    for (auto it = std::sregex_iterator(section.begin(), section.end(), row); it != std::sregex_iterator(); ++it)
-        table.push_back((*it)[1]);
+    for (const auto& [driver, position] : Attributes(section, "tr", "data-driver", "data-position"))
+        table.push_back(driver);
     std::vector<std::tuple<int, std::uint32_t, std::string>> classified;
     for (const auto& [name, total] : totals)
         classified.emplace_back(-static_cast<int>(lapPositions[name].size()), total, name);
@@ -658,12 +676,11 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
         expected.push_back(std::get<2>(entry));
     EXPECT_EQ(table, expected);
 
-    const std::regex line("<polyline data-driver=\"([^\"]*)\" data-positions=\"([0-9 ]*)\"");
     std::map<std::string, std::vector<int>> chart;
-    for (auto it = std::sregex_iterator(section.begin(), section.end(), line); it != std::sregex_iterator(); ++it) {
-        std::istringstream positions((*it)[2].str());
+    for (const auto& [driver, list] : Attributes(section, "polyline", "data-driver", "data-positions")) {
+        std::istringstream positions(list);
         for (int p; positions >> p;)
-            chart[(*it)[1]].push_back(p);
+            chart[driver].push_back(p);
     }
     EXPECT_EQ(chart, lapPositions);
     EXPECT_NE(section.find("class=\"chart racetrace\""), std::string::npos);
@@ -675,9 +692,8 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
     ASSERT_LT(qualifying, race);
     const std::string qualifyingSection = text.substr(qualifying, race - qualifying);
     std::vector<std::string> grid;
-    for (auto it = std::sregex_iterator(qualifyingSection.begin(), qualifyingSection.end(), row);
-         it != std::sregex_iterator(); ++it)
-        grid.push_back((*it)[1]);
+    for (const auto& [driver, position] : Attributes(qualifyingSection, "tr", "data-driver", "data-position"))
+        grid.push_back(driver);
     std::vector<std::pair<std::uint32_t, std::string>> byBest;
     for (const auto& [name, best] : bestInQualifying)
         byBest.push_back({best, name});
