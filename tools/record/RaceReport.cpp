@@ -290,12 +290,7 @@ private:
         for (DriverReport& d : out.drivers)
             if (d.position != 0)
                 d.position = ++place;
-        if (!out.drivers.empty() && session_.crossers.size() + out.drivers.size() > 0) {
-            const bool anyTime = std::any_of(out.drivers.begin(), out.drivers.end(),
-                                             [](const DriverReport& d) { return !d.laps.empty() || d.finished; });
-            if (anyTime)
-                report.sessions.push_back(std::move(out));
-        }
+        report.sessions.push_back(std::move(out));
     }
 
     const std::filesystem::path filesDir_;
@@ -320,6 +315,12 @@ int SessionReport::LapCount() const
     for (const DriverReport& d : drivers)
         most = std::max(most, d.laps.size());
     return static_cast<int>(most);
+}
+
+bool SessionReport::HasTimes() const
+{
+    return std::any_of(drivers.begin(), drivers.end(),
+                       [](const DriverReport& d) { return !d.laps.empty() || d.finished; });
 }
 
 std::string HundredthsText(std::int32_t hundredths)

@@ -39,6 +39,7 @@ struct SessionReport {
     bool ended = false;            // a race-end packet closed it
     std::vector<DriverReport> drivers;  // in result order
     int LapCount() const;          // most laps any driver completed
+    bool HasTimes() const;         // a lap or a result to report
 };
 
 struct RecordingReport {
@@ -49,7 +50,7 @@ struct RecordingReport {
     std::string serverName;               // the last one seen, colour codes removed
     std::vector<std::string> tracks;      // in order of first appearance
     std::vector<std::string> drivers;     // every name seen, in order of first appearance
-    std::vector<SessionReport> sessions;  // sessions with at least one lap or result
+    std::vector<SessionReport> sessions;  // every session that started in the recording
     std::string endNote;                  // why the records end early, or empty
 };
 

@@ -237,7 +237,9 @@ void WriteInfo(std::ostream& out, const RecordingReport& r)
         const SessionReport& s = r.sessions[i];
         out << "  " << i + 1 << ". " << SessionTitle(s) << ", from " << Clock(s.startSeconds) << " to "
             << Clock(s.endSeconds) << (s.ended ? "" : " (not finished)");
-        if (!s.drivers.empty() && s.drivers.front().position == 1)
+        if (!s.HasTimes())
+            out << ", no lap completed";
+        else if (!s.drivers.empty() && s.drivers.front().position == 1)
             out << (s.ended ? ", won by " : ", led by ") << Utf8(s.drivers.front().name);
         out << "\n";
     }
@@ -260,9 +262,11 @@ void WriteHtmlReport(std::ostream& out, const RecordingReport& r, const std::str
     out << ".</p>\n";
     if (!r.endNote.empty())
         out << "<p class=\"meta\">The recording ends early: " << Html(r.endNote) << ".</p>\n";
-    if (r.sessions.empty())
+    if (std::none_of(r.sessions.begin(), r.sessions.end(), [](const SessionReport& s) { return s.HasTimes(); }))
         out << "<p>No session with laps or results in this recording.</p>\n";
     for (const SessionReport& s : r.sessions) {
+        if (!s.HasTimes())
+            continue;  // started, but no lap was completed while recording
         out << "<section class=\"session\" data-kind=\"" << (s.mode == rmRace ? "race" : "qualifying")
             << "\" data-track=\"" << Html(s.track) << "\">\n<h2>" << Html(SessionTitle(s)) << "</h2>\n"
             << "<p class=\"meta\">From " << Clock(s.startSeconds) << " to " << Clock(s.endSeconds)

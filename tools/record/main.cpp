@@ -5,6 +5,7 @@
 #include "Recorder.h"
 #include "Recording.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -111,8 +112,9 @@ int Report(const gs::peers::Options& args)
     out.close();
     if (!out)
         throw std::runtime_error("cannot write " + html);
-    std::cout << "gridscope-record wrote the report of " << report.sessions.size() << " sessions to " << html
-              << std::endl;
+    const auto reported = std::count_if(report.sessions.begin(), report.sessions.end(),
+                                        [](const gs::record::SessionReport& s) { return s.HasTimes(); });
+    std::cout << "gridscope-record wrote the report of " << reported << " sessions to " << html << std::endl;
     return 0;
 }
 
