@@ -319,8 +319,8 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     AddRecord(file, 0.05, 1, Npl(1, "Bob", "FZ5"));
     for (int i = 1; i <= 10; ++i) {
         AddRecord(file, 0.2 * i, 1, Mso("m" + std::to_string(i)));
-        if (i == 5)
-            AddRecord(file, 1.0, 1, Cpr("Bob", "^5Rob"));
+        if (i == 9)
+            AddRecord(file, 1.8, 1, Cpr("Bob", "^5Rob"));
     }
     WriteFile(dir.path / "hand.gsrec", file);
 
@@ -357,7 +357,7 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     // rename, B (joined later) is not yet.
     Client c(static_cast<std::uint16_t>(port));
     c.Send(Isi("pw"));
-    CollectTimed(c, 150, zero);  // c is at about 0.3 s recorded: before the rename
+    CollectTimed(c, 150, zero);  // c is at about 0.3 s recorded, well before the rename
     c.Send(General("NPL", 1));
     c.Send(General("SST", 0));
     c.Send(General("ISM", 0));
@@ -391,7 +391,8 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(Field(msoD[i].bytes, 4, 128), expected[i]) << i;
     ASSERT_FALSE(Only(gotD, "NPL").empty());
-    EXPECT_EQ(Field(Only(gotD, "NPL")[0].bytes, 28, 24), "^5Rob");
+    EXPECT_EQ(Field(Only(gotD, "NPL")[0].bytes, 28, 24), "Bob");
+    EXPECT_EQ(Field(Only(gotD, "NPL")[0].bytes, 60, 16), "FZ5");
     EXPECT_EQ(looping.Stop(), 0);
 
     // The silence around a gap the recorder noted is shortened to a second.
