@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: installs what is needed, builds, starts two of the project's race
-# servers and its relay on loopback, and runs Gridscope in the run folder.
+# servers, a replay of the recorded demo race and the relay on loopback, and
+# runs Gridscope in the run folder.
 # Click Connect to watch the race on port 29999; or set the port to 47474 in
 # Settings and click Server List to go through the relay. The servers stop
 # when Gridscope exits.
@@ -13,6 +14,8 @@ cmake --build build -j"$(nproc)"
 
 run=build/run
 tools=build/tools
+# A recorded race to replay and a report of it (about two minutes, once).
+[ -f "$run/demo-race.gsrec" ] || cmake --build build --target demo-race
 if [ ! -f "$run/Gridscope.ini" ]; then
   # Server, port, admin password, names, speeds, smoothing, km/h, on top,
   # icon size, frames per second. Icons of size 25 are about the size of
@@ -30,6 +33,9 @@ pids+=($!)
 "$tools/raceserver/gridscope-raceserver" --port 29998 --admin demo --cars 12 --track BL1 \
   --sessions race --files "$run/files" --name '^2Grid^7scope ^3Club ^7(pw)' --seed 2 >/dev/null &
 pids+=($!)
+"$tools/raceserver/gridscope-raceserver" --replay "$run/demo-race.gsrec" --port 29997 --admin demo \
+  --loop >/dev/null &
+pids+=($!)
 "$tools/relay/gridscope-relay" --port 47474 --config tools/relay/demo-relay.conf >/dev/null &
 pids+=($!)
 
@@ -38,5 +44,7 @@ if [ -z "${DISPLAY:-}" ]; then
   exit 1
 fi
 echo "Race servers on 127.0.0.1:29999 and :29998, relay on 127.0.0.1:47474."
+echo "The recorded demo race replays on 127.0.0.1:29997 (set the port in Settings);"
+echo "its report is $run/demo-race.html."
 echo "Click Connect to watch the race; Tab follows a car, arrows and Page Up/Down move the camera."
 (cd "$run" && ./Gridscope)

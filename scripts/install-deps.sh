@@ -9,6 +9,7 @@ packages=(
   libgl-dev libglu1-mesa-dev           # OpenGL 1.1 and GLU (Mesa)
   libgl1-mesa-dri                      # Mesa's software rasteriser (llvmpipe)
   fonts-liberation                     # a metric-compatible "Arial"
+  zlib1g-dev                           # CRC-32 of recording records
   libgtest-dev libgmock-dev            # unit tests
   libbenchmark-dev                     # benchmarks
   xvfb xauth xdotool x11-utils imagemagick  # GUI tests: X server, clicks, screenshots

@@ -3,6 +3,7 @@
 #include "Options.h"
 #include "PathFile.h"
 #include "RaceServer.h"
+#include "ReplayServer.h"
 
 #include <csignal>
 #include <cstdio>
@@ -37,7 +38,50 @@ const char* const kUsage = R"(usage: gridscope-raceserver [options]
   --time-scale X        simulated seconds per real second (default 1)
   --spectator-timeout S seconds of silence before a spectator is forgotten (default 90)
   --verbose             log spectators and events on standard output
+
+replay mode: serves a recording made by gridscope-record instead of a simulation
+  --replay FILE         the recording to serve (with --port, --bind, --admin,
+                        --spectator-timeout and --verbose as above)
+  --speed X             recorded seconds per real second (default 1)
+  --from SECONDS        each spectator starts this far into the recording (default 0)
+  --loop                start again at the end instead of falling silent
 )";
+
+int Replay(const gs::peers::Options& args)
+{
+    using namespace gs;
+    raceserver::ReplayOptions options;
+    options.port = static_cast<std::uint16_t>(args.Integer("port", 29999, 0, 65535));
+    options.bindHost = args.Text("bind", "127.0.0.1");
+    options.adminPassword = args.Text("admin", "");
+    options.speed = args.Number("speed", 1.0, 0.01, 1000.0);
+    options.from = args.Number("from", 0.0, 0.0, 1e9);
+    options.loop = args.Has("loop");
+    options.spectatorTimeout = args.Number("spectator-timeout", 90.0, 0.1, 86400.0);
+    if (options.adminPassword.size() > 16)
+        throw std::runtime_error("option --admin: at most 16 bytes");
+
+    const std::string file = args.Text("replay", "");
+    const peers::Recording recording = peers::ReadRecordingFile(file);
+    if (recording.end != peers::Recording::End::Complete)
+        std::cerr << "gridscope-raceserver: " << file << ": " << recording.note
+                  << "; the replay ends there" << std::endl;
+    if (options.from > recording.LengthSeconds())
+        std::cerr << "gridscope-raceserver: --from " << options.from << " is past the end of the recording ("
+                  << recording.LengthSeconds() << " s)" << std::endl;
+
+    raceserver::ReplayServer peer(options, recording);
+    if (args.Has("verbose"))
+        peer.log = [](const std::string& line) { std::cout << line << std::endl; };
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    std::cout << "gridscope-raceserver listening on " << options.bindHost << ":" << peer.Port() << " replaying "
+              << file << " (" << recording.records.size() << " records, " << recording.LengthSeconds()
+              << " s) at speed " << options.speed << std::endl;
+    while (!stopRequested)
+        peer.Step(50);
+    return 0;
+}
 
 } // namespace
 
@@ -48,12 +92,17 @@ int main(int argc, char** argv)
         const peers::Options args(argc, argv,
                                   {"port", "bind", "cars", "laps", "qualify-minutes", "sessions", "track",
                                    "track-change", "files", "name", "admin", "version", "seed", "time-scale",
-                                   "spectator-timeout"},
-                                  {"verbose", "help"});
+                                   "spectator-timeout", "replay", "speed", "from"},
+                                  {"verbose", "help", "loop"});
         if (args.Has("help")) {
             std::cout << kUsage;
             return 0;
         }
+        if (args.Has("replay"))
+            return Replay(args);
+        for (const char* replayOnly : {"speed", "from", "loop"})
+            if (args.Has(replayOnly))
+                throw std::runtime_error(std::string("option --") + replayOnly + " needs --replay");
         raceserver::SimOptions sim;
         sim.cars = static_cast<int>(args.Integer("cars", 12, 1, 32));
         sim.laps = static_cast<int>(args.Integer("laps", 5, 1, 255));
@@ -115,6 +164,9 @@ int main(int argc, char** argv)
         while (!stopRequested)
             peer.Step(50);
         return 0;
+    } catch (const gs::peers::RecordingRefused& e) {
+        std::cerr << "gridscope-raceserver: " << e.what() << "\n";
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "gridscope-raceserver: " << e.what() << "\n" << kUsage;
         return 2;
