@@ -7,7 +7,7 @@
 #include "common/Text.h"
 #include "connection/Connection.h"
 #include "connection/UdpSocket.h"
-#include "relay/ServerList.h"
+#include "connection/ServerList.h"
 #include "support/ChildProcess.h"
 #include "support/FakePlatform.h"
 
@@ -180,7 +180,7 @@ struct ProgramSpectator {
         for (int t = 0; t < ms; t += 50) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             clock.AdvanceMs(50);
-            link.Timer1Timer();
+            link.OnPacketTick();
             if (done())
                 return true;
         }

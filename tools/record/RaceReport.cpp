@@ -5,9 +5,9 @@
 #include "common/Platform.h"
 #include "common/Text.h"
 #include "connection/Connection.h"
-#include "connection/Wire.h"
-#include "relay/ServerList.h"
-#include "render/Standings.h"
+#include "common/Wire.h"
+#include "connection/ServerList.h"
+#include "view/Standings.h"
 #include "track/PathFile.h"
 #include "track/TrackData.h"
 

@@ -8,7 +8,7 @@
 #include "common/Text.h"
 #include "connection/Connection.h"
 #include "connection/UdpSocket.h"
-#include "relay/ServerList.h"
+#include "connection/ServerList.h"
 
 #include <poll.h>
 
@@ -211,9 +211,9 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
         const bool wasOpen = timer1.Enabled();  // the timers run while a connection is open
         const bool wasLive = wasOpen && heard;
         if (timer1.Fire(now))
-            connection.Timer1Timer();
+            connection.OnPacketTick();
         if (timer2.Fire(now))
-            connection.Timer2Timer();
+            connection.OnKeepAliveTick();
         if (connection.LinkState != lsIdle && options.timeout > 0 && heard && now - socket.lastHeard > timeout) {
             note("no data for " + std::to_string(options.timeout) + " s");
             connection.Disconnect();

@@ -9,7 +9,7 @@
 
 #include "common/Text.h"
 #include "connection/RaceState.h"
-#include "render/SceneText.h"
+#include "view/SceneText.h"
 
 #include <algorithm>
 #include <cmath>
