@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Recording.h"
 #include "SeedPackets.h"
 
 namespace {
@@ -18,6 +19,29 @@ void WriteAll(const std::filesystem::path& dir, const std::vector<gs::fuzz::Name
     }
 }
 
+// Recordings: the dispatch seeds as datagrams a tenth of a second apart,
+// whole, with a gap in the middle, and cut inside the last record.
+std::vector<gs::fuzz::NamedPacket> RecordingSeeds() {
+    using namespace gs::peers;
+    Bytes whole = EncodeRecordingHeader(1'796'800'000'000'000);
+    std::uint64_t time = 0;
+    const auto packets = gs::fuzz::DispatchSeeds();
+    for (std::size_t i = 0; i < packets.size() && i < 24; ++i, time += 100'000) {
+        const Bytes& b = packets[i].bytes;
+        const Bytes record = EncodeRecord(time, RecordKind::Datagram, b.data(), b.size());
+        whole.insert(whole.end(), record.begin(), record.end());
+        if (i == 5) {
+            const char reason[] = "no answer for 60.5 s";
+            const Bytes gap = EncodeRecord(time, RecordKind::Gap, reinterpret_cast<const std::uint8_t*>(reason),
+                                           sizeof reason - 1);
+            whole.insert(whole.end(), gap.begin(), gap.end());
+        }
+    }
+    Bytes empty = EncodeRecordingHeader(0);
+    Bytes cut(whole.begin(), whole.end() - 3);
+    return {{"whole", whole}, {"empty", empty}, {"cut", cut}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,6 +52,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path out = argv[1];
     WriteAll(out / "dispatch", gs::fuzz::DispatchSeeds());
     WriteAll(out / "settings", gs::fuzz::SettingsSeeds());
+    WriteAll(out / "recording", RecordingSeeds());
     const std::string run = argc == 3 ? argv[2] : "";
     // The largest inputs scripts/fuzz.sh lets the file targets try.
     constexpr std::size_t MaxFileInput = 65536;

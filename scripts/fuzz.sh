@@ -47,6 +47,7 @@ max_len() {
   case "$1" in
     fuzz_dispatch) echo 8192 ;;
     fuzz_track | fuzz_bitmap) echo 65536 ;;
+    fuzz_recording) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }
