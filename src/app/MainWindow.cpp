@@ -218,7 +218,7 @@ void MainWindow::PaintFrame() {
     scene_.panelHeight = panel_->height();
     scene_.mouseX = MouseX;
     scene_.mouseY = MouseY;
-    scene_.frameIntervalMs = fpsTimer_.interval();
+    scene_.plan = AdvanceFrame(race_, camera_, track_, standingsPageTimer_, fpsTimer_.interval());
     DrawScene(scene_);
 }
 

@@ -131,7 +131,8 @@ public:
     const StartupTimes& Startup() const { return startup_; }
     int MouseX = 0, MouseY = 0;
 
-    // Draws one frame into the current context (the panel's paint).
+    // Brings the state up to date for one frame (AdvanceFrame), then draws
+    // the frame into the current context (the panel's paint).
     void PaintFrame();
     // Called by the panel after each frame it shows.
     void FramePresented();
@@ -169,6 +170,7 @@ private:
     UdpSocket socket_;
     Connection connection_;
     SceneContext scene_;
+    float standingsPageTimer_ = 0;  // ms into the standings' current page cycle
     LivePanel* panel_ = nullptr;
     SettingsDialog* settingsForm_ = nullptr;
     ServerWindow* serverWindow_ = nullptr;

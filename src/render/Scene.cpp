@@ -23,8 +23,6 @@ namespace {
 
 // Slots of the overlay's textures.
 constexpr int HudBarSlot = 5, HudBarMaskSlot = 6;
-// Lines kept in the message log once the overlay has trimmed it.
-constexpr std::size_t LogLines = 13;
 
 void DrawTrack(const TrackData& track) {
     for (const MeshObject& object : track.Mesh.Objects) {
@@ -150,13 +148,7 @@ void BeginFrame(const Camera& camera) {
 }
 
 void DrawScene(SceneContext& s) {
-    RaceState& race = s.race;
-    Camera& camera = s.camera;
-    if (race.FollowIndex != -1 && race.FollowIndex < race.PlayerCount && race.FollowIndex >= 0) {
-        camera.CameraX = race.Players[race.FollowIndex].DrawX;
-        camera.CameraY = race.Players[race.FollowIndex].DrawY;
-    }
-    BeginFrame(camera);
+    BeginFrame(s.camera);
     DrawTrack(s.track);
     DrawCars(s);
     DrawOverlay(s);
@@ -206,7 +198,6 @@ void DrawOverlay(SceneContext& s) {
     glPushMatrix();
     glTranslatef(-28.1f, 17.6f, -50);
     glScalef(0.84f, 1, 1);
-    s.race.Log.TrimOldest(LogLines);
     glDisable(GL_BLEND);
     glColor3f(0, 0, 0);
     s.logText.Begin(s.cacheText);
@@ -219,12 +210,11 @@ void DrawOverlay(SceneContext& s) {
 }
 
 void DrawStandings(SceneContext& s) {
-    RaceState& race = s.race;
+    const RaceState& race = s.race;
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_LIGHTING);
-    const StandingsPage page = NextStandingsPage(s.standingsPageTimer, s.frameIntervalMs, race.PlayerCount);
-    ComputePositions(race, s.track.PathNodeCount, s.track.FinishNode);
-    const LeaderData leader = FindLeader(race);
+    const StandingsPage page = s.plan.page;
+    const LeaderData& leader = s.plan.leader;
 
     TextLayer& text = s.standingsText;
     text.Begin(s.cacheText);

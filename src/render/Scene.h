@@ -11,6 +11,7 @@
 #pragma once
 
 #include "render/TextLayer.h"
+#include "view/FrameLoop.h"
 
 namespace gs {
 
@@ -19,19 +20,19 @@ struct Camera;
 struct Settings;
 struct TrackData;
 
-// What a frame reads, and the little it writes (camera follow, positions,
-// the page timer, the message log's trim).
+// What a frame reads. The state was brought up to date by AdvanceFrame
+// before the frame; the drawing only reads it. The text layers are the
+// drawing's own caches of its pictures.
 struct SceneContext {
-    RaceState& race;
-    Camera& camera;
+    const RaceState& race;
+    const Camera& camera;
     const TrackData& track;
-    Settings& settings;
+    const Settings& settings;
     int panelWidth = 0;
     int panelHeight = 0;
     int mouseX = 0;
     int mouseY = 0;
-    int frameIntervalMs = 50;
-    float standingsPageTimer = 0;
+    FramePlan plan;  // the standings page and leader, from AdvanceFrame
     // The message log and the standings are drawn from cached pictures
     // while their texts stay the same; false draws every glyph each frame.
     bool cacheText = true;

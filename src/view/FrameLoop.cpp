@@ -145,4 +145,18 @@ void MarkVisibleObjects(TrackMesh& mesh, const Camera& camera) {
     }
 }
 
+FramePlan AdvanceFrame(RaceState& race, Camera& camera, const TrackData& track, float& standingsPageTimer,
+                       int frameIntervalMs) {
+    if (race.FollowIndex >= 0 && race.FollowIndex < race.PlayerCount) {
+        camera.CameraX = race.Players[race.FollowIndex].DrawX;
+        camera.CameraY = race.Players[race.FollowIndex].DrawY;
+    }
+    race.Log.TrimOldest(LogLines);
+    FramePlan plan;
+    plan.page = NextStandingsPage(standingsPageTimer, frameIntervalMs, race.PlayerCount);
+    ComputePositions(race, track.PathNodeCount, track.FinishNode);
+    plan.leader = FindLeader(race);
+    return plan;
+}
+
 }  // namespace gs

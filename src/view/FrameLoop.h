@@ -10,7 +10,10 @@
 // counter, smooth, draw, poll the keys, update visibility.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "view/Standings.h"
 
 namespace gs {
 
@@ -18,6 +21,7 @@ class KeyState;
 class RaceState;
 struct SampleClock;
 struct Settings;
+struct TrackData;
 struct TrackMesh;
 
 struct Camera {
@@ -51,6 +55,24 @@ void UpdateVisibility(TrackMesh& mesh, Camera& camera);
 // The pass itself: marks the objects worth drawing from the camera as it is
 // (within the view cone, and not too small to see from its height).
 void MarkVisibleObjects(TrackMesh& mesh, const Camera& camera);
+
+// Lines the message log keeps once a frame has trimmed it.
+constexpr std::size_t LogLines = 13;
+
+// What a frame shows of the standings: the rows of the current page and
+// the leader the gaps are measured from.
+struct FramePlan {
+    StandingsPage page{0, 0};
+    LeaderData leader;
+};
+
+// The changes one frame makes to the state before it is drawn, in this
+// order: the camera moves to the followed car, the message log loses its
+// oldest line when it holds more than LogLines, the standings' page timer
+// advances by the frame interval, and the players are ranked. The drawing
+// then only reads the state.
+FramePlan AdvanceFrame(RaceState& race, Camera& camera, const TrackData& track, float& standingsPageTimer,
+                       int frameIntervalMs);
 
 double VectorAngle(const double u[3], const double v[3]);
 

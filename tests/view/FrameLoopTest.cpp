@@ -170,6 +170,42 @@ TEST_F(CameraKeys, NothingWhileInactiveButTheDividerCounts) {
     EXPECT_EQ(settings.ShowNames, 1);
 }
 
+// A frame's changes before it is drawn: the camera follows, the log loses
+// one line past thirteen, the page timer advances, and the players are
+// ranked, the leader taken from that ranking.
+TEST(FrameAdvance, FollowTrimPageAndRankInOneStep) {
+    RaceState race;
+    race.RaceMode = rmRace;
+    race.ResizePlayers(2);
+    race.Players[0].Lap = 3;
+    race.Players[1].Lap = 5;
+    race.Players[1].DrawX = 40, race.Players[1].DrawY = -7;
+    race.FollowIndex = 1;
+    for (int i = 0; i < 15; ++i) race.AddMessage("line %d", i);
+    TrackData track;
+    track.PathNodeCount = 300;
+    Camera camera;
+    float pageTimer = 3990;
+
+    const FramePlan plan = AdvanceFrame(race, camera, track, pageTimer, 50);
+    EXPECT_FLOAT_EQ(camera.CameraX, 40);
+    EXPECT_FLOAT_EQ(camera.CameraY, -7);
+    EXPECT_EQ(race.Log.Size(), 14u);
+    EXPECT_EQ(race.Log.Oldest(), "line 1");
+    EXPECT_FLOAT_EQ(pageTimer, 4040);
+    EXPECT_EQ(plan.page.first, 0);  // two players: the second page starts at 0 too
+    EXPECT_EQ(race.Players[1].Position, 1);
+    EXPECT_EQ(race.Players[0].Position, 2);
+    EXPECT_EQ(plan.leader.lap, 5);
+
+    race.FollowIndex = 2;  // past the last player: the camera stays
+    AdvanceFrame(race, camera, track, pageTimer, 50);
+    EXPECT_FLOAT_EQ(camera.CameraX, 40);
+    EXPECT_EQ(race.Log.Size(), 13u);
+    AdvanceFrame(race, camera, track, pageTimer, 50);
+    EXPECT_EQ(race.Log.Size(), 13u);
+}
+
 TEST(Angles, VectorAngleAndItsDegenerateCases) {
     const double down[3] = {0, 0, -1};
     const double side[3] = {1, 0, -1};
