@@ -21,13 +21,17 @@ bool NextLine(std::istream& in, std::string& line) {
     return true;
 }
 
-void ReadText(std::istream& in, std::string& value) {
+// A text line; with `trim`, without its leading and trailing blanks, taken
+// off before the line is compared with the empty text's marker, so that
+// what is read is what is written back and read again.
+void ReadText(std::istream& in, std::string& value, bool trim = false) {
     std::string line;
     if (!NextLine(in, line)) return;
     if (line.size() > Settings::MaxTextLength) line.resize(Settings::MaxTextLength);
     // A carriage return at the end is line-break debris, never part of the
     // text: kept, it would be written back and then lost on the next read.
     while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (trim) line = TrimBlanks(line);
     value = line == EmptyText ? std::string() : line;
 }
 
@@ -49,8 +53,7 @@ void ReadNumber(std::istream& in, int& value) {
 void ReadSettings(Settings& s, const std::string& path) {
     std::ifstream in(path);
     if (!in) return;
-    ReadText(in, s.ServerIP);
-    s.ServerIP = TrimBlanks(s.ServerIP);
+    ReadText(in, s.ServerIP, true);  // an address never starts or ends with a blank
     ReadNumber(in, s.InSimPort);
     ReadText(in, s.AdminPassword);
     ReadNumber(in, s.ShowNames);

@@ -47,6 +47,21 @@ TEST(SettingsRegression, TrailingCarriageReturnsAreNotPartOfAText) {
     EXPECT_EQ(s.ServerIP, "a\rb");
 }
 
+// fuzz_settings: the server address " (null)" lost its blank on reading and
+// became "(null)", which the file writes for an empty text: the address
+// read back empty. Blanks go before the line is compared with that marker.
+TEST(SettingsRegression, AnAddressThatTrimsToTheEmptyMarkerReadsEmpty) {
+    const std::string crash = "(null) \n0\n(nu\n0\n(null)\n0\n0\n0\n0\n0\n0\n0\n";
+    EXPECT_EQ(fuzz::RunSettingsInput(reinterpret_cast<const std::uint8_t*>(crash.data()), crash.size()), "");
+    const std::string path = fuzz::ScratchDir() + "/marker.ini";
+    std::ofstream(path, std::ios::binary) << " \t(null)  \n1\n (null)\n";
+    Settings s;
+    s.ServerIP = "x";
+    ReadSettings(s, path);
+    EXPECT_EQ(s.ServerIP, "");
+    EXPECT_EQ(s.AdminPassword, " (null)");  // a password keeps its blanks
+}
+
 // fuzz_dispatch: an empty datagram in the socket made the fake socket copy
 // from a null pointer. The drain must take the empty read as the end of the
 // tick, and the datagram behind it must wait for the next tick.
