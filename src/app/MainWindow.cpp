@@ -331,7 +331,11 @@ void MainWindow::OnPanelClick() {
 
 void MainWindow::GetServerListCommand() {
     connection_.GetServerListBegin();
-    QThread::msleep(1000);
+    // The disconnect that begins the request reaches the old server and the
+    // relay first: they get this long to drop the spectator before the same
+    // address asks for the list.
+    constexpr unsigned long ListRequestDelayMs = 1000;
+    QThread::msleep(ListRequestDelayMs);
     connection_.GetServerListOpen(settings_.ServerIP, settings_.InSimPort);
     if (serverWindow_) serverWindow_->show();
 }

@@ -27,6 +27,56 @@ constexpr int ConnectingInterval = 500;  // ms
 constexpr int LiveInterval = 50;          // ms
 constexpr int FirstKeepAlive = 5000, KeepAlive = 20000;
 
+// Silence, in update intervals (500 ms), after which the link is given up:
+// a live server sends cars at least every interval, so a minute of nothing
+// means it is gone; a server that has not answered the handshake within
+// three seconds is taken as not there at all.
+constexpr std::int64_t LiveSilenceLimit = 120;
+constexpr std::int64_t HandshakeSilenceLimit = 6;
+
+// The init packet: byte 6 holds the option byte servers expect from a
+// spectator, 0x31 (the character "1"), and the admin password follows at
+// byte 8 in 16 bytes.
+constexpr std::size_t InitOptionsAt = 6, InitPasswordAt = 8, InitPasswordWidth = 16;
+constexpr std::uint8_t InitOptions = 0x31;
+
+// Where each packet type keeps the fields the handlers read. Every read is
+// also bounded by the type's size above.
+namespace carinfo {
+constexpr std::size_t Count = 8, First = 9;  // cars in the race, slot of the first entry
+// Within an entry: path node, lap, x, y, z, speed, heading.
+constexpr std::size_t Node = 0, Lap = 2, X = 4, Y = 8, Z = 12, Speed = 16, Heading = 20;
+}  // namespace carinfo
+namespace reorder {
+constexpr std::size_t Order = 4, OrderStep = 2, Count = 61;  // slot of place i at Order + 2i
+}
+namespace version {
+constexpr std::size_t InSim = 18;  // the protocol version, 1 for the one spoken here
+constexpr std::uint8_t Spoken = 1;
+}  // namespace version
+namespace state {
+constexpr std::size_t Players = 12, RaceMode = 15, Track = 20, TrackWidth = 6;
+}
+namespace player {  // new player, player leaves, result, rename
+constexpr std::size_t Name = 28, NewName = 52, Car = 60, Slot = 96;
+}
+namespace servername {
+constexpr std::size_t Name = 8;
+}
+namespace lap {
+constexpr std::size_t Car = 52, Minutes = 84, Seconds = 85, Hundredths = 86, Slot = 88;
+}
+namespace result {
+constexpr std::size_t TotalMin = 96, TotalSec = 97, TotalHund = 98, BestMin = 100, BestSec = 101,
+                      BestHund = 102;
+}
+namespace message {
+constexpr std::size_t Text = 4, TextWidth = 128;
+}
+namespace racestart {
+constexpr std::size_t Laps = 4, Minutes = 5;
+}
+
 }  // namespace
 
 Connection::Connection(RaceState& race, ServerList& servers, const ConnectionPorts& ports)
@@ -44,8 +94,8 @@ void Connection::SendInSimPack(const char* type, std::uint32_t value) {
 void Connection::PrepareInit(const std::string& adminPassword) {
     std::memset(initPacket_, 0, sizeof initPacket_);
     std::memcpy(initPacket_, "ISI", 3);
-    initPacket_[6] = 0x31;
-    PutText(initPacket_ + 8, 16, adminPassword);
+    initPacket_[InitOptionsAt] = InitOptions;
+    PutText(initPacket_ + InitPasswordAt, InitPasswordWidth, adminPassword);
 }
 
 // ------------------------------------------------------------ timer and events
@@ -74,9 +124,9 @@ void Connection::ConnectionSteps() {
     ++IdleTicks;
     const std::int64_t silence = static_cast<std::int64_t>(io_.packetTimer.Interval()) * IdleTicks;
     const std::int64_t q = silence / UpdateInterval;
-    if (q > 120)
+    if (q > LiveSilenceLimit)
         Disconnect();
-    else if (LinkState < lsRelayList && q > 6)
+    else if (LinkState < lsRelayList && q > HandshakeSilenceLimit)
         Disconnect();
 }
 
@@ -198,8 +248,8 @@ std::string Connection::ConnectedCaption() const {
 
 void Connection::OnCarInfo(const DatagramView& p) {
     if (!p.Has(10)) return;
-    const int count = std::min<int>(p.U8(8), MaxPlayers);
-    const int first = p.U8(9);
+    const int count = std::min<int>(p.U8(carinfo::Count), MaxPlayers);
+    const int first = p.U8(carinfo::First);
     const int cars = std::min<int>(MaxCarsPerPacket, count - first);
     if (cars > 0 && !p.Has(CarInfoHeader + CarEntrySize * cars)) return;
 
@@ -215,64 +265,65 @@ void Connection::OnCarInfo(const DatagramView& p) {
     for (int k = 0; k < cars; ++k) {
         const std::size_t at = CarInfoHeader + CarEntrySize * k;
         CarSample sample;
-        sample.X = WorldFromFixed(p.I32(at + 4));
-        sample.Y = WorldFromFixed(p.I32(at + 8));
-        sample.Speed = static_cast<float>(p.U16(at + 16) * SpeedToKmh);
-        sample.Heading = static_cast<float>(p.U16(at + 20) * HeadingToRadians);
-        const float z = WorldFromFixed(p.I32(at + 12));
-        race_.PushSample(first + k, sample, p.U16(at), p.U8(at + 2), z);
+        sample.X = WorldFromFixed(p.I32(at + carinfo::X));
+        sample.Y = WorldFromFixed(p.I32(at + carinfo::Y));
+        sample.Speed = static_cast<float>(p.U16(at + carinfo::Speed) * SpeedToKmh);
+        sample.Heading = static_cast<float>(p.U16(at + carinfo::Heading) * HeadingToRadians);
+        const float z = WorldFromFixed(p.I32(at + carinfo::Z));
+        race_.PushSample(first + k, sample, p.U16(at + carinfo::Node), p.U8(at + carinfo::Lap), z);
     }
 }
 
 void Connection::OnReorder(const DatagramView& p) {
-    const std::size_t orderEnd = race_.PlayerCount > 0 ? 5 + 2 * (race_.PlayerCount - 1) : 0;
+    const std::size_t orderEnd =
+        race_.PlayerCount > 0 ? reorder::Order + 1 + reorder::OrderStep * (race_.PlayerCount - 1) : 0;
     if (!p.Has(std::max(ReorderMinSize, orderEnd))) return;
     std::uint8_t order[MaxPlayers] = {};
-    for (int i = 0; i < race_.PlayerCount; ++i) order[i] = p.U8(4 + 2 * i);
-    race_.ReorderPlayers(order, p.U8(61));
+    for (int i = 0; i < race_.PlayerCount; ++i) order[i] = p.U8(reorder::Order + reorder::OrderStep * i);
+    race_.ReorderPlayers(order, p.U8(reorder::Count));
     io_.shell.RepaintNow();
 }
 
 void Connection::OnVersion(const DatagramView& p) {
     if (!p.Has(VersionSize)) return;
-    if (p.U8(18) != 1) race_.AddMessage("Warning! Server uses possibly incompatible InSim Version.");
+    if (p.U8(version::InSim) != version::Spoken) race_.AddMessage("Warning! Server uses possibly incompatible InSim Version.");
 }
 
 void Connection::OnState(const DatagramView& p) {
     if (!p.Has(StateSize)) return;
     if (LinkState < lsLive) LinkState = lsLive;
-    char code[6];
-    p.CopyField(20, 6, code);
-    const std::string track = FieldText(code, 6);
+    char code[state::TrackWidth];
+    p.CopyField(state::Track, sizeof code, code);
+    const std::string track = FieldText(code, sizeof code);
     if (track != FieldText(race_.TrackCode, 6)) {
         std::memset(race_.TrackCode, 0, sizeof race_.TrackCode);
         std::memcpy(race_.TrackCode, track.data(), track.size());
         io_.shell.LoadTrack(race_.TrackCode);
     }
-    const int count = std::min<int>(p.U8(12), MaxPlayers);
+    const int count = std::min<int>(p.U8(state::Players), MaxPlayers);
     if (count != race_.PlayerCount) race_.ResizePlayers(count);
-    race_.RaceMode = p.U8(15);
+    race_.RaceMode = p.U8(state::RaceMode);
 }
 
 void Connection::OnNewPlayer(const DatagramView& p) {
     if (!p.Has(NewPlayerSize)) return;
     char name[WireNameWidth], car[WireCarWidth];
-    p.CopyField(28, sizeof name, name);
-    p.CopyField(60, sizeof car, car);
-    race_.SetPlayer(p.U8(96), name, car);
+    p.CopyField(player::Name, sizeof name, name);
+    p.CopyField(player::Car, sizeof car, car);
+    race_.SetPlayer(p.U8(player::Slot), name, car);
 }
 
 void Connection::OnPlayerLeaves(const DatagramView& p) {
     if (!p.Has(PlayerLeavesSize)) return;
     char name[WireNameWidth];
-    p.CopyField(28, sizeof name, name);
+    p.CopyField(player::Name, sizeof name, name);
     race_.RemovePlayerByName(name);
 }
 
 void Connection::OnServerName(const DatagramView& p) {
     if (!p.Has(ServerNameSize)) return;
     char name[sizeof race_.ServerName];
-    p.CopyField(8, sizeof name, name);
+    p.CopyField(servername::Name, sizeof name, name);
     if (std::memcmp(name, race_.ServerName, sizeof name) == 0) return;
     std::memcpy(race_.ServerName, name, sizeof name);
     const std::string shown = StripColourCodes(race_.ServerName);
@@ -282,41 +333,42 @@ void Connection::OnServerName(const DatagramView& p) {
 
 void Connection::OnLap(const DatagramView& p) {
     if (!p.Has(LapSize)) return;
-    const int slot = p.U8(88);
+    const int slot = p.U8(lap::Slot);
     if (slot >= MaxPlayers) return;
-    const int m = p.U8(84), s = p.U8(85), h = p.U8(86);
+    const int m = p.U8(lap::Minutes), s = p.U8(lap::Seconds), h = p.U8(lap::Hundredths);
     const PlayerRecord& player = race_.Players[slot];
     race_.AddMessage("%s finishes Lap %d in %s", player.Name, player.Lap, LapTimeText(m, s, h).c_str());
     char car[WireCarWidth];
-    p.CopyField(52, sizeof car, car);
+    p.CopyField(lap::Car, sizeof car, car);
     race_.RecordLap(slot, m, s, h, car);
 }
 
 void Connection::OnResult(const DatagramView& p) {
     if (!p.Has(ResultSize)) return;
     char name[WireNameWidth];
-    p.CopyField(28, sizeof name, name);
-    race_.RecordResult(name, p.U8(96), p.U8(97), p.U8(98), p.U8(100), p.U8(101), p.U8(102));
+    p.CopyField(player::Name, sizeof name, name);
+    race_.RecordResult(name, p.U8(result::TotalMin), p.U8(result::TotalSec), p.U8(result::TotalHund),
+                       p.U8(result::BestMin), p.U8(result::BestSec), p.U8(result::BestHund));
 }
 
 void Connection::OnRename(const DatagramView& p) {
     if (!p.Has(RenameSize)) return;
     char oldName[WireNameWidth], newName[WireNameWidth];
-    p.CopyField(28, sizeof oldName, oldName);
-    p.CopyField(52, sizeof newName, newName);
+    p.CopyField(player::Name, sizeof oldName, oldName);
+    p.CopyField(player::NewName, sizeof newName, newName);
     race_.RenamePlayer(oldName, newName);
 }
 
 void Connection::OnMessage(const DatagramView& p) {
     if (!p.Has(MessageSize)) return;
-    char text[128];
-    p.CopyField(4, sizeof text, text);
+    char text[message::TextWidth];
+    p.CopyField(message::Text, sizeof text, text);
     race_.AddMessage("   %s", FieldText(text, sizeof text).c_str());
 }
 
 void Connection::OnRaceStart(const DatagramView& p) {
     if (!p.Has(RaceStartSize)) return;
-    const unsigned laps = p.U8(4), minutes = p.U8(5);
+    const unsigned laps = p.U8(racestart::Laps), minutes = p.U8(racestart::Minutes);
     race_.ResetRace(laps, minutes);
     if (laps != 0)
         io_.shell.SetCaption(ConnectedCaption() + "  -  " + std::to_string(laps) + " Laps Race on " +

@@ -15,8 +15,11 @@ namespace gs {
 
 // Field of view and clipping planes of the one perspective projection.
 constexpr double FieldOfViewDegrees = 45.0;
-constexpr double InitNearPlane = 0.01;    // as set up by GLInit
-constexpr double ResizeNearPlane = 0.1;   // as set by every resize
+// GLInit's projection, made before the panel has a size, takes the nearer
+// plane; every resize sets the farther one, and every frame is drawn after
+// a resize, so frames see 0.1.
+constexpr double InitNearPlane = 0.01;
+constexpr double ResizeNearPlane = 0.1;
 constexpr double FarPlane = 600.0;
 
 // Checks `context` and makes it current on `surface` (or on the surface it

@@ -32,7 +32,7 @@ struct SceneContext {
     int panelHeight = 0;
     int mouseX = 0;
     int mouseY = 0;
-    FramePlan plan;  // the standings page and leader, from AdvanceFrame
+    FramePlan plan{};  // the standings page and leader, from AdvanceFrame
     // The message log and the standings are drawn from cached pictures
     // while their texts stay the same; false draws every glyph each frame.
     bool cacheText = true;

@@ -15,6 +15,9 @@ namespace {
 constexpr double HeadingPeriod = 6.2831853076;
 // Positions further apart than this between samples are jumps, not motion.
 constexpr double JumpLimit = 16.0;
+// The visibility angle is compared with limits in degrees; this factor (to
+// six figures, as the limits were tuned with it) converts the arc cosine.
+constexpr double DegreesPerRadian = 57.2957;
 
 float SmoothedCoordinate(float a, float b, float c, double t) {
     if (std::fabs(a - b) > JumpLimit || std::fabs(c - b) > JumpLimit) return b;
@@ -119,7 +122,7 @@ double VectorAngle(const double u[3], const double v[3]) {
     const double lv = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     const double d = (u[0] / lu) * (v[0] / lv) + (u[1] / lu) * (v[1] / lv) + (u[2] / lu) * (v[2] / lv);
     if (!(d >= -1.0 && d <= 1.0)) return 0.0;  // also a zero-length vector's NaN
-    return std::acos(d) * 57.2957;
+    return std::acos(d) * DegreesPerRadian;
 }
 
 void UpdateVisibility(TrackMesh& mesh, Camera& camera) {

@@ -25,6 +25,8 @@ constexpr IconEntry CarIconTable[] = {
 };
 
 constexpr double Pi = 3.14159265358979323846;
+// The camera's turn is kept in degrees, as GL's rotation takes it.
+constexpr double RadiansPerDegree = Pi / 180;
 
 }  // namespace
 
@@ -65,7 +67,7 @@ bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float
                   float radius) {
     // Eye coordinates as the scene's model-view makes them: turned about the
     // world's vertical axis, then moved by the camera.
-    const double turn = camera.CameraRotation * Pi / 180;
+    const double turn = camera.CameraRotation * RadiansPerDegree;
     const double ex = x * std::cos(turn) - y * std::sin(turn) - camera.CameraX;
     const double ey = x * std::sin(turn) + y * std::cos(turn) - camera.CameraY;
     const double depth = static_cast<double>(camera.CameraDistance) - z;
