@@ -185,8 +185,14 @@ TEST_F(Installed, PartsLandInTheirPlacesWithIconsAndValidDesktopFiles) {
     EXPECT_NE(metaCheck.output.find("Validation was successful"), std::string::npos) << metaCheck.output;
     for (const char* remark : {"E:", "W:", "I:"}) EXPECT_EQ(metaCheck.output.find(remark), std::string::npos) << metaCheck.output;
 
-    // The package's documents, the changelog of this version compressed.
+    // The package's documents, the changelog of this version compressed, and
+    // a manual page for each command.
     EXPECT_TRUE(fs::is_regular_file(prefix / "share/doc/gridscope/copyright"));
+    for (const char* command : {"gridscope", "gridscope-raceserver", "gridscope-relay"}) {
+        const Result page = Shell("gzip -dc " + Quote(prefix / "share/man/man1" / (std::string(command) + ".1.gz")));
+        EXPECT_EQ(page.status, 0) << command;
+        EXPECT_NE(page.output.find(std::string("\n") + command + " \\-"), std::string::npos) << page.output;
+    }
     const Result changelog = Shell("gzip -dc " + Quote(prefix / "share/doc/gridscope/changelog.gz"));
     EXPECT_EQ(changelog.output.rfind("gridscope (" GRIDSCOPE_VERSION ")", 0), 0u) << changelog.output;
 }
