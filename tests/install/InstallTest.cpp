@@ -121,6 +121,8 @@ TEST_F(Installed, PartsLandInTheirPlacesWithIconsAndValidDesktopFiles) {
     for (const char* command : {"bin/gridscope", "bin/gridscope-raceserver", "bin/gridscope-relay",
                                 "lib/gridscope/Gridscope"})
         EXPECT_EQ(access((prefix / command).c_str(), X_OK), 0) << command;
+    std::istringstream tools(GRIDSCOPE_TOOLS);  // every tool the build has
+    for (std::string tool; tools >> tool;) EXPECT_EQ(access((prefix / "bin" / tool).c_str(), X_OK), 0) << tool;
     EXPECT_FALSE(fs::exists(prefix / "bin/Gridscope"));  // the program is no command of its own
 
     // The data: every bitmap and track file of the build's run folder.
