@@ -70,11 +70,7 @@ void Put32(Bytes& b, std::uint32_t v) {
     Put16(b, static_cast<std::uint16_t>(v));
     Put16(b, static_cast<std::uint16_t>(v >> 16));
 }
-void PutFloat(Bytes& b, float f) {
-    std::uint32_t v;
-    std::memcpy(&v, &f, 4);
-    Put32(b, v);
-}
+void PutI32(Bytes& b, std::int32_t v) { Put32(b, static_cast<std::uint32_t>(v)); }
 
 Bytes ReadFile(const std::filesystem::path& path, std::size_t limit) {
     std::ifstream in(path, std::ios::binary);
@@ -86,7 +82,7 @@ Bytes ReadFile(const std::filesystem::path& path, std::size_t limit) {
 // One mesh object: points on a small grid, a fan of triangles over them.
 struct SeedObject {
     int points, triangles;
-    float x, y;
+    std::int32_t x, y;  // 1/65536 metre
 };
 
 Bytes MeshFile(const std::vector<SeedObject>& objects) {
@@ -97,11 +93,11 @@ Bytes MeshFile(const std::vector<SeedObject>& objects) {
     b[48] = 40, b[49] = 120, b[50] = 30;
     b[60] = static_cast<std::uint8_t>(objects.size());
     for (const SeedObject& o : objects) {
-        PutFloat(b, o.x), PutFloat(b, o.y), PutFloat(b, 0), PutFloat(b, 65536.0f * 20);
+        PutI32(b, o.x), PutI32(b, o.y), PutI32(b, 0), PutI32(b, 65536 * 20);
         Put32(b, static_cast<std::uint32_t>(o.points));
         Put32(b, static_cast<std::uint32_t>(o.triangles));
         for (int i = 0; i < o.points; ++i) {
-            PutFloat(b, o.x + 65536.0f * (i % 4)), PutFloat(b, o.y + 65536.0f * (i / 4)), PutFloat(b, -65536.0f * i);
+            PutI32(b, o.x + 65536 * (i % 4)), PutI32(b, o.y + 65536 * (i / 4)), PutI32(b, -65536 * i);
             Put32(b, 0xFF000000u | static_cast<std::uint32_t>(i * 0x102030));
         }
         for (int t = 0; t < o.triangles; ++t) {
@@ -279,7 +275,7 @@ std::vector<NamedPacket> TrackSeeds(const std::string& runFolder, std::size_t ma
     std::vector<NamedPacket> seeds = {
         {"empty-mesh", TrackInput(3, path, MeshFile({}))},
         {"one-object", TrackInput(3, path, MeshFile({{3, 1, 0, 0}}))},
-        {"three-objects", TrackInput(3, path, MeshFile({{8, 6, 0, 0}, {0, 0, 65536.0f * 50, 0}, {4, 0, -1e6f, 3e6f}}))},
+        {"three-objects", TrackInput(3, path, MeshFile({{8, 6, 0, 0}, {0, 0, 65536 * 50, 0}, {4, 0, -1000000, 3000000}}))},
         {"short-path", TrackInput(3, Bytes(path.begin(), path.begin() + 10), MeshFile({{3, 1, 0, 0}}))},
         {"no-mesh-file", TrackInput(1, path, {})},
     };

@@ -3,15 +3,29 @@
 # and runs each of them for SECONDS seconds (default 60), then prints per
 # target the executions run and the coverage reached (libFuzzer's cov and ft).
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     e.g. scripts/fuzz.sh 600 fuzz_dispatch
+#   scripts/fuzz.sh [--merge] [--jobs N] [SECONDS] [TARGET...]
+#       e.g. scripts/fuzz.sh --merge 3600 fuzz_dispatch
 #
-# Each target's working corpus is build-fuzz/fuzz/corpus/<target>, started
-# from the seeds the build writes and kept between runs, so longer runs by
-# hand go on where the last one stopped. A crashing input is saved as
+# Each target starts from the corpus kept in the repository,
+# fuzz/corpus/<target>/, and the seeds the build writes. New inputs go to
+# the working corpus build-fuzz/fuzz/corpus/<target>, kept between runs.
+# With --merge the repository's corpus is then minimised anew from both
+# (libFuzzer's -merge=1: the smallest set of inputs with the same coverage),
+# so a campaign's finds are kept with the code. --jobs N runs N fuzzing
+# processes per target. A crashing input is saved as
 # build-fuzz/fuzz/artifacts/<target>-crash-*; the script then exits non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+merge=0
+jobs=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --merge) merge=1; shift ;;
+    --jobs) jobs="$2"; shift 2 ;;
+    *) break ;;
+  esac
+done
 seconds="${1:-60}"
 shift || true
 build=build-fuzz
@@ -43,7 +57,10 @@ summary=()
 for t in "${targets[@]}"; do
   name="${t#fuzz_}"
   corpus="$fuzzdir/corpus/$t"
-  mkdir -p "$corpus"
+  kept="fuzz/corpus/$t"
+  mkdir -p "$corpus" "$kept"
+  parallel=()
+  [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
   dict=()
   [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
   log="$fuzzdir/logs/$t.log"
@@ -55,10 +72,20 @@ for t in "${targets[@]}"; do
   QT_QPA_PLATFORM=offscreen \
     "$fuzzdir/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" -timeout=10 \
       -print_final_stats=1 -artifact_prefix="$fuzzdir/artifacts/$t-" "${dict[@]}" \
-      "$corpus" "$fuzzdir/seeds/$name" >"$log" 2>&1 || status=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+      "${parallel[@]}" \
+      "$corpus" "$kept" "$fuzzdir/seeds/$name" >"$log" 2>&1 || status=$?
+  # With several jobs each worker writes its own log.
+  [ "$jobs" -gt 1 ] && cat fuzz-*.log >>"$log" 2>/dev/null && rm -f fuzz-*.log
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{s += $1} END {print s}')
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
-  corp=$(ls "$corpus" | wc -l)
+  if [ "$merge" = 1 ] && [ "$status" -eq 0 ]; then
+    fresh=$(mktemp -d)
+    QT_QPA_PLATFORM=offscreen "$fuzzdir/$t" -merge=1 -max_len="$(max_len "$t")" -timeout=10 \
+      "$fresh" "$kept" "$corpus" "$fuzzdir/seeds/$name" >>"$log" 2>&1
+    rm -f "$kept"/* && cp "$fresh"/* "$kept"/ 2>/dev/null || true
+    rm -rf "$fresh"
+  fi
+  corp="$(ls "$corpus" | wc -l) working, $(ls "$kept" | wc -l) kept ($(du -sk "$kept" | cut -f1) KB)"
   if [ "$status" -ne 0 ]; then
     failed=1
     summary+=("$t: FAILED (exit $status) after ${runs:-?} executions, ${cov:-no coverage line}; see $log")

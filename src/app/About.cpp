@@ -1,5 +1,7 @@
 #include "app/About.h"
 
+#include "app/DialogFont.h"
+
 #include <QMouseEvent>
 #include <QPixmap>
 
@@ -31,9 +33,7 @@ TAbout::TAbout(QWidget* parent) : QDialog(parent) {
     Image1->setPixmap(QPixmap("about_picture.bmp"));
     Image1->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    QFont small = font();
-    small.setPixelSize(11);
-    setFont(small);
+    setFont(DialogFont());
     Label1 = MakeLabel(this, "Gridscope", 8, 233);
     Label2 = MakeLabel(this, "Version 2.02", 24, 233);
     Label3 = MakeLabel(this, "Written by the Gridscope team", 40, 233);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "app/About.h"
+#include "common/Text.h"
 #include "app/SettingsDialog.h"
 #include "relay/ServerWindow.h"
 #include "render/Font.h"
@@ -53,10 +54,16 @@ void GLPanel::Initialize() {
 
 bool GLPanel::makeCurrent() { return context_ && context_->isValid() && context_->makeCurrent(this); }
 
+QSize GLPanel::DeviceSize() const { return size() * devicePixelRatio(); }
+
 bool GLPanel::Prepare() {
     if (!makeCurrent()) return false;
-    if (size() != glSize_) {
-        glSize_ = size();
+    // GL counts device pixels: on a scaled desktop the panel's logical size
+    // times the scale. The scene's geometry (pointer, toolbar, labels) stays
+    // in logical pixels, so the picture keeps its proportions, only sharper.
+    const QSize device = DeviceSize();
+    if (device != glSize_) {
+        glSize_ = device;
         ResizeGLScene(glSize_.width(), glSize_.height());
     }
     return true;
@@ -231,7 +238,10 @@ void TForm1::FPSTimerTimer() {
 
 // ------------------------------------------------------------------------ shell
 
-void TForm1::SetCaption(const std::string& caption) { setWindowTitle(QString::fromLatin1(caption.c_str())); }
+// The caption holds the server's name, which is Windows-1252.
+void TForm1::SetCaption(const std::string& caption) {
+    setWindowTitle(QString::fromStdString(Windows1252ToUtf8(caption)));
+}
 
 void TForm1::RepaintNow() { panel_->Render(); }
 

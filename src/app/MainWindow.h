@@ -45,8 +45,11 @@ public:
 
     // Draws a frame and shows it at once, when the panel is on screen.
     void Render();
-    // Draws a frame into the back buffer and reads it back without showing it.
+    // Draws a frame into the back buffer and reads it back without showing
+    // it, in device pixels (twice the logical size on a desktop scaled to 2).
     QImage grabFramebuffer();
+    // The panel's size in device pixels, which GL works in.
+    QSize DeviceSize() const;
     // Makes the panel's context current on it; false when there is none.
     bool makeCurrent();
     QOpenGLContext* context() { return context_.get(); }
@@ -63,7 +66,7 @@ protected:
 private:
     // Creates the context and runs the GL half of the start-up, once.
     void Initialize();
-    // Makes the context current and follows a change of size.
+    // Makes the context current and follows a change of size or scale.
     bool Prepare();
 
     TForm1& form_;

@@ -1,9 +1,12 @@
 #include "app/Settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+
+#include "common/Text.h"
 
 namespace gs {
 
@@ -47,6 +50,7 @@ void ReadSettings(Settings& s, const std::string& path) {
     std::ifstream in(path);
     if (!in) return;
     ReadText(in, s.ServerIP);
+    s.ServerIP = TrimBlanks(s.ServerIP);
     ReadNumber(in, s.InSimPort);
     ReadText(in, s.AdminPassword);
     ReadNumber(in, s.ShowNames);
@@ -77,6 +81,7 @@ void WriteSettings(const Settings& s, const std::string& path) {
 
 int EffectiveFps(const Settings& s) { return s.DesiredFps >= 1 ? s.DesiredFps : 20; }
 
-int FrameInterval(const Settings& s) { return 1000 / EffectiveFps(s); }
+// Never 0: a zero-interval timer would spin a core and starve the others.
+int FrameInterval(const Settings& s) { return std::max(1, 1000 / EffectiveFps(s)); }
 
 }  // namespace gs

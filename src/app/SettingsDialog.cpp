@@ -2,8 +2,10 @@
 
 #include <QPixmap>
 
+#include "app/DialogFont.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
+#include "common/Text.h"
 
 namespace gs {
 
@@ -35,6 +37,7 @@ QCheckBox* MakeCheck(QWidget* parent, int left, int top) {
 TSettings::TSettings(Settings& settings, TForm1* mainWindow, QWidget* parent)
     : QDialog(parent), settings_(settings), mainWindow_(mainWindow) {
     setWindowTitle("Settings");
+    setFont(DialogFont());
     setFixedSize(596, 195);
     setModal(true);
 
@@ -129,7 +132,7 @@ void TSettings::FormClose() {
     settings_.AlwaysOnTop = OnTopCheck->isChecked() ? 1 : 0;
     settings_.IconSize = ConvertOr(SizeEdit->text(), 2);
     settings_.DesiredFps = ConvertOr(FpsEdit->text(), 20);
-    settings_.ServerIP = IPEdit->text().toStdString();
+    settings_.ServerIP = TrimBlanks(IPEdit->text().toStdString());
     settings_.InSimPort = ConvertOr(PortEdit->text(), 10000);
     settings_.AdminPassword = PWEdit->text().toStdString();
     if (mainWindow_) mainWindow_->SetStayOnTop(settings_.AlwaysOnTop == 1);

@@ -121,4 +121,10 @@ std::string Utf8ToWindows1252(std::string_view text) {
     return out;
 }
 
+std::string TrimBlanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::string();
+    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
 }  // namespace gs

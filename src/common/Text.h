@@ -23,6 +23,9 @@ std::string LapTimeText(int minutes, int seconds, int hundredths);
 // never more than `width` bytes.
 std::string FieldText(const char* field, std::size_t width);
 
+// The text without its leading and trailing blanks (spaces and tabs).
+std::string TrimBlanks(std::string_view text);
+
 // printf into a std::string, cut to at most `limit` characters.
 std::string FormatLimited(std::size_t limit, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

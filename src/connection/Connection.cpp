@@ -216,11 +216,11 @@ void Connection::OnCarInfo(const DatagramView& p) {
     for (int k = 0; k < cars; ++k) {
         const std::size_t at = CarInfoHeader + CarEntrySize * k;
         CarSample sample;
-        sample.X = static_cast<float>(p.I32(at + 4) * WorldScaleD);
-        sample.Y = static_cast<float>(p.I32(at + 8) * WorldScaleD);
+        sample.X = WorldFromFixed(p.I32(at + 4));
+        sample.Y = WorldFromFixed(p.I32(at + 8));
         sample.Speed = static_cast<float>(p.U16(at + 16) * SpeedToKmh);
         sample.Heading = static_cast<float>(p.U16(at + 20) * HeadingToRadians);
-        const float z = static_cast<float>(p.I32(at + 12) * WorldScaleD);
+        const float z = WorldFromFixed(p.I32(at + 12));
         race_.PushSample(first + k, sample, p.U16(at), p.U8(at + 2), z);
     }
 }

@@ -2,7 +2,9 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
+#include "app/DialogFont.h"
 #include "common/Text.h"
 #include "connection/Connection.h"
 #include "relay/ServerList.h"
@@ -19,6 +21,7 @@ constexpr int RowsThatFit = 15;
 TServerWindow::TServerWindow(Connection& connection, ServerList& servers, QWidget* parent)
     : QDialog(parent), connection_(connection), servers_(servers) {
     setWindowTitle("ServerWindow");
+    setFont(DialogFont());
     // A dialog border without any title-bar button: only its own buttons
     // leave it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -33,13 +36,21 @@ TServerWindow::TServerWindow(Connection& connection, ServerList& servers, QWidge
     StringGrid1->verticalHeader()->setDefaultSectionSize(RowHeight);
     StringGrid1->verticalHeader()->setMinimumSectionSize(RowHeight);
     StringGrid1->horizontalHeader()->setFixedHeight(RowHeight + 2);
+    // Header captions sit at the cells' left, as the rows' texts do, with the
+    // grid's 2-pixel inset: "Passwd" needs nearly all of its 40 pixels.
+    StringGrid1->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    StringGrid1->horizontalHeader()->setStyleSheet("QHeaderView::section { padding: 0px 0px 0px 2px; }");
+    // A selected row would turn every caption bold, and wider than its cell.
+    StringGrid1->horizontalHeader()->setHighlightSections(false);
     StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGrid1->setShowGrid(false);
     StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    connect(StringGrid1, &QTableWidget::cellDoubleClicked, this, [this] { StringGrid1DblClick(); });
+    // A double click anywhere in the grid spectates, the empty area below
+    // the last row included, so it is taken from the grid's viewport.
+    StringGrid1->viewport()->installEventFilter(this);
     connect(StringGrid1->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
             [this] { StringGrid1DblClick(); });
 
@@ -80,7 +91,7 @@ void TServerWindow::FillGrid() {
     };
     for (int i = 0; i < received; ++i) {
         const std::string name = StripColourCodes(servers_.names[i], ServerList::NameWidth);
-        put(i, 0, QString::fromLatin1(name.data(), static_cast<int>(name.size())));
+        put(i, 0, QString::fromStdString(Windows1252ToUtf8(name)));
         put(i, 1, QString::number(servers_.players[i]));
         put(i, 2, (servers_.flags[i] & 1) ? "p" : "");
     }
@@ -100,9 +111,19 @@ QString TServerWindow::Cell(int column, int row) const {
     return item ? item->text() : QString();
 }
 
+bool TServerWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == StringGrid1->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        StringGrid1DblClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void TServerWindow::Button1Click() {
     if (servers_.received == 0) return;
-    connection_.Spectate(SelectedRow(), Edit1->text().toLatin1().toStdString());
+    // The relay compares the password as the server's code page spells it.
+    connection_.Spectate(SelectedRow(), Utf8ToWindows1252(Edit1->text().toStdString()));
     hide();
 }
 

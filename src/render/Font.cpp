@@ -24,6 +24,8 @@
 #include <deque>
 #include <vector>
 
+#include "common/Text.h"
+
 namespace gs {
 
 unsigned int FontBase = 0;
@@ -215,10 +217,16 @@ void BuildFont() {
 
     const QRawFont raw = OutlineFont();
     if (!raw.isValid()) return;  // every list stays empty: text draws nothing
+    // Texts come from servers in the Windows-1252 code page: 0x80 is the
+    // euro sign, 0x93 a curly quote. The page's five undefined codes get
+    // glyph 0, so they stay empty like any code the font has no glyph for.
     QString codes;
-    for (int code = 0; code <= LastGlyphCode; ++code) codes.append(QChar(code));
-    const QList<quint32> glyphs = raw.glyphIndexesForString(codes);
+    for (int code = 0; code <= LastGlyphCode; ++code)
+        codes.append(QChar(static_cast<char16_t>(Windows1252Char(static_cast<unsigned char>(code)))));
+    QList<quint32> glyphs = raw.glyphIndexesForString(codes);
     if (glyphs.size() != LastGlyphCode + 1) return;
+    for (int code = 1; code <= LastGlyphCode; ++code)
+        if (Windows1252Char(static_cast<unsigned char>(code)) == 0) glyphs[code] = 0;
     const QList<QPointF> advances =
         raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
 

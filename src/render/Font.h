@@ -4,7 +4,7 @@
 // metric-compatible Liberation Sans) into 256 display lists of solid,
 // extruded glyphs, one per character code, in em units: the font's em
 // height is 1.0 and every caller scales and places text itself. Strings are
-// Latin-1 bytes; each byte calls its code's list.
+// Windows-1252 bytes, as servers send them; each byte calls its code's list.
 #pragma once
 
 #include <array>

@@ -95,6 +95,9 @@ std::string TotalOrGapText(const PlayerRecord& p, const LeaderData& leader) {
     if (p.Lap == leader.lap)
         return "+" + LapTimeText(static_cast<int>(gap / 6000), static_cast<int>((gap % 6000) / 100),
                                  static_cast<int>(gap % 100));
+    // A player ranked behind the leader can have more laps (qualifying
+    // ranks by best lap): no lap gap to show then, as for a negative time.
+    if (leader.lap - p.Lap < 1) return std::string();
     return "+" + std::to_string(leader.lap - p.Lap) + " Laps";
 }
 

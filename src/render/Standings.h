@@ -33,7 +33,7 @@ std::int32_t Hundredths(std::int32_t m, std::int32_t s, std::int32_t h);
 
 // Cells of one row.
 // The total for the leader, else the gap ("+0:01.50", "+2 Laps", or empty
-// when negative).
+// when the time gap is negative or the player has more laps than the leader).
 std::string TotalOrGapText(const PlayerRecord& p, const LeaderData& leader);
 
 }  // namespace gs

@@ -28,7 +28,7 @@
 
 namespace gs {
 
-// The records are copied straight into native floats and 16-bit indices.
+// The records are read as native 32-bit integers and 16-bit indices.
 static_assert(std::endian::native == std::endian::little,
               "the mesh reader copies little-endian records as they are");
 
@@ -71,10 +71,11 @@ private:
     std::atomic<std::uint64_t> state_;
 };
 
+// A coordinate or radius: a signed 32-bit count of 1/65536 metre.
 float ScaledFloat(const std::byte* at) {
-    float v;
+    std::int32_t v;
     std::memcpy(&v, at, sizeof v);
-    return v * WorldScale;
+    return WorldFromFixed(v);
 }
 
 // Room in front of a file of `size` bytes for the points to grow into,

@@ -2,9 +2,9 @@
 //
 // The file is a 64-byte header ("LFSSMX", version 0, 3 dimensions, coloured
 // points, object count at offset 60) and then per object a 24-byte header
-// (centre x, y, z and radius as floats, point and triangle counts as 32-bit
-// integers), its 16-byte point records (x, y, z as floats, colour
-// 0xAARRGGBB) and its 8-byte triangle records (three 16-bit indices and a
+// (centre x, y, z, radius, point count and triangle count, all signed 32-bit
+// integers), its 16-byte point records (x, y, z as signed 32-bit integers,
+// colour 0xAARRGGBB) and its 8-byte triangle records (three 16-bit indices and a
 // spare). All little-endian. Coordinates count 1/65536 metre and are
 // converted to world units on reading; colour bytes become 0..1.
 //

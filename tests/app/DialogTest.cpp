@@ -1,5 +1,6 @@
 // The settings dialog, the about box and the server list window, driven
 // through Qt's test tools.
+#include <QHeaderView>
 #include <QTest>
 #include <QTimer>
 
@@ -62,7 +63,8 @@ TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
         dialog.PortEdit->setText("abc");
         dialog.SizeEdit->clear();
         dialog.FpsEdit->setText("0");
-        dialog.IPEdit->setText("race host");
+        dialog.IPEdit->setText("  race host \t");
+        dialog.PWEdit->setText(" pw ");
         QTest::mouseClick(dialog.ShowSpeedCheck, Qt::LeftButton);
         QTest::mouseClick(dialog.Button1, Qt::LeftButton);
     });
@@ -70,9 +72,9 @@ TEST(SettingsDialog, ShowsTheSettingsAndOkTakesThemWithFallbacks) {
     EXPECT_EQ(s.InSimPort, 10000);
     EXPECT_EQ(s.IconSize, 2);
     EXPECT_EQ(s.DesiredFps, 0);
-    EXPECT_EQ(s.ServerIP, "race host");
+    EXPECT_EQ(s.ServerIP, "race host");  // blanks around the address go
     EXPECT_EQ(s.ShowSpeed, 1);
-    EXPECT_EQ(s.AdminPassword, "pw");
+    EXPECT_EQ(s.AdminPassword, " pw ");  // a password keeps its spaces
 
     ExecWith(dialog, [&] {
         dialog.FpsEdit->setText("99999999999");  // out of range
@@ -144,6 +146,79 @@ TEST(AboutBox, AnyClickClosesIt) {
     EXPECT_EQ(about.Label4->text(), "Special Thanks to:");
 }
 
+// Every caption shows whole at its designed place: its text, measured with
+// the control's own font, stays inside the dialog and clear of every other
+// control, and a button's caption fits inside the button.
+void ExpectCaptionsFit(QWidget& dialog) {
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QRect inside(QPoint(0, 0), dialog.size());
+    std::vector<QWidget*> controls;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        auto* label = qobject_cast<QLabel*>(w);
+        if (label && !label->pixmap().isNull()) continue;  // the background picture
+        controls.push_back(w);
+    }
+    int measured = 0;
+    for (QWidget* w : controls) {
+        QString text;
+        QRect ink;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            text = label->text();
+            const int width = label->fontMetrics().horizontalAdvance(text);
+            const int left = label->alignment() & Qt::AlignHCenter ? label->x() + (label->width() - width) / 2
+                                                                   : label->x();
+            ink = QRect(left, label->y(), width, label->fontMetrics().height());
+            EXPECT_LE(width, label->width()) << text.toStdString();
+            EXPECT_LE(label->fontMetrics().height(), label->height() + 2) << text.toStdString();
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+            text = button->text();
+            // Qt's buttons keep a few pixels of frame and margin each side.
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(text) + 12, button->width()) << text.toStdString();
+            continue;
+        } else {
+            continue;
+        }
+        ++measured;
+        EXPECT_TRUE(inside.contains(ink)) << text.toStdString();
+        for (QWidget* other : controls) {
+            if (other == w || qobject_cast<QLabel*>(other)) continue;
+            EXPECT_FALSE(ink.intersects(other->geometry()))
+                << text.toStdString() << " runs into " << other->metaObject()->className() << " at " << other->x()
+                << "," << other->y();
+        }
+    }
+    EXPECT_GT(measured, 0);
+    // The dialogs' font: a small sans serif, 11 pixels at every scale.
+    EXPECT_EQ(dialog.font().pixelSize(), 11);
+}
+
+TEST(Dialogs, EveryCaptionFitsItsControlInTheDialogFont) {
+    Settings s;
+    TSettings settings(s, nullptr);
+    ExpectCaptionsFit(settings);
+    TAbout about;
+    ExpectCaptionsFit(about);
+    test::FakeClock clock;
+    test::FakeTimer timer1, timer2;
+    test::FakeSocket socket;
+    test::RecordingShell shell;
+    RaceState race;
+    ServerList servers;
+    Connection link{race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell}};
+    TServerWindow window(link, servers);
+    ExpectCaptionsFit(window);
+    // The grid's column captions: their ink, after the 2-pixel inset, within
+    // the column.
+    const QHeaderView* header = window.StringGrid1->horizontalHeader();
+    EXPECT_FALSE(header->highlightSections());  // bold captions would not fit
+    for (int column = 0; column < 3; ++column) {
+        const QString text = window.Cell(column, 0);
+        EXPECT_LE(2 + header->fontMetrics().boundingRect(text).right(), header->sectionSize(column))
+            << text.toStdString();
+    }
+}
+
 // ------------------------------------------------------------- server window
 
 class ServerWindowTest : public ::testing::Test {
@@ -190,6 +265,9 @@ TEST_F(ServerWindowTest, RowCountColumnsAndTexts) {
     EXPECT_EQ(window->Cell(1, 3), "2");
     EXPECT_EQ(window->Cell(2, 3), "");
     EXPECT_EQ(window->Cell(2, 4), "p");
+    // Names are Windows-1252, as servers write them.
+    Store(2, "\x80 \x93" "Fast\x94 \xC5sa");
+    EXPECT_EQ(window->Cell(0, 2), QString::fromUtf8("\u20AC \u201CFast\u201D \u00C5sa1"));
 }
 
 TEST_F(ServerWindowTest, AnEmptyRefreshKeepsTheStaleRowAndSpectateDoesNothing) {
@@ -220,6 +298,27 @@ TEST_F(ServerWindowTest, SpectateSendsTheSelectedRowsNameAsReceivedAndHides) {
     EXPECT_STREQ(reinterpret_cast<const char*>(&hos[36]), "secret");
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->Edit1->text(), "secret");  // kept for the run
+}
+
+TEST_F(ServerWindowTest, ADoubleClickAnywhereInTheGridSpectatesTheSelectedRow) {
+    Store(2);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->StringGrid1->selectRow(1);
+    // Below the last row: the grid's empty area.
+    QTest::mouseDClick(window->StringGrid1->viewport(), Qt::LeftButton, {}, QPoint(200, 200));
+    ASSERT_FALSE(socket.sent.empty());
+    EXPECT_STREQ(reinterpret_cast<const char*>(&socket.sent.back()[4]), "^1Srv^71");
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(ServerWindowTest, TheSpectatorPasswordGoesOutInTheServersCodePage) {
+    Store(1);
+    window->show();
+    window->Edit1->setText(QString::fromUtf8("\u20AC\u00E9\u4E00"));  // the last one has no byte there
+    QTest::mouseClick(window->Button1, Qt::LeftButton);
+    ASSERT_FALSE(socket.sent.empty());
+    EXPECT_STREQ(reinterpret_cast<const char*>(&socket.sent.back()[36]), "\x80\xE9?");
 }
 
 TEST_F(ServerWindowTest, CloseDisconnectsAndHides) {

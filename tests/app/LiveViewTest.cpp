@@ -3,12 +3,20 @@
 // with hand-made bitmaps and a hand-made track, so every colour is known.
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "app/About.h"
 #include "app/MainWindow.h"
@@ -16,14 +24,13 @@
 #include "relay/ServerWindow.h"
 #include "render/SceneText.h"
 #include "render/Textures.h"
+#include "support/LoopbackPeer.h"
 #include "support/TestFiles.h"
 
 namespace gs {
 namespace {
 
 using test::Pixel;
-
-constexpr float Unit = 327680.0f;  // file units per world unit
 
 // Writes all 43 bitmaps (car images and masks plain white, so an icon is its
 // player's colour exactly; toolbar grey; HUD bar black over a white mask, so
@@ -47,12 +54,22 @@ void WriteRunFolder() {
         }
         test::WriteBmp24(name, 16, 32, [colour](int, int) { return colour; });
     }
-    test::TestMeshObject square;
-    const Pixel red{200, 0, 0};
-    square.points = {{-10 * Unit, -10 * Unit, 0, red}, {10 * Unit, -10 * Unit, 0, red},
-                     {10 * Unit, 10 * Unit, 0, red}, {-10 * Unit, 10 * Unit, 0, red}};
-    square.triangles = {0, 1, 2, 0, 2, 3};
-    test::WriteMeshFile("files/Aston_3DH.smx", {square});
+    // The track: one object, a square of 20 world units around the origin in
+    // red 200, written byte by byte. Coordinates are little-endian signed
+    // 32-bit counts of 1/65536 m: 0xFFCE0000 is -3276800 (-10 world units),
+    // 0x00320000 is +10, the radius 0x004B0000 is 15.
+    std::vector<std::uint8_t> mesh = {'L', 'F', 'S', 'S', 'M', 'X', 0, 0, 0, 3, 0, 1};
+    mesh.resize(60, 0);
+    mesh.insert(mesh.end(), {1, 0, 0, 0});  // one object
+    mesh.insert(mesh.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x4B, 0, 4, 0, 0, 0, 2, 0, 0, 0});
+    const std::uint8_t minus10[] = {0, 0, 0xCE, 0xFF}, plus10[] = {0, 0, 0x32, 0};
+    for (const auto& [x, y] : {std::pair{minus10, minus10}, {plus10, minus10}, {plus10, plus10}, {minus10, plus10}}) {
+        mesh.insert(mesh.end(), x, x + 4);
+        mesh.insert(mesh.end(), y, y + 4);
+        mesh.insert(mesh.end(), {0, 0, 0, 0, /* blue, green, red, alpha */ 0, 0, 200, 0xFF});
+    }
+    mesh.insert(mesh.end(), {0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 2, 0, 3, 0, 0, 0});
+    test::WriteAll("files/Aston_3DH.smx", mesh);
     test::WritePathFile("files/AS1.pth", 300, 0);
 }
 
@@ -89,10 +106,12 @@ protected:
 
     QImage Frame() { return form->Panel().grabFramebuffer().convertToFormat(QImage::Format_RGB888); }
 
-    // The pixel where world point (x, y, 0) appears with the camera as it is.
+    // The pixel of the frame (in device pixels) where world point (x, y, 0)
+    // appears with the camera as it is.
     QPoint ScreenOf(float x, float y) const {
         const Camera& c = form->View();
-        const double w = form->Panel().width(), h = form->Panel().height();
+        const double scale = form->Panel().devicePixelRatio();
+        const double w = form->Panel().width() * scale, h = form->Panel().height() * scale;
         const double t = std::tan(22.5 * M_PI / 180);
         const double nx = (x - c.CameraX) / c.CameraDistance / (t * w / h);
         const double ny = (y - c.CameraY) / c.CameraDistance / t;
@@ -110,6 +129,18 @@ protected:
         std::strcpy(p.Name, name);
         std::strcpy(p.Car, "XF GTI");
         return p;
+    }
+
+    // Moves the pointer onto toolbar button k, in the panel's logical
+    // pixels, and clicks it.
+    void ClickToolbar(int k) {
+        QWindow& panel = form->Panel();
+        const int pw = panel.width(), ph = panel.height();
+        const double from = pw / 28 + static_cast<double>(k * pw) * 5 / 27;
+        const QPoint at(static_cast<int>(from + pw * 5.0 / 27 / 2), ph * 14 / 445);
+        QMouseEvent move(QEvent::MouseMove, at, panel.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&panel, &move);
+        QTest::mouseClick(&panel, Qt::LeftButton, {}, at);
     }
 
     // Pixels near `rgb` within the rectangle of world corners.
@@ -153,6 +184,66 @@ TEST_F(LiveView, StartsWithTheGreetingTheDesignSizeAndAFourThreeShape) {
     EXPECT_EQ(form->height(), 647);  // 900 outer wide: 675 high, less the frame's 28
     EXPECT_EQ(form->Panel().width(), 892);
     EXPECT_EQ(form->Panel().height(), 647);
+}
+
+// Also run on a desktop scaled to 2 (QT_SCALE_FACTOR=2, a test run of its
+// own): GL draws in device pixels, while the pointer and the toolbar stay in
+// logical ones, so the picture fills the panel as at scale 1.
+TEST_F(LiveView, TheWholePanelIsDrawnAtTheDesktopsScaleAndTheToolbarAnswersWhereItShows) {
+    const qreal scale = form->Panel().devicePixelRatio();
+    std::printf("device pixel ratio %.2f\n", scale);
+    form->Track().Mesh.Objects[0].Visible = 1;
+    const QImage frame = Frame();
+    ASSERT_EQ(frame.size(), form->Panel().size() * scale);
+    // The red square of 20 world units is centred in the whole frame.
+    int left = frame.width(), right = -1, top = frame.height(), bottom = -1;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            if (Near(frame.pixelColor(x, y), QColor(200, 0, 0), 8))
+                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
+                bottom = std::max(bottom, y);
+    ASSERT_GE(right, left);
+    EXPECT_NEAR((left + right) / 2.0, frame.width() / 2.0, frame.width() * 0.01);
+    EXPECT_NEAR((top + bottom) / 2.0, frame.height() / 2.0, frame.height() * 0.02);
+    EXPECT_NEAR(right - left + 1, ScreenOf(10, 0).x() - ScreenOf(-10, 0).x(), 3 * scale);
+    // The toolbar's grey buttons run along the top edge, across the width.
+    const int bandY = frame.height() * 14 / 445;
+    for (int k = 0; k < 5; ++k) {
+        const int x = static_cast<int>(frame.width() / 28.0 + frame.width() * 5.0 / 27 * (k + 0.5));
+        EXPECT_TRUE(Near(frame.pixelColor(x, bandY), QColor(128, 128, 128), 40)) << "button " << k;
+    }
+
+    // Connect, clicked where it shows, connects: to a short dotted address,
+    // which names 127.0.0.1 as the classic resolver reads it.
+    test::LoopbackPeer server;
+    form->Options().ServerIP = "127.1";
+    form->Options().InSimPort = server.Port();
+    ClickToolbar(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Link().LinkState == lsHelloSent; }, 2000));
+    ASSERT_EQ(server.ReceiveAll(1000).size(), 1u);
+
+    // Exit says goodbye to the server before the settings file is written:
+    // the file is a pipe, so the writer waits at it until it is read, and
+    // the goodbye must be there by then.
+    ASSERT_EQ(::mkfifo("Gridscope.ini", 0600), 0);
+    std::string written;
+    std::size_t byeBeforeSettings = 0;
+    std::atomic<bool> read{false};
+    std::thread reader([&] {
+        std::ifstream in("Gridscope.ini");  // returns once the program opens it
+        byeBeforeSettings = server.ReceiveAll(0).size();
+        written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        read = true;
+    });
+    ClickToolbar(4);
+    if (!QTest::qWaitFor([&] { return read.load(); }, 5000)) {
+        ADD_FAILURE() << "the settings file was not written";
+        ::close(::open("Gridscope.ini", O_WRONLY | O_NONBLOCK));  // lets the reader go
+    }
+    reader.join();
+    EXPECT_EQ(byeBeforeSettings, 1u);
+    EXPECT_EQ(written.substr(0, 6), "127.1\n");
+    EXPECT_EQ(form->Link().LinkState, lsIdle);
 }
 
 TEST_F(LiveView, BackgroundAndTrackColours) {

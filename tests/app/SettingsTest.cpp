@@ -55,6 +55,17 @@ TEST_F(SettingsFile, RoundTripKeepsEveryValueIncludingSpaces) {
     EXPECT_EQ(r.DesiredFps, 30);
 }
 
+TEST_F(SettingsFile, TheServerAddressLosesItsBlanksThePasswordKeepsThem) {
+    Write(" \t 10.0.0.1 \t\n29999\n  pw  \n");
+    Settings s;
+    ReadSettings(s, path);
+    EXPECT_EQ(s.ServerIP, "10.0.0.1");
+    EXPECT_EQ(s.AdminPassword, "  pw  ");
+    Write("   \n");
+    ReadSettings(s, path);
+    EXPECT_EQ(s.ServerIP, "");
+}
+
 TEST_F(SettingsFile, NullTextsReadBackEmpty) {
     Write("(null)\n10\n(null)\n0\n0\n0\n0\n0\n2\n20\n");
     Settings s;
@@ -95,6 +106,11 @@ TEST(FrameRate, BelowOneUsesTwentyAndKeepsTheSetting) {
     EXPECT_EQ(FrameInterval(s), 33);
     s.DesiredFps = 7;
     EXPECT_EQ(FrameInterval(s), 142);
+    // Above 1000 frames a second the interval stays at 1 ms: 0 would spin.
+    for (int fps : {1000, 1001, 5000, 2147483647}) {
+        s.DesiredFps = fps;
+        EXPECT_EQ(FrameInterval(s), 1) << fps;
+    }
 }
 
 }  // namespace

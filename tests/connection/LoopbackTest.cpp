@@ -153,11 +153,28 @@ TEST_F(LoopbackTest, ARefusedPortIsOnlyAnEmptyRead) {
     EXPECT_EQ(link.IdleTicks, 3u);
 }
 
+// Dotted addresses in their classic short and octal/hexadecimal forms name
+// the host that the classic resolver names.
+TEST(UdpSocketTest, ShortDottedAddressesReachTheirHost) {
+    PeerSocket peer;
+    for (const char* host : {"127.1", "127.0.1", "0x7f.1", "0177.0.0.1", "2130706433"}) {
+        UdpSocket s;
+        std::string error;
+        ASSERT_TRUE(s.Open(host, std::to_string(peer.Port()), error)) << host << ": " << error;
+        s.Send(host, std::strlen(host));
+        const auto got = peer.ReceiveAll(1000);
+        ASSERT_EQ(got.size(), 1u) << host;
+        EXPECT_EQ(std::string(got[0].begin(), got[0].end()), host);
+    }
+}
+
 TEST(UdpSocketTest, RefusesBadAddressesWithAReason) {
     UdpSocket s;
     std::string error;
-    EXPECT_FALSE(s.Open("1.2.3", "100", error));
-    EXPECT_EQ(error, "Cannot find server \"1.2.3\"");
+    EXPECT_FALSE(s.Open("1.2.3.4.5", "100", error));
+    EXPECT_EQ(error, "Cannot find server \"1.2.3.4.5\"");
+    EXPECT_FALSE(s.Open("256.1.1.1", "100", error));
+    EXPECT_FALSE(s.Open("1.2.3x", "100", error));
     EXPECT_FALSE(s.Open("", "100", error));
     EXPECT_FALSE(s.Open("host.invalid", "100", error));
     EXPECT_FALSE(s.Open("127.0.0.1", "0", error));

@@ -21,16 +21,13 @@ void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
     Put16(b, at, v & 0xFFFF);
     Put16(b, at + 2, v >> 16);
 }
-void Append(std::vector<std::uint8_t>& b, const void* data, std::size_t n) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    b.insert(b.end(), p, p + n);
-}
+
+}  // namespace
+
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-
-}  // namespace
 
 void WriteBmp24(const std::string& path, int width, int height, const std::function<Pixel(int, int)>& at) {
     const int stride = (width * 3 + 3) & ~3;
@@ -52,45 +49,6 @@ void WriteBmp24(const std::string& path, int width, int height, const std::funct
             b[o] = p.b;
             b[o + 1] = p.g;
             b[o + 2] = p.r;
-        }
-    }
-    WriteAll(path, b);
-}
-
-void WriteMeshFile(const std::string& path, const std::vector<TestMeshObject>& objects) {
-    std::vector<std::uint8_t> b(64, 0);
-    std::memcpy(b.data(), "LFSSMX", 6);
-    b[8] = 0;
-    b[9] = 3;
-    b[11] = 1;
-    Put32(b, 60, static_cast<std::uint32_t>(objects.size()));
-    for (const TestMeshObject& o : objects) {
-        float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
-        for (const auto& p : o.points) {
-            const float c[3] = {p.x, p.y, p.z};
-            for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], c[k]);
-                hi[k] = std::max(hi[k], c[k]);
-            }
-        }
-        float centre[3], radius = 0;
-        for (int k = 0; k < 3; ++k) centre[k] = (lo[k] + hi[k]) / 2;
-        for (const auto& p : o.points)
-            radius = std::max(radius, std::hypot(p.x - centre[0], p.y - centre[1], p.z - centre[2]));
-        Append(b, centre, 12);
-        Append(b, &radius, 4);
-        const std::int32_t counts[2] = {static_cast<std::int32_t>(o.points.size()),
-                                        static_cast<std::int32_t>(o.triangles.size() / 3)};
-        Append(b, counts, 8);
-        for (const auto& p : o.points) {
-            const float xyz[3] = {p.x, p.y, p.z};
-            Append(b, xyz, 12);
-            const std::uint8_t colour[4] = {p.colour.b, p.colour.g, p.colour.r, 0xFF};
-            Append(b, colour, 4);
-        }
-        for (std::size_t t = 0; t + 2 < o.triangles.size(); t += 3) {
-            const std::uint16_t record[4] = {o.triangles[t], o.triangles[t + 1], o.triangles[t + 2], 0};
-            Append(b, record, 8);
         }
     }
     WriteAll(path, b);

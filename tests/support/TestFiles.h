@@ -18,17 +18,8 @@ struct Pixel {
 void WriteBmp24(const std::string& path, int width, int height,
                 const std::function<Pixel(int x, int y)>& at);
 
-// One object of a hand-made mesh: points in file units (1/65536 m) with
-// colours, and triangles by index.
-struct TestMeshObject {
-    struct Point {
-        float x, y, z;
-        Pixel colour;
-    };
-    std::vector<Point> points;
-    std::vector<std::uint16_t> triangles;  // three indices each
-};
-void WriteMeshFile(const std::string& path, const std::vector<TestMeshObject>& objects);
+// A file holding exactly `bytes`.
+void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // A path file header (and no nodes) with the given node count and finish.
 void WritePathFile(const std::string& path, std::uint32_t nodes, std::uint32_t finish);
 

@@ -55,6 +55,50 @@ TEST(MeshFile, ConvertsCoordinatesToWorldUnitsAndColourBytesToFractions) {
     EXPECT_FLOAT_EQ(a.Points[1].g, 0.0f);
 }
 
+// Bytes written out here from the file layout, sharing nothing with the
+// builders above or the generator: every coordinate and the radius are
+// little-endian signed 32-bit counts of 1/65536 m, 327680 to a world unit.
+TEST(MeshFile, ReadsCoordinatesAndRadiusAsSigned32BitIntegers) {
+    std::vector<std::uint8_t> file = {'L', 'F', 'S', 'S', 'M', 'X', 0, 0, 0, 3, 0, 1};
+    file.resize(60, 0);
+    file.insert(file.end(), {1, 0, 0, 0});
+    file.insert(file.end(), {
+                                0x00, 0x00, 0xF6, 0xFF,  // centre x -655360: -2.0
+                                0x00, 0x00, 0x00, 0x00,  // centre y 0
+                                0x00, 0x80, 0x00, 0x00,  // centre z 32768: 0.1
+                                0x00, 0x00, 0x0F, 0x00,  // radius 983040: 3.0
+                                0x02, 0x00, 0x00, 0x00,  // two points
+                                0x01, 0x00, 0x00, 0x00,  // one triangle
+                                0x00, 0x00, 0x05, 0x00,  // x 327680: 1.0
+                                0x00, 0x00, 0xFF, 0xFF,  // y -65536: -0.2
+                                0x00, 0x00, 0x00, 0x80,  // z -2^31: -6553.6
+                                0x10, 0x80, 0xFF, 0x00,  // blue, green, red, alpha
+                                0xFF, 0xFF, 0xFF, 0x7F,  // x 2^31 - 1
+                                0x01, 0x00, 0x00, 0x00,  // y 1: the smallest step
+                                0x00, 0x00, 0x00, 0x00,  // z 0
+                                0x00, 0x00, 0x00, 0x00,  // black
+                                0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00,
+                            });
+    TrackMesh mesh;
+    ASSERT_EQ(DecodeMesh(file.data(), file.size(), mesh), MeshStatus::Ok);
+    ASSERT_EQ(mesh.ObjectCount(), 1);
+    const MeshObject& o = mesh.Objects[0];
+    EXPECT_FLOAT_EQ(o.CentreX, -2.0f);
+    EXPECT_FLOAT_EQ(o.CentreY, 0.0f);
+    EXPECT_FLOAT_EQ(o.CentreZ, 0.1f);
+    EXPECT_FLOAT_EQ(o.Radius, 3.0f);
+    ASSERT_EQ(o.PointCount, 2);
+    EXPECT_FLOAT_EQ(o.Points[0].x, 1.0f);
+    EXPECT_FLOAT_EQ(o.Points[0].y, -0.2f);
+    EXPECT_FLOAT_EQ(o.Points[0].z, -6553.6f);
+    EXPECT_FLOAT_EQ(o.Points[0].r, 1.0f);
+    EXPECT_FLOAT_EQ(o.Points[0].b, 16.0f / 255.0f);
+    EXPECT_FLOAT_EQ(o.Points[1].x, 6553.6f);
+    EXPECT_FLOAT_EQ(o.Points[1].y, 1.0f / 327680.0f);
+    ASSERT_EQ(o.TriangleCount, 1);
+    EXPECT_EQ(o.Triangles[0].c, 1);
+}
+
 TEST(MeshFile, KeepsObjectsPointsAndTrianglesInFileOrder) {
     TrackMesh mesh;
     ASSERT_EQ(Decode(MeshBytes(SampleObjects()), mesh), MeshStatus::Ok);
@@ -184,9 +228,9 @@ std::vector<TestObject> LargeObjects() {
     std::vector<TestObject> objects(40);
     for (std::size_t i = 0; i < objects.size(); ++i) {
         TestObject& o = objects[i];
-        o.centre[0] = static_cast<float>(i) * 65536.0f;
+        o.centre[0] = static_cast<std::int32_t>(i) * 65536;
         for (int p = 0; p < 2500; ++p)
-            o.points.push_back({static_cast<float>(p) * 1000.0f, static_cast<float>(i) * 3000.0f, 7.0f * 65536.0f,
+            o.points.push_back({p * 1000, static_cast<std::int32_t>(i) * 3000, 7 * 65536,
                                 0xFF000000u | static_cast<std::uint32_t>(p * 2654435761u & 0xFFFFFFu)});
         for (int t = 0; t + 2 < 2500; t += 2)
             o.triangles.insert(o.triangles.end(), {std::uint16_t(t), std::uint16_t(t + 1), std::uint16_t(t + 2), 0});

@@ -50,11 +50,6 @@ void PutU32(FileBytes& b, std::uint32_t v) {
     PutU16(b, static_cast<std::uint16_t>(v));
     PutU16(b, static_cast<std::uint16_t>(v >> 16));
 }
-void PutF32(FileBytes& b, float v) {
-    std::uint32_t u;
-    std::memcpy(&u, &v, sizeof u);
-    PutU32(b, u);
-}
 
 FileBytes PathBytes(std::uint32_t nodeCount, std::uint32_t finish, std::size_t extra) {
     FileBytes b{'L', 'F', 'S', 'P', 'T', 'H', 0, 0};
@@ -75,13 +70,14 @@ FileBytes MeshBytes(const std::vector<TestObject>& objects, std::int32_t objectC
     b[60] = static_cast<std::uint8_t>(count), b[61] = static_cast<std::uint8_t>(count >> 8);
     b[62] = static_cast<std::uint8_t>(count >> 16), b[63] = static_cast<std::uint8_t>(count >> 24);
     for (const TestObject& o : objects) {
-        for (float c : o.centre) PutF32(b, c);
-        PutF32(b, o.radius);
+        for (std::int32_t c : o.centre) PutU32(b, static_cast<std::uint32_t>(c));
+        PutU32(b, static_cast<std::uint32_t>(o.radius));
         PutU32(b, static_cast<std::uint32_t>(o.overrideCounts ? o.pointCountOverride : std::int32_t(o.points.size())));
         PutU32(b, static_cast<std::uint32_t>(o.overrideCounts ? o.triangleCountOverride
                                                               : std::int32_t(o.triangles.size() / 4)));
         for (const TestPoint& p : o.points) {
-            PutF32(b, p.x), PutF32(b, p.y), PutF32(b, p.z);
+            PutU32(b, static_cast<std::uint32_t>(p.x)), PutU32(b, static_cast<std::uint32_t>(p.y));
+            PutU32(b, static_cast<std::uint32_t>(p.z));
             PutU32(b, p.colour);
         }
         for (std::uint16_t v : o.triangles) PutU16(b, v);

@@ -32,19 +32,18 @@ FileBytes ReadFile(const std::string& name);
 
 void PutU16(FileBytes& b, std::uint16_t v);
 void PutU32(FileBytes& b, std::uint32_t v);
-void PutF32(FileBytes& b, float v);
 
 // A 16-byte path header: the two 32-bit fields as given, then `extra`
 // bytes of node data.
 FileBytes PathBytes(std::uint32_t nodeCount, std::uint32_t finish, std::size_t extra = 0);
 
 struct TestPoint {
-    float x, y, z;
+    std::int32_t x, y, z;  // 1/65536 metre
     std::uint32_t colour;  // 0xAARRGGBB
 };
 struct TestObject {
-    float centre[3] = {0, 0, 0};
-    float radius = 0;
+    std::int32_t centre[3] = {0, 0, 0};
+    std::int32_t radius = 0;
     std::vector<TestPoint> points;
     std::vector<std::uint16_t> triangles;  // four per triangle: a, b, c, spare
     // When set, the object header carries these counts instead of the real ones.

@@ -1208,29 +1208,30 @@ Stats WriteMesh(std::vector<Object>& objects, Colour ground, const std::filesyst
     Stats stats;
     stats.objects = objects.size();
     for (const Object& o : objects) {
-        // The stored values are floats: measure the bounds from them.
+        // The file holds whole units of 1/65536 m: measure the bounds from
+        // the rounded values that are written.
+        auto fixed = [](double v) { return std::int32_t(std::lround(v)); };
         double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
         for (const Point& p : o.points) {
-            const double v[3] = {float(p.x), float(p.y), float(p.z)};
+            const double v[3] = {double(fixed(p.x)), double(fixed(p.y)), double(fixed(p.z))};
             for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
         }
-        float centre[3];
-        for (int k = 0; k < 3; ++k) centre[k] = float(std::round((lo[k] + hi[k]) / 2));
+        std::int32_t centre[3];
+        for (int k = 0; k < 3; ++k) centre[k] = fixed((lo[k] + hi[k]) / 2);
         double radius = 0;
         for (const Point& p : o.points) {
-            const double dx = double(float(p.x)) - centre[0], dy = double(float(p.y)) - centre[1],
-                         dz = double(float(p.z)) - centre[2];
+            const double dx = double(fixed(p.x)) - centre[0], dy = double(fixed(p.y)) - centre[1],
+                         dz = double(fixed(p.z)) - centre[2];
             radius = std::max(radius, std::sqrt(dx * dx + dy * dy + dz * dz));
         }
-        radius += 64;  // a millimetre, so float rounding never leaves a point outside
-        float r = float(radius);
-        if (double(r) < radius) r = std::nextafter(r, 1e30f);
-        for (float c : centre) out.F32(c);
-        out.F32(r);
+        // A millimetre more, so the reader's float rounding never leaves a
+        // point outside.
+        for (std::int32_t c : centre) out.I32(c);
+        out.I32(std::int32_t(std::ceil(radius)) + 64);
         out.I32(std::int32_t(o.points.size()));
         out.I32(std::int32_t(o.triangles.size()));
         for (const Point& p : o.points) {
-            out.F32(float(p.x)), out.F32(float(p.y)), out.F32(float(p.z));
+            out.I32(fixed(p.x)), out.I32(fixed(p.y)), out.I32(fixed(p.z));
             out.U32(p.colour);
         }
         for (const auto& t : o.triangles) out.U16(t[0]), out.U16(t[1]), out.U16(t[2]), out.U16(0);
