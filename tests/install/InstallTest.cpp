@@ -453,17 +453,26 @@ TEST_F(InstalledProgram, FromTheMenuShowsTheShippedTrackAndKeepsItsSettingsInThe
 }
 
 TEST_F(InstalledProgram, AMeshInTheUsersFilesIsTheOneLoaded) {
-    // A mesh of the user's for the default track: one magenta plane, far
-    // larger than the view, written byte by byte by the tests' own writer.
-    constexpr float Unit = 327680.0f;  // file units per world unit
-    const test::Pixel magenta{255, 0, 255};
-    test::TestMeshObject plane;
-    plane.points = {{-300 * Unit, -300 * Unit, 0, magenta}, {300 * Unit, -300 * Unit, 0, magenta},
-                    {300 * Unit, 300 * Unit, 0, magenta}, {-300 * Unit, 300 * Unit, 0, magenta}};
-    plane.triangles = {0, 1, 2, 0, 2, 3};
+    // A mesh of the user's for the default track: one magenta square of 600
+    // world units around the origin, far larger than the view, written byte
+    // by byte. Coordinates are little-endian signed 32-bit counts of
+    // 1/65536 m (a world unit is 327680 of them): 0xFA240000 is -300 units,
+    // 0x05DC0000 is +300, the radius 0x084DF0A2 a little over 300 * sqrt 2.
+    std::vector<std::uint8_t> mesh = {'L', 'F', 'S', 'S', 'M', 'X', 0, 0, 0, 3, 0, 1};
+    mesh.resize(60, 0);
+    mesh.insert(mesh.end(), {1, 0, 0, 0});  // one object
+    mesh.insert(mesh.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // centre
+                             0xA2, 0xF0, 0x4D, 0x08, 4, 0, 0, 0, 2, 0, 0, 0});  // radius, points, triangles
+    const std::uint8_t minus[] = {0, 0, 0x24, 0xFA}, plus[] = {0, 0, 0xDC, 0x05};
+    for (const auto& [x, y] : {std::pair{minus, minus}, {plus, minus}, {plus, plus}, {minus, plus}}) {
+        mesh.insert(mesh.end(), x, x + 4);
+        mesh.insert(mesh.end(), y, y + 4);
+        mesh.insert(mesh.end(), {0, 0, 0, 0, /* blue, green, red, alpha */ 255, 0, 255, 0xFF});
+    }
+    mesh.insert(mesh.end(), {0, 0, 1, 0, 2, 0, 0, 0, 0, 0, 2, 0, 3, 0, 0, 0});
     fs::create_directories(RunFolder() / "files");
     const fs::path mine = RunFolder() / "files/Aston_3DH.smx";
-    test::WriteMeshFile(mine.string(), {plane});
+    test::WriteAll(mine.string(), mesh);
     const std::string bytes = ReadFile(mine);
 
     StartFromMenu();
