@@ -6,7 +6,7 @@
 #   2. the launcher's first start, which makes the folder and its links;
 #   3. the real program's start-up from outside, fork to first frame
 #      (bench_startprobe), started by itself in a run folder and through the
-#      installed launcher.
+#      installed launcher, one start of each in turn.
 # Run by hand; it is not part of CI.
 #
 #   scripts/bench-launcher.sh [--runs N] [--build-dir DIR]
@@ -79,6 +79,13 @@ run="$work/run"
 mkdir -p "$run"
 ln -s "$build/run/files" "$run/files"
 ln -s "$build"/run/*.bmp "$run/"
-direct=$("$probe" "$build/run/Gridscope" "$run" "$runs" | sed -n 's/startup_outside_median_ms //p')
-launched=$(HOME="$home" "$probe" "$work/prefix/bin/gridscope" "$work" "$runs" | sed -n 's/startup_outside_median_ms //p')
-echo "start-up to first frame:  program alone $direct ms, through the launcher $launched ms (medians of $runs)"
+# Alternately one start of each, so that a shared machine's changing load
+# falls on both alike, and both with the same home: a home's caches (Mesa's
+# shader cache, for one) change the start-up by more than the launcher does.
+directs=() launcheds=()
+for _ in $(seq "$runs"); do
+  directs+=($(HOME="$home" "$probe" "$build/run/Gridscope" "$run" 1 | sed -n 's/startup_outside_median_ms //p'))
+  launcheds+=($(HOME="$home" "$probe" "$work/prefix/bin/gridscope" "$work" 1 | sed -n 's/startup_outside_median_ms //p'))
+done
+echo "start-up to first frame:  program alone $(printf '%s\n' "${directs[@]}" | median) ms," \
+  "through the launcher $(printf '%s\n' "${launcheds[@]}" | median) ms (medians of $runs, taken in turn)"
