@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config            # build
   qt6-base-dev libqt6opengl6-dev       # Qt 6 Widgets, OpenGL (framebuffer objects)
+  qt6-svg-dev                          # the artwork generator: the icon drawn from its SVG
   libgl-dev libglu1-mesa-dev           # OpenGL 1.1 and GLU (Mesa)
   libgl1-mesa-dri                      # Mesa's software rasteriser (llvmpipe)
   fonts-liberation                     # a metric-compatible "Arial"
@@ -14,6 +15,8 @@ packages=(
   libbenchmark-dev                     # benchmarks
   xvfb xauth xdotool x11-utils imagemagick  # GUI tests: X server, clicks, screenshots
   clang libclang-rt-14-dev             # fuzzing and sanitizer runtimes
+  desktop-file-utils appstream         # install tests: desktop entry and metainfo validators
+  dpkg-dev lintian                     # the Debian package: shlibdeps, checks
 )
 
 missing=()
@@ -25,5 +28,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  $SUDO apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
 fi

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Gridscope 2.0");
+    // Ties the windows to the installed menu entry (its icon and name).
+    QGuiApplication::setDesktopFileName(GRIDSCOPE_APP_ID);
     try {
         gs::Forms forms;
         forms.form.show();

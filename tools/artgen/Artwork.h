@@ -44,6 +44,15 @@ void KeepWhereCovered(QImage &picture, const QImage &coverage, bool inverse = fa
 void DrawChequers(QPainter &painter, QPointF origin, int cols, int rows, double size, const QColor &light,
                   const QColor &dark);
 
+// The program's icon for the desktop: the SVG, a picture of it at one size,
+// and the hicolor theme's files, "scalable/apps/NAME.svg" and
+// "SIZExSIZE/apps/NAME.png" for every size of IconSizes, under `folder`.
+// False on failure, with the file that could not be written in `failed`.
+inline constexpr int IconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+QByteArray IconSvg();
+QImage RenderIcon(const QByteArray &svg, int size);
+bool WriteIconTheme(const QString &folder, const QString &name, QString *failed);
+
 // Writes the picture as an uncompressed 24-bit bitmap file. False on failure.
 bool SaveBitmap24(const QImage &image, const QString &path);
 
