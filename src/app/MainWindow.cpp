@@ -16,10 +16,9 @@
 #include "common/Text.h"
 #include "app/SettingsDialog.h"
 #include "app/ServerWindow.h"
-#include "render/Font.h"
+#include "render/GLResources.h"
 #include "render/GLSurface.h"
 #include "view/SceneText.h"
-#include "render/Textures.h"
 
 namespace gs {
 
@@ -40,7 +39,11 @@ LivePanel::LivePanel(MainWindow& form) : form_(form) {
 }
 
 LivePanel::~LivePanel() {
-    if (context_ && context_->makeCurrent(this)) context_->doneCurrent();
+    // The font's lists and the textures go with the context they live in.
+    if (context_ && context_->makeCurrent(this)) {
+        resources_.Release();
+        context_->doneCurrent();
+    }
 }
 
 void LivePanel::Initialize() {
@@ -189,11 +192,13 @@ void MainWindow::InitializeGL() {
     };
     GLInit(panel_->context(), panel_->width(), panel_->height(), report, panel_);
     startup_.glInit = std::chrono::steady_clock::now();
-    BuildFont();
+    GLResources& gl = panel_->Resources();
+    gl.font.Build();
     startup_.font = std::chrono::steady_clock::now();
     StartupFiles files = readAhead_.valid() ? readAhead_.get()
                                             : StartupFiles{ReadTexturePictures(), ReadTrack(DefaultTrack)};
-    UploadTextures(std::move(files.textures), report);
+    gl.textures.Upload(std::move(files.textures), report);
+    scene_.gl = &gl;
     startup_.textures = std::chrono::steady_clock::now();
     if (files.track.ok) track_ = std::move(files.track.track);
     else FatalError(files.track.error);

@@ -24,7 +24,7 @@
 #include "connection/ServerList.h"
 #include "view/FrameLoop.h"
 #include "render/Scene.h"
-#include "render/Textures.h"
+#include "render/GLResources.h"
 #include "track/TrackData.h"
 
 namespace gs {
@@ -53,6 +53,8 @@ public:
     // Makes the panel's context current on it; false when there is none.
     bool makeCurrent();
     QOpenGLContext* context() { return context_.get(); }
+    // The font and textures of the panel's context, released with it.
+    GLResources& Resources() { return resources_; }
     // The widget that holds the panel in the form.
     QWidget& Holder() { return *holder_; }
     void SetHolder(QWidget* holder) { holder_ = holder; }
@@ -72,6 +74,7 @@ private:
     MainWindow& form_;
     QWidget* holder_ = nullptr;
     std::unique_ptr<QOpenGLContext> context_;
+    GLResources resources_;
     QSize glSize_;
 };
 

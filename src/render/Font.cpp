@@ -1,11 +1,11 @@
 // Outline font: glyph outlines from QRawFont, tessellated with GLU into
-// display lists; PrintText on top.
+// display lists; Print and Draw on top.
 //
 //   Glyph outlines  - flatten at the raw pixel size, then scale to em, y up
 //   Tessellation    - GLU, nonzero winding, triangles only
 //   Walls           - side quads facing away from the filled side
-//   BuildFont       - one list per code: back, walls, front, then advance
-//   PrintText       - format, centre, call the lists
+//   Build           - one list per code: back, walls, front, then advance
+//   Print, Draw     - format, centre, call the lists
 #include "render/Font.h"
 
 #include <GL/gl.h>
@@ -27,9 +27,6 @@
 #include "common/Text.h"
 
 namespace gs {
-
-unsigned int FontBase = 0;
-std::array<GlyphMetric, FontGlyphCount> GlyphMetrics{};
 
 namespace {
 
@@ -198,7 +195,7 @@ void EmitWalls(const std::vector<Contour>& contours) {
     glEnd();
 }
 
-QRawFont OutlineFont() {
+QRawFont ArialOutlines() {
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(OutlinePixelSize);
     font.setWeight(QFont::Normal);
@@ -209,13 +206,13 @@ QRawFont OutlineFont() {
 
 }  // namespace
 
-void BuildFont() {
-    GlyphMetrics = {};
+void OutlineFont::Build() {
+    Release();
     const GLuint base = glGenLists(FontGlyphCount);
     if (base == 0) return;
-    FontBase = base;
+    base_ = base;
 
-    const QRawFont raw = OutlineFont();
+    const QRawFont raw = ArialOutlines();
     if (!raw.isValid()) return;  // every list stays empty: text draws nothing
     // Texts come from servers in the Windows-1252 code page: 0x80 is the
     // euro sign, 0x93 a curly quote. The page's five undefined codes get
@@ -237,7 +234,7 @@ void BuildFont() {
         if (glyphs[code] == 0) continue;
         const QPainterPath path = raw.pathForGlyph(glyphs[code]);
         const QRectF box = path.boundingRect();
-        GlyphMetric& m = GlyphMetrics[code];
+        GlyphMetric& m = metrics_[code];
         m.BlackBoxX = static_cast<float>(box.width() * scale);
         m.BlackBoxY = static_cast<float>(box.height() * scale);
         m.OriginX = static_cast<float>(box.left() * scale);
@@ -256,25 +253,31 @@ void BuildFont() {
     }
 }
 
-float TextWidth(std::string_view text) {
+void OutlineFont::Release() {
+    if (base_ != 0) glDeleteLists(base_, FontGlyphCount);
+    base_ = 0;
+    metrics_ = {};
+}
+
+float OutlineFont::TextWidth(std::string_view text) const {
     float width = 0;
-    for (char c : text) width += GlyphMetrics[static_cast<unsigned char>(c)].CellIncX;
+    for (char c : text) width += metrics_[static_cast<unsigned char>(c)].CellIncX;
     return width;
 }
 
-void DrawString(bool centred, std::string_view text) {
+void OutlineFont::Draw(bool centred, std::string_view text) const {
     glPushMatrix();
     if (centred) glTranslatef(-TextWidth(text) / 2, 0, 0);
-    if (FontBase != 0 && !text.empty()) {
+    if (base_ != 0 && !text.empty()) {
         glPushAttrib(GL_LIST_BIT);
-        glListBase(FontBase);
+        glListBase(base_);
         glCallLists(static_cast<GLsizei>(text.size()), GL_UNSIGNED_BYTE, text.data());
         glPopAttrib();
     }
     glPopMatrix();
 }
 
-void PrintText(bool centred, const char* format, ...) {
+void OutlineFont::Print(bool centred, const char* format, ...) const {
     if (format == nullptr) return;
     char text[256];
     va_list args;
@@ -284,7 +287,7 @@ void PrintText(bool centred, const char* format, ...) {
     // Longer texts are cut at 255 characters, the buffer's capacity.
     const std::size_t length =
         written < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(written), sizeof text - 1);
-    DrawString(centred, {text, length});
+    Draw(centred, {text, length});
 }
 
 }  // namespace gs

@@ -9,12 +9,11 @@
 #include "common/Settings.h"
 #include "common/Text.h"
 #include "connection/RaceState.h"
-#include "render/Font.h"
+#include "render/GLResources.h"
 #include "view/FrameLoop.h"
 #include "render/GLSurface.h"
 #include "view/SceneText.h"
 #include "view/Standings.h"
-#include "render/Textures.h"
 #include "track/TrackData.h"
 
 namespace gs {
@@ -71,7 +70,7 @@ void DrawCars(SceneContext& s) {
         // A car whose icon and labels all lie outside the view is left out:
         // it would not change a pixel. The labels hang below the car, centred,
         // at most a line and a half of text deep.
-        const float textWidth = std::max(named ? TextWidth(p.Name) : 0.0f, TextWidth(speed));
+        const float textWidth = std::max(named ? s.gl->font.TextWidth(p.Name) : 0.0f, s.gl->font.TextWidth(speed));
         const float reach = std::max(std::hypot(icon.a, icon.b), m * std::hypot(textWidth / 2 + 1, 3.5f));
         if (!CircleInView(s.camera, s.panelWidth, s.panelHeight, FieldOfViewDegrees, p.DrawX, p.DrawY, p.Z, reach))
             continue;
@@ -84,9 +83,9 @@ void DrawCars(SceneContext& s) {
         const int slot = CarIconSlot(p.Car);
         // Darken the background where the car is, then add the tinted picture.
         glBlendFunc(GL_ZERO, GL_ONE_MINUS_SRC_COLOR);
-        glBindTexture(GL_TEXTURE_2D, TextureTable[slot + 1]);
+        glBindTexture(GL_TEXTURE_2D, s.gl->textures[slot + 1]);
         IconQuad(icon.a, icon.b, nullptr);
-        glBindTexture(GL_TEXTURE_2D, TextureTable[slot]);
+        glBindTexture(GL_TEXTURE_2D, s.gl->textures[slot]);
         glBlendFunc(GL_ONE, GL_SRC_ALPHA);
         const Rgb colour = PlayerColour(i);
         IconQuad(icon.a, icon.b, &colour);
@@ -100,14 +99,14 @@ void DrawCars(SceneContext& s) {
             glPushMatrix();
             glScalef(m, m, 0.1f);
             glTranslatef(0, -1.6f, 0);
-            PrintText(true, "%s", p.Name);
+            s.gl->font.Print(true, "%s", p.Name);
             glPopMatrix();
         }
         if (timed) {
             glPushMatrix();
             glScalef(m, m, 0.1f);
             glTranslatef(0, -2.4f, 0);
-            PrintText(true, "%s", speed.c_str());
+            s.gl->font.Print(true, "%s", speed.c_str());
             glPopMatrix();
         }
         glPopMatrix();
@@ -177,7 +176,7 @@ void DrawOverlay(SceneContext& s) {
     const int hovered = ToolbarButtonAt(s.panelWidth, s.panelHeight, s.mouseX, s.mouseY);
     for (int i = 0; i < ToolbarButtonCount; ++i) {
         glColor4f(1, 1, 1, i == hovered ? 1.0f : 0.7f);
-        glBindTexture(GL_TEXTURE_2D, TextureTable[i]);
+        glBindTexture(GL_TEXTURE_2D, s.gl->textures[i]);
         const float c = (i - 2) * 0.21f;
         const float button[4][2] = {{c - 0.11f, 0.37f}, {c - 0.10f, 0.41f}, {c + 0.11f, 0.41f}, {c + 0.10f, 0.37f}};
         TexturedQuad(button, -1);
@@ -189,10 +188,10 @@ void DrawOverlay(SceneContext& s) {
     glEnable(GL_BLEND);
     glColor3f(1, 1, 1);
     glBlendFunc(GL_DST_COLOR, GL_ZERO);
-    glBindTexture(GL_TEXTURE_2D, TextureTable[HudBarMaskSlot]);
+    glBindTexture(GL_TEXTURE_2D, s.gl->textures[HudBarMaskSlot]);
     TexturedQuad(bar, -1);
     glBlendFunc(GL_ONE, GL_ONE);
-    glBindTexture(GL_TEXTURE_2D, TextureTable[HudBarSlot]);
+    glBindTexture(GL_TEXTURE_2D, s.gl->textures[HudBarSlot]);
     TexturedQuad(bar, -1);
 
     glPushMatrix();
@@ -200,7 +199,7 @@ void DrawOverlay(SceneContext& s) {
     glScalef(0.84f, 1, 1);
     glDisable(GL_BLEND);
     glColor3f(0, 0, 0);
-    s.logText.Begin(s.cacheText);
+    s.logText.Begin(s.cacheText, s.gl->font);
     for (std::size_t i = 0; i < s.race.Log.Size(); ++i) {
         glTranslatef(0, -0.9f, 0);
         s.logText.Add(false, s.race.Log.At(i));
@@ -217,7 +216,7 @@ void DrawStandings(SceneContext& s) {
     const LeaderData& leader = s.plan.leader;
 
     TextLayer& text = s.standingsText;
-    text.Begin(s.cacheText);
+    text.Begin(s.cacheText, s.gl->font);
     glColor3f(0, 0, 0);
     glTranslatef(6.4f, 16.6f, -50);
     text.Add(false, "Pos");

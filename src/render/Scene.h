@@ -23,6 +23,8 @@ struct TrackData;
 // What a frame reads. The state was brought up to date by AdvanceFrame
 // before the frame; the drawing only reads it. The text layers are the
 // drawing's own caches of its pictures.
+struct GLResources;
+
 struct SceneContext {
     const RaceState& race;
     const Camera& camera;
@@ -33,6 +35,7 @@ struct SceneContext {
     int mouseX = 0;
     int mouseY = 0;
     FramePlan plan{};  // the standings page and leader, from AdvanceFrame
+    const GLResources* gl = nullptr;  // the panel's font and textures; set before the first frame
     // The message log and the standings are drawn from cached pictures
     // while their texts stay the same; false draws every glyph each frame.
     bool cacheText = true;

@@ -24,15 +24,16 @@ TextLayer::TextLayer() = default;
 // Qt frees the framebuffer in its context even when another one is current.
 TextLayer::~TextLayer() = default;
 
-void TextLayer::Begin(bool cache) {
+void TextLayer::Begin(bool cache, const OutlineFont& font) {
     cache_ = cache;
+    font_ = &font;
     recording_.commands.clear();
 }
 
 void TextLayer::Add(bool centred, std::string_view text) {
     text = text.substr(0, std::min(text.size(), MaxTextLength));
     if (!cache_) {
-        DrawString(centred, text);
+        font_->Draw(centred, text);
         return;
     }
     Command command{};
@@ -49,7 +50,7 @@ void TextLayer::Replay(const float* colour) const {
     for (const Command& c : recording_.commands) {
         glLoadMatrixf(c.matrix.data());
         glColor4fv(colour ? colour : c.colour.data());
-        DrawString(c.centred, c.text);
+        font_->Draw(c.centred, c.text);
     }
     glPopMatrix();
 }

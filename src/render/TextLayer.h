@@ -26,6 +26,8 @@ class QOpenGLFramebufferObject;
 
 namespace gs {
 
+class OutlineFont;
+
 class TextLayer {
 public:
     TextLayer();
@@ -33,11 +35,11 @@ public:
     TextLayer(const TextLayer&) = delete;
     TextLayer& operator=(const TextLayer&) = delete;
 
-    // Starts a frame's record. With `cache` false every string is drawn at
-    // once by Add and End does nothing.
-    void Begin(bool cache);
-    // The text (cut at 255 characters, as PrintText cuts it) at the current
-    // model-view position and colour; centred as PrintText centres it.
+    // Starts a frame's record, in `font`. With `cache` false every string is
+    // drawn at once by Add and End does nothing.
+    void Begin(bool cache, const OutlineFont& font);
+    // The text (cut at 255 characters, as OutlineFont::Print cuts it) at the
+    // current model-view position and colour; centred as Print centres it.
     void Add(bool centred, std::string_view text);
     // Draws the frame's record; see above. Leaves the GL state as it was.
     void End();
@@ -68,6 +70,7 @@ private:
     void Copy() const;
 
     bool cache_ = true;
+    const OutlineFont* font_ = nullptr;
     Frame recording_, previous_, picture_;
     bool pictureValid_ = false;
     std::unique_ptr<QOpenGLFramebufferObject> fbo_;

@@ -64,8 +64,6 @@ const std::array<const char*, TextureCount> TextureFiles = {
     "XRR_MASK.bmp", "FZR.bmp",          "FZR_MASK.bmp",
 };
 
-std::array<unsigned int, TextureCount> TextureTable{};
-
 TexturePictures ReadTexturePictures() {
     TexturePictures pictures;
     const ErrorReporter keep = [&pictures](const std::string& caption, const std::string& text) {
@@ -75,14 +73,20 @@ TexturePictures ReadTexturePictures() {
     return pictures;
 }
 
-bool LoadTextures(const ErrorReporter& report) { return UploadTextures(ReadTexturePictures(), report); }
+bool TextureSet::Load(const ErrorReporter& report) { return Upload(ReadTexturePictures(), report); }
 
-bool UploadTextures(TexturePictures pictures, const ErrorReporter& report) {
+void TextureSet::Release() {
+    if (names_[0] != 0) glDeleteTextures(TextureCount, names_.data());
+    names_ = {};
+}
+
+bool TextureSet::Upload(TexturePictures pictures, const ErrorReporter& report) {
     if (report)
         for (const auto& [caption, text] : pictures.reports) report(caption, text);
     auto& images = pictures.images;
 
-    glGenTextures(TextureCount, TextureTable.data());
+    Release();
+    glGenTextures(TextureCount, names_.data());
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     if (maxSize < 64) maxSize = 64;  // the least any GL offers
@@ -93,7 +97,7 @@ bool UploadTextures(TexturePictures pictures, const ErrorReporter& report) {
     glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
     glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
     for (int slot = 0; slot < TextureCount; ++slot) {
-        glBindTexture(GL_TEXTURE_2D, TextureTable[slot]);
+        glBindTexture(GL_TEXTURE_2D, names_[slot]);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         if (std::optional<ImageRecord>& image = images[slot]) {

@@ -23,7 +23,7 @@ protected:
         GLFixture::SetUp();
         if (HasFatalFailure()) return;
         const auto start = std::chrono::steady_clock::now();
-        BuildFont();
+        font.Build();
         buildMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                        .count();
         SetOrtho(-4, 4);
@@ -62,10 +62,11 @@ protected:
         }
         return polygons;
     }
-    static std::vector<Polygon> GlyphPolygons(int code) {
-        return Feedback([code] { glCallList(FontBase + code); });
+    std::vector<Polygon> GlyphPolygons(int code) const {
+        return Feedback([this, code] { glCallList(font.Base() + code); });
     }
 
+    OutlineFont font;
     double buildMs_ = 0;
 };
 
@@ -73,21 +74,21 @@ TEST_F(FontTest, MetricsAreInEmUnits) {
     std::printf("BuildFont: %.1f ms\n", buildMs_);
     // Liberation Sans is metric-compatible with Arial: 'A' advances 1366/2048
     // em, the space 569/2048, and the capitals stand 1409/2048 em tall.
-    const GlyphMetric& a = GlyphMetrics['A'];
+    const GlyphMetric& a = font.Metrics()['A'];
     EXPECT_NEAR(a.CellIncX, 1366.0 / 2048, 0.002);
     EXPECT_EQ(a.CellIncY, 0.0f);
     EXPECT_NEAR(a.BlackBoxY, 1409.0 / 2048, 0.01);
     EXPECT_NEAR(a.OriginY, 1409.0 / 2048, 0.01);  // top of the ink above the baseline
     EXPECT_GT(a.BlackBoxX, 0.6f);
-    EXPECT_NEAR(GlyphMetrics[' '].CellIncX, 569.0 / 2048, 0.002);
-    EXPECT_EQ(GlyphMetrics[' '].BlackBoxX, 0.0f);
-    EXPECT_LT(GlyphMetrics['g'].OriginY - GlyphMetrics['g'].BlackBoxY, -0.1f);  // descender
-    for (int code = '!'; code <= '~'; ++code) EXPECT_GT(GlyphMetrics[code].CellIncX, 0.1f) << code;
-    for (int code = 160; code <= 254; ++code) EXPECT_GT(GlyphMetrics[code].CellIncX, 0.1f) << code;
+    EXPECT_NEAR(font.Metrics()[' '].CellIncX, 569.0 / 2048, 0.002);
+    EXPECT_EQ(font.Metrics()[' '].BlackBoxX, 0.0f);
+    EXPECT_LT(font.Metrics()['g'].OriginY - font.Metrics()['g'].BlackBoxY, -0.1f);  // descender
+    for (int code = '!'; code <= '~'; ++code) EXPECT_GT(font.Metrics()[code].CellIncX, 0.1f) << code;
+    for (int code = 160; code <= 254; ++code) EXPECT_GT(font.Metrics()[code].CellIncX, 0.1f) << code;
 }
 
 TEST_F(FontTest, GlyphListsDrawSolidLettersAndAdvance) {
-    EXPECT_NE(FontBase, 0u);
+    EXPECT_NE(font.Base(), 0u);
     for (int code : {int('A'), int('g'), int('@'), 0xC9, 0xE9, 0xFE})
         EXPECT_GT(GlyphPolygons(code).size(), 10u) << code;
     EXPECT_TRUE(GlyphPolygons(' ').empty());
@@ -95,11 +96,18 @@ TEST_F(FontTest, GlyphListsDrawSolidLettersAndAdvance) {
     // Each list leaves the pen moved on by its cell increment.
     for (int code : {int('A'), int('W'), int(' '), 0xE9}) {
         glLoadIdentity();
-        glCallList(FontBase + code);
+        glCallList(font.Base() + code);
         GLfloat m[16];
         glGetFloatv(GL_MODELVIEW_MATRIX, m);
-        EXPECT_FLOAT_EQ(m[12], GlyphMetrics[code].CellIncX) << code;
+        EXPECT_FLOAT_EQ(m[12], font.Metrics()[code].CellIncX) << code;
     }
+
+    // Released in its context, the lists are gone and the metrics cleared.
+    const unsigned base = font.Base();
+    font.Release();
+    EXPECT_FALSE(glIsList(base + 'A'));
+    EXPECT_EQ(font.Base(), 0u);
+    EXPECT_EQ(font.Metrics()['A'].CellIncX, 0.0f);
 }
 
 // Server texts are Windows-1252: 0x80 to 0x9F hold the euro sign, curly
@@ -110,27 +118,27 @@ TEST_F(FontTest, CodesOfTheWindowsCodePageDrawAndUndefinedOnesStayEmpty) {
         glLoadIdentity();  // each list moves the pen on by its advance
         if (undefined.count(code)) {
             EXPECT_TRUE(GlyphPolygons(code).empty()) << code;
-            EXPECT_EQ(GlyphMetrics[code].CellIncX, 0.0f) << code;
-            EXPECT_EQ(GlyphMetrics[code].BlackBoxX, 0.0f) << code;
+            EXPECT_EQ(font.Metrics()[code].CellIncX, 0.0f) << code;
+            EXPECT_EQ(font.Metrics()[code].BlackBoxX, 0.0f) << code;
         } else {
             EXPECT_FALSE(GlyphPolygons(code).empty()) << code;
-            EXPECT_GT(GlyphMetrics[code].CellIncX, 0.2f) << code;
+            EXPECT_GT(font.Metrics()[code].CellIncX, 0.2f) << code;
         }
     }
     // The euro sign is not the Latin-1 control it shares a code with, and
     // 0x93/0x94 are the curly quotes, narrower than a capital.
-    EXPECT_NEAR(GlyphMetrics[0x80].CellIncX, 1139.0 / 2048, 0.002);
-    EXPECT_NEAR(GlyphMetrics[0x93].CellIncX, GlyphMetrics[0x94].CellIncX, 1e-6);
-    EXPECT_LT(GlyphMetrics[0x93].CellIncX, GlyphMetrics['A'].CellIncX);
+    EXPECT_NEAR(font.Metrics()[0x80].CellIncX, 1139.0 / 2048, 0.002);
+    EXPECT_NEAR(font.Metrics()[0x93].CellIncX, font.Metrics()[0x94].CellIncX, 1e-6);
+    EXPECT_LT(font.Metrics()[0x93].CellIncX, font.Metrics()['A'].CellIncX);
     EXPECT_TRUE(GlyphPolygons(255).empty());
-    EXPECT_EQ(GlyphMetrics[255].CellIncX, 0.0f);
-    EXPECT_EQ(GlyphMetrics[255].BlackBoxX, 0.0f);
-    EXPECT_EQ(TextWidth("a\xFF\x81\x9D"), TextWidth("a"));
+    EXPECT_EQ(font.Metrics()[255].CellIncX, 0.0f);
+    EXPECT_EQ(font.Metrics()[255].BlackBoxX, 0.0f);
+    EXPECT_EQ(font.TextWidth("a\xFF\x81\x9D"), font.TextWidth("a"));
 
     glLoadIdentity();
-    PrintText(false, "%s", "\xFF\x81\x8D\x8F\x90\x9D");
+    font.Print(false, "%s", "\xFF\x81\x8D\x8F\x90\x9D");
     EXPECT_EQ(ReadInk().Count, 0);
-    PrintText(false, "%s", "\x80\x80\x80");
+    font.Print(false, "%s", "\x80\x80\x80");
     EXPECT_GT(ReadInk().Count, 0);
 }
 
@@ -168,7 +176,7 @@ TEST_F(FontTest, FrontFacesFaceTheViewerAndTheSolidIsClosed) {
                 glRotatef(-70, 1, 0, 0);
                 glRotatef(turn, 0, 1, 0);
                 glTranslatef(-0.35f, -0.35f, 0.04f);
-                glCallList(FontBase + code);
+                glCallList(font.Base() + code);
                 inked[cull] = ReadInk().Count;
             }
             EXPECT_GT(inked[0], 500) << code << " turned " << turn;
@@ -179,19 +187,19 @@ TEST_F(FontTest, FrontFacesFaceTheViewerAndTheSolidIsClosed) {
 }
 
 TEST_F(FontTest, CentredTextIsShiftedByHalfItsWidth) {
-    const GlyphMetric &a = GlyphMetrics['a'], &b = GlyphMetrics['b'];
+    const GlyphMetric &a = font.Metrics()['a'], &b = font.Metrics()['b'];
     const double width = a.CellIncX + b.CellIncX;
     const double inkLeft = a.OriginX, inkRight = a.CellIncX + b.OriginX + b.BlackBoxX;
     const double pixel = 8.0 / Size;
 
-    PrintText(false, "a%c", 'b');
+    font.Print(false, "a%c", 'b');
     const Ink plain = ReadInk();
     ASSERT_GT(plain.Count, 100);
     EXPECT_NEAR(PixelToEmX(plain.Left), inkLeft, 1.5 * pixel);
     EXPECT_NEAR(PixelToEmX(plain.Right), inkRight, 1.5 * pixel);
 
     glClear(GL_COLOR_BUFFER_BIT);
-    PrintText(true, "%s", "ab");
+    font.Print(true, "%s", "ab");
     const Ink centred = ReadInk();
     EXPECT_NEAR(centred.Count, plain.Count, plain.Count * 0.05);
     EXPECT_NEAR(PixelToEmX(centred.Left), inkLeft - width / 2, 1.5 * pixel);
@@ -206,9 +214,9 @@ TEST_F(FontTest, PrintTextLeavesMatrixAndListBaseAlone) {
     glListBase(7);
     GLfloat before[16], after[16];
     glGetFloatv(GL_MODELVIEW_MATRIX, before);
-    PrintText(true, "%d laps", 12);
+    font.Print(true, "%d laps", 12);
     const char* absent = nullptr;
-    PrintText(false, absent);
+    font.Print(false, absent);
     glGetFloatv(GL_MODELVIEW_MATRIX, after);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(before[i], after[i]);
     GLint base = 0, depth = 0;
@@ -221,8 +229,8 @@ TEST_F(FontTest, PrintTextLeavesMatrixAndListBaseAlone) {
 
 TEST_F(FontTest, LongTextIsCutAt255Characters) {
     SetOrtho(-1, 200);
-    const auto dots = [](int n) {
-        return Feedback([n] { PrintText(false, "%s", std::string(n, '.').c_str()); }).size();
+    const auto dots = [this](int n) {
+        return Feedback([this, n] { font.Print(false, "%s", std::string(n, '.').c_str()); }).size();
     };
     const std::size_t perDot = dots(1);
     ASSERT_GT(perDot, 0u);

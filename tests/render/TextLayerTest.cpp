@@ -29,7 +29,7 @@ protected:
     void SetUp() override {
         GLFixture::SetUp();
         if (HasFatalFailure()) return;
-        BuildFont();
+        font.Build();
         Perspective(45);
         // A white, fully transparent texture bound and enabled, as the log
         // draws its lines with the HUD bar's texture still on: the glyphs
@@ -63,12 +63,12 @@ protected:
 
     // Draws the lines through `layer` the way the scene does: placed with
     // the model-view matrix, coloured with the current colour.
-    static void Draw(TextLayer& layer, bool cache, const std::vector<Line>& lines) {
+    void Draw(TextLayer& layer, bool cache, const std::vector<Line>& lines) const {
         Background();
         glEnable(GL_TEXTURE_2D);
         glLoadIdentity();
         glTranslatef(-20, 14, -50);
-        layer.Begin(cache);
+        layer.Begin(cache, font);
         for (const Line& l : lines) {
             glPushMatrix();
             glTranslatef(l.x, l.y, 0);
@@ -87,7 +87,7 @@ protected:
         glReadPixels(0, 0, Size, Size, GL_RGBA, GL_UNSIGNED_BYTE, p.data());
         return p;
     }
-    static std::vector<std::uint8_t> Direct(const std::vector<Line>& lines) {
+    std::vector<std::uint8_t> Direct(const std::vector<Line>& lines) const {
         TextLayer direct;
         Draw(direct, false, lines);
         return Pixels();
@@ -106,6 +106,7 @@ protected:
         {3, -5, 1.3f, {1, 1, 1}, false, std::string(300, 'W')},  // cut at 255, runs off the picture
     };
     GLuint texture_ = 0;
+    OutlineFont font;
 };
 
 TEST_F(TextLayerTest, TheCopiedPictureEqualsTheGlyphsDrawnOneByOne) {
@@ -211,7 +212,7 @@ TEST_F(TextLayerTest, TheCallersStateAndFramebufferAreLeftAsTheyWere) {
 
     TextLayer layer;
     for (int frame = 0; frame < 3; ++frame) {  // glyphs, the picture made, the copy
-        layer.Begin(true);
+        layer.Begin(true, font);
         layer.Add(false, "Pos Driver Car Laps Best Total");
         layer.End();
 
@@ -250,9 +251,9 @@ TEST_F(TextLayerTest, AnEmptyRecordDrawsNothing) {
     Background();
     const auto before = Pixels();
     TextLayer layer;
-    layer.Begin(true);
+    layer.Begin(true, font);
     layer.End();
-    layer.Begin(true);
+    layer.Begin(true, font);
     layer.Add(false, "");
     layer.Add(false, "   ");
     layer.End();

@@ -27,14 +27,14 @@ protected:
             folder_.Write(TextureFiles[slot], SolidBitmap(width, height, c[0], c[1], c[2]));
         }
     }
-    static GLint LevelZeroWidth(int slot) {
-        glBindTexture(GL_TEXTURE_2D, TextureTable[slot]);
+    GLint LevelZeroWidth(int slot) const {
+        glBindTexture(GL_TEXTURE_2D, textures_[slot]);
         GLint width = 0;
         glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
         return width;
     }
     // Level 0 of a slot's texture as tightly packed RGB, with its size.
-    static std::vector<std::uint8_t> LevelZero(int slot, GLint& width, GLint& height) {
+    std::vector<std::uint8_t> LevelZero(int slot, GLint& width, GLint& height) const {
         width = LevelZeroWidth(slot);
         glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
         std::vector<std::uint8_t> texels(static_cast<std::size_t>(width * height * 3));
@@ -45,20 +45,21 @@ protected:
 
     TempRunFolder folder_;
     RecordingReporter reporter_;
+    TextureSet textures_;
     std::map<std::string, int> firstSlot_;
 };
 
 TEST_F(TexturesTest, FortyThreeSlotsLoadInOrderWithTheRepeatedCarFiles) {
     WriteAll(5, 3);  // odd width: rows are not 4-byte aligned
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(LoadTextures(reporter_.Function()));
+    EXPECT_TRUE(textures_.Load(reporter_.Function()));
     std::printf("LoadTextures (43 x 5x3): %.1f ms\n",
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                     .count());
     EXPECT_TRUE(reporter_.Reports.empty());
     EXPECT_EQ(firstSlot_.size(), 41u);
 
-    std::set<unsigned> names(TextureTable.begin(), TextureTable.end());
+    std::set<unsigned> names(textures_.Names().begin(), textures_.Names().end());
     EXPECT_EQ(names.size(), 43u);
     EXPECT_EQ(names.count(0), 0u);
     for (int slot = 0; slot < TextureCount; ++slot) {
@@ -80,8 +81,19 @@ TEST_F(TexturesTest, FortyThreeSlotsLoadInOrderWithTheRepeatedCarFiles) {
     EXPECT_EQ(std::string(TextureFiles[9]), "GTTURBO.bmp");
     EXPECT_EQ(std::string(TextureFiles[11]), "GTTURBO.bmp");
     EXPECT_EQ(std::string(TextureFiles[12]), "GTTURBO_MASK.bmp");
-    EXPECT_NE(TextureTable[9], TextureTable[11]);
+    EXPECT_NE(textures_[9], textures_[11]);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    // Released in their context, the textures are gone, and a second load
+    // makes a fresh set instead of leaking the first.
+    const unsigned first = textures_[0];
+    textures_.Release();
+    EXPECT_FALSE(glIsTexture(first));
+    EXPECT_EQ(textures_[0], 0u);
+    textures_.Load(reporter_.Function());
+    const unsigned second = textures_[0];
+    textures_.Load(reporter_.Function());
+    EXPECT_FALSE(glIsTexture(second) && second != textures_[0]);
 }
 
 TEST_F(TexturesTest, ScaledPicturesKeepEveryRowInOrder) {
@@ -107,7 +119,7 @@ TEST_F(TexturesTest, ScaledPicturesKeepEveryRowInOrder) {
         {1, {100, 64}}, {2, {130, 128}}, {3, {6, 4}}, {4, {64, 100}}, {6, {200, 50}}};
     for (const auto& [slot, size] : sizes)
         folder_.Write(TextureFiles[slot], SolidBitmap(size.first, size.second, 10, 200, 90));
-    LoadTextures(reporter_.Function());
+    textures_.Load(reporter_.Function());
     EXPECT_TRUE(reporter_.Reports.empty());
 
     GLint width = 0, height = 0;
@@ -146,11 +158,11 @@ TEST_F(TexturesTest, ScaledPicturesKeepEveryRowInOrder) {
 TEST_F(TexturesTest, MissingFileIsReportedAndOnlyItsSlotStaysEmpty) {
     WriteAll(8, 8);
     std::filesystem::remove(folder_.Path() / "FXO.bmp");
-    LoadTextures(reporter_.Function());
+    textures_.Load(reporter_.Function());
 
     EXPECT_EQ(reporter_.Reports,
               (std::vector<Report>{{"Error", "Failed to open DIB file FXO.bmp.\n"}}));
-    EXPECT_NE(TextureTable[13], 0u);
+    EXPECT_NE(textures_[13], 0u);
     EXPECT_EQ(LevelZeroWidth(13), 0);
     for (int slot = 0; slot < TextureCount; ++slot) {
         if (slot == 13) continue;
@@ -159,7 +171,7 @@ TEST_F(TexturesTest, MissingFileIsReportedAndOnlyItsSlotStaysEmpty) {
 
     // Drawing with the empty slot bound goes on without a GL error.
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, TextureTable[13]);
+    glBindTexture(GL_TEXTURE_2D, textures_[13]);
     glBegin(GL_QUADS);
     glTexCoord2f(0, 0); glVertex2f(-0.5f, -0.5f);
     glTexCoord2f(1, 0); glVertex2f(0.5f, -0.5f);
@@ -174,7 +186,7 @@ TEST_F(TexturesTest, MissingFileIsReportedAndOnlyItsSlotStaysEmpty) {
 TEST_F(TexturesTest, StartUpSizedArtworkLoadsWithoutReports) {
     WriteAll(128, 128);
     const auto start = std::chrono::steady_clock::now();
-    LoadTextures(reporter_.Function());
+    textures_.Load(reporter_.Function());
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("LoadTextures (41 files of 128x128, 24-bit): %.1f ms\n", ms);
@@ -191,7 +203,7 @@ TEST_F(TexturesTest, PicturesReadAheadOnAnotherThreadReportInOrderWhenUploaded) 
     ASSERT_TRUE(pictures.images[0].has_value());
     EXPECT_EQ(pictures.images[0]->Width, 8);
 
-    UploadTextures(std::move(pictures), reporter_.Function());
+    textures_.Upload(std::move(pictures), reporter_.Function());
     EXPECT_EQ(reporter_.Reports, (std::vector<Report>{{"Error", "Failed to open DIB file connect.bmp.\n"},
                                                       {"Error", "Failed to open DIB file FXO.bmp.\n"}}));
     EXPECT_EQ(LevelZeroWidth(1), 0);
