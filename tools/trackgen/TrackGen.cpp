@@ -23,10 +23,11 @@
 //   mesh  "<name>_3DH.smx": 64-byte header ("LFSSMX", byte 8 version 0,
 //         byte 9 dimensions 3, byte 11 coloured points 1, bytes 48..50
 //         ground colour, offset 60 object count); per object a 24-byte
-//         header (centre x, y, z, radius as floats, point count, triangle
-//         count), 16-byte points (x, y, z as floats holding integers in
-//         1/65536 m, colour 0xAARRGGBB) and 8-byte triangles (three 16-bit
-//         indices into the object's points, a spare).
+//         header (centre x, y, z, radius, point count, triangle count,
+//         all signed 32-bit integers; lengths in 1/65536 m), 16-byte points
+//         (x, y, z as signed 32-bit integers in 1/65536 m, colour
+//         0xAARRGGBB) and 8-byte triangles (three 16-bit indices into the
+//         object's points, a spare).
 //   path  "<CODE><layout>.pth", reversed "<CODE><layout>r.pth": 16-byte
 //         header ("LFSPTH", version 0, revision 0, node count, finish node
 //         as 32-bit integers), then per node 40 bytes: centre x, y, z as
@@ -35,6 +36,22 @@
 //         right as floats: signed metres along the node's horizontal right
 //         vector (direction turned 90 degrees clockwise seen from above), so
 //         left limits are negative.
+//
+// Sections, in file order:
+//   small maths        vectors, the seeded generator, value noise
+//   colours            the palette of every surface
+//   the mesh being     objects of coloured points and triangles, quads and
+//     built            strips added in layer order
+//   centrelines        centripetal Catmull-Rom through the control points,
+//                      sampled by distance, with heights and headings
+//   track designs      the six circuits' control points and link roads
+//   roads              a road's samples and widths; the index that keeps
+//                      buildings and trees off every road
+//   one track          TrackBuilder: heights and land use, the loop, links
+//                      and pit lane, the layouts and their path nodes, then
+//                      the layers (land, verges, run-off, surface, paint,
+//                      barriers, structures, trees)
+//   files              the mesh and path writers, the preview, main
 #include <algorithm>
 #include <array>
 #include <cmath>
