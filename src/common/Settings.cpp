@@ -31,7 +31,14 @@ void ReadText(std::istream& in, std::string& value, bool trim = false) {
     // A carriage return at the end is line-break debris, never part of the
     // text: kept, it would be written back and then lost on the next read.
     while (!line.empty() && line.back() == '\r') line.pop_back();
-    if (trim) line = TrimBlanks(line);
+    if (trim) {
+        // Blanks and carriage returns leave the end together: a blank after
+        // a carriage return would otherwise uncover it, and it would be lost
+        // on the next read.
+        const std::size_t last = line.find_last_not_of(" \t\r");
+        line.erase(last == std::string::npos ? 0 : last + 1);
+        line = TrimBlanks(line);
+    }
     value = line == EmptyText ? std::string() : line;
 }
 

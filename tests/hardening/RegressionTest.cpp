@@ -60,6 +60,15 @@ TEST(SettingsRegression, AnAddressThatTrimsToTheEmptyMarkerReadsEmpty) {
     ReadSettings(s, path);
     EXPECT_EQ(s.ServerIP, "");
     EXPECT_EQ(s.AdminPassword, " (null)");  // a password keeps its blanks
+
+    // fuzz_settings, next: "host\r\r \r" lost its carriage return and then
+    // its blank, which uncovered two more carriage returns; written back,
+    // they were lost on the next read.
+    const std::string uncovered = " r+\xFF\xA2\xA2\xA2\xA2" "6 4\r\r\r\r\r\r\xA2\xA2\xA2\r\r\r \r";
+    EXPECT_EQ(fuzz::RunSettingsInput(reinterpret_cast<const std::uint8_t*>(uncovered.data()), uncovered.size()), "");
+    std::ofstream(path, std::ios::binary) << "host\r\r \r\n";
+    ReadSettings(s, path);
+    EXPECT_EQ(s.ServerIP, "host");
 }
 
 // fuzz_dispatch: an empty datagram in the socket made the fake socket copy
