@@ -33,6 +33,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,6 +44,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +53,23 @@
 #include "common/Units.h"
 #include "render/GLSurface.h"
 #include "track/TrackData.h"
+
+// Every allocation through operator new in this process is counted, so the
+// frame benchmark can say how many a drawn frame makes.
+namespace {
+std::atomic<std::uint64_t> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace gs {
 namespace {
@@ -406,6 +425,15 @@ void Frame(benchmark::State& state, bool whole) {
         program += Seconds(t1, t2);
         state.SetIterationTime(Seconds(t1, t2));
     }
+    // Allocations while frames are drawn (the state brought up to date and
+    // the scene drawn), after the frames above have warmed every buffer.
+    form.Panel().makeCurrent();
+    constexpr int CountedFrames = 100;
+    const std::uint64_t allocationsBefore = allocations.load();
+    for (int i = 0; i < CountedFrames; ++i) form.PaintFrame();
+    state.counters["allocations_per_frame"] =
+        static_cast<double>(allocations.load() - allocationsBefore) / CountedFrames;
+
     const double n = static_cast<double>(state.iterations());
     state.counters["reference_ms"] = ref / n * 1e3;
     state.counters["program_ms"] = program / n * 1e3;

@@ -35,10 +35,12 @@ std::string LapTimeText(int minutes, int seconds, int hundredths) {
     return std::to_string(minutes) + ":" + TwoDigits(seconds) + "." + TwoDigits(hundredths);
 }
 
-std::string FieldText(const char* field, std::size_t width) {
+std::string_view FieldView(const char* field, std::size_t width) {
     const void* end = std::memchr(field, 0, width);
-    return std::string(field, end ? static_cast<const char*>(end) - field : width);
+    return std::string_view(field, end ? static_cast<std::size_t>(static_cast<const char*>(end) - field) : width);
 }
+
+std::string FieldText(const char* field, std::size_t width) { return std::string(FieldView(field, width)); }
 
 std::string FormatLimited(std::size_t limit, const char* format, ...) {
     char buffer[1024];

@@ -22,6 +22,8 @@ std::string LapTimeText(int minutes, int seconds, int hundredths);
 // The text of a fixed-width, zero-padded field: up to its first zero byte,
 // never more than `width` bytes.
 std::string FieldText(const char* field, std::size_t width);
+// The same text in place, without a copy.
+std::string_view FieldView(const char* field, std::size_t width);
 
 // The text without its leading and trailing blanks (spaces and tabs).
 std::string TrimBlanks(std::string_view text);

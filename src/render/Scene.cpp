@@ -247,9 +247,9 @@ void DrawStandings(SceneContext& s) {
             glPushMatrix();
             Cell(text, 0.8f, 0.8f, 0.8f, std::to_string(player.Position));
             glTranslatef(2, 0, 0);
-            Cell(text, 0.8f, 0.8f, 0.8f, FieldText(player.Name, sizeof player.Name));
+            Cell(text, 0.8f, 0.8f, 0.8f, FieldView(player.Name, sizeof player.Name));
             glTranslatef(7, 0, 0);
-            Cell(text, 0.7f, 0.8f, 0.8f, FieldText(player.Car, sizeof player.Car));
+            Cell(text, 0.7f, 0.8f, 0.8f, FieldView(player.Car, sizeof player.Car));
             glTranslatef(4.2f, 0, 0);
             Cell(text, 0.8f, 0.8f, 0.8f, std::to_string(player.Lap));
             glTranslatef(1.6f, 0, 0);

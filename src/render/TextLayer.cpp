@@ -24,10 +24,30 @@ TextLayer::TextLayer() = default;
 // Qt frees the framebuffer in its context even when another one is current.
 TextLayer::~TextLayer() = default;
 
+bool TextLayer::Frame::operator==(const Frame& other) const {
+    return viewport == other.viewport && projection == other.projection && count == other.count &&
+           std::equal(commands.begin(), commands.begin() + static_cast<std::ptrdiff_t>(count), other.commands.begin());
+}
+
+void TextLayer::Frame::Take(const Frame& other) {
+    viewport = other.viewport;
+    projection = other.projection;
+    if (commands.size() < other.count) commands.resize(other.count);
+    for (std::size_t i = 0; i < other.count; ++i) {
+        Command& c = commands[i];
+        const Command& o = other.commands[i];
+        c.matrix = o.matrix;
+        c.colour = o.colour;
+        c.centred = o.centred;
+        c.text.assign(o.text);
+    }
+    count = other.count;
+}
+
 void TextLayer::Begin(bool cache, const OutlineFont& font) {
     cache_ = cache;
     font_ = &font;
-    recording_.commands.clear();
+    recording_.count = 0;
 }
 
 void TextLayer::Add(bool centred, std::string_view text) {
@@ -36,18 +56,19 @@ void TextLayer::Add(bool centred, std::string_view text) {
         font_->Draw(centred, text);
         return;
     }
-    Command command{};
+    if (recording_.count == recording_.commands.size()) recording_.commands.emplace_back();
+    Command& command = recording_.commands[recording_.count++];
     glGetFloatv(GL_MODELVIEW_MATRIX, command.matrix.data());
     glGetFloatv(GL_CURRENT_COLOR, command.colour.data());
     command.centred = centred;
-    command.text.assign(text);
-    recording_.commands.push_back(std::move(command));
+    command.text.assign(text);  // into the capacity the slot already has
 }
 
 void TextLayer::Replay(const float* colour) const {
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
-    for (const Command& c : recording_.commands) {
+    for (std::size_t i = 0; i < recording_.count; ++i) {
+        const Command& c = recording_.commands[i];
         glLoadMatrixf(c.matrix.data());
         glColor4fv(colour ? colour : c.colour.data());
         font_->Draw(c.centred, c.text);
@@ -57,7 +78,7 @@ void TextLayer::Replay(const float* colour) const {
 
 void TextLayer::End() {
     if (!cache_) return;
-    if (recording_.commands.empty()) return;
+    if (recording_.count == 0) return;
     glGetIntegerv(GL_VIEWPORT, recording_.viewport.data());
     glGetFloatv(GL_PROJECTION_MATRIX, recording_.projection.data());
     // The current values and the texture binding are put back by hand:
@@ -151,7 +172,7 @@ bool TextLayer::Rebuild(int texture) {
     glPopAttrib();
     gl->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previous));
 
-    picture_ = recording_;
+    picture_.Take(recording_);
     pictureValid_ = true;
     ++rebuilds_;
     return true;

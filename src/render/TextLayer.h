@@ -55,11 +55,17 @@ private:
         std::string text;
         bool operator==(const Command&) const = default;
     };
+    // A frame's record. Its commands are kept from frame to frame and
+    // overwritten in place, so that recording the same texts again
+    // allocates nothing; only the first `count` belong to the frame.
     struct Frame {
         std::array<int, 4> viewport{};
         std::array<float, 16> projection{};
         std::vector<Command> commands;
-        bool operator==(const Frame&) const = default;
+        std::size_t count = 0;
+        bool operator==(const Frame& other) const;
+        // Copies the other record's frame into this one's storage.
+        void Take(const Frame& other);
     };
 
     // Draws the record's strings, each in its own colour or all in `colour`.
