@@ -177,6 +177,9 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         return true;
     }
     const QString path = request.url().path(QUrl::FullyEncoded);
+    // The HTTP server asks about a WebSocket upgrade before it hands the
+    // connection over: accepted, silently, for the live stream alone.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) return path == "/api/live";
     if (path == "/" || path == "/overlay") {
         Reply(r, Resource(path == "/" ? "index.html" : "overlay.html"), "text/html; charset=utf-8");
     } else if (path == "/api/state") {
