@@ -73,7 +73,7 @@ CARS_JS = """return [...document.querySelectorAll('#map g.car')].map(g => [g.dat
 
 
 def scenario_race():
-    rig = Rig(cars=6, laps=2, scale=6)
+    rig = Rig(cars=6, laps=1, scale=8)
     spectator = UdpSpectator(rig.race_port, ADMIN.encode())
     try:
         b = rig.open("/")

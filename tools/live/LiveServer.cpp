@@ -11,6 +11,7 @@
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "Spectator.h"
@@ -252,7 +253,17 @@ void WebServer::Send(const QByteArray& message) {
         if (Queued(c) + message.size() > MaxQueuedBytes) slow.push_back(c.socket.get());
         else c.socket->sendTextMessage(text);
     }
-    for (QWebSocket* s : slow) Drop(s);
+    for (QWebSocket* s : slow) {
+        // Reset rather than closed: what it did not take is thrown away at
+        // once, instead of waiting in the kernel for a reader that may never
+        // come.
+        for (const Client& c : clients_) {
+            if (c.socket.get() != s || !c.tcp) continue;
+            const linger reset{1, 0};
+            ::setsockopt(static_cast<int>(c.tcp->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        Drop(s);
+    }
 }
 
 void WebServer::Drop(QWebSocket* socket) {
