@@ -35,13 +35,16 @@ Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
 
 void Publisher::OnChanged() {
     if (gather_.isActive()) return;
-    const std::int64_t wait = std::max<std::int64_t>(GatherMs, lastTake_ + MinIntervalMs - Now());
+    std::int64_t wait = GatherMs;
+    if (recentTakes_.size() >= MaxPerSecond) wait = std::max(wait, recentTakes_.front() + 1000 - Now());
     gather_.start(static_cast<int>(wait));
 }
 
 void Publisher::TakeNow() {
-    lastTake_ = Now();
-    delay_.Push(lastTake_, spectator_.Take());
+    const std::int64_t now = Now();
+    recentTakes_.push_back(now);
+    while (recentTakes_.size() > MaxPerSecond) recentTakes_.pop_front();
+    delay_.Push(now, spectator_.Take());
     ReleaseDue();
 }
 
@@ -118,6 +121,9 @@ QTcpSocket* GuardedTcpServer::TakeOver(const QHostAddress& address, quint16 port
     QTcpSocket* socket = sockets_.value(Key(address, port));
     if (!socket) return nullptr;
     for (QTimer* t : socket->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) t->stop();
+    // Each update is one small write that should leave at once, not wait
+    // for the browser's acknowledgement of the one before.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return socket;
 }
 

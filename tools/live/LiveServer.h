@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -30,8 +31,10 @@ class Spectator;
 class Publisher final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MinIntervalMs = 100;  // ten updates a second at most
-    static constexpr int GatherMs = 5;         // datagrams of one update arrive together
+    // At most this many updates in any second; a steady ten a second goes
+    // out as it comes, without waiting for a fixed beat.
+    static constexpr int MaxPerSecond = 10;
+    static constexpr int GatherMs = 2;  // datagrams of one update arrive together
 
     Publisher(Spectator& spectator, int delayMs, QObject* parent = nullptr);
     // The published state: as a full message for a new browser, as an
@@ -52,7 +55,7 @@ private:
     DelayLine delay_;
     QElapsedTimer clock_;
     QTimer gather_, release_;
-    std::int64_t lastTake_ = -MinIntervalMs;
+    std::deque<std::int64_t> recentTakes_;  // the last MaxPerSecond take times
     Snapshot published_;
     QByteArray full_;
 };

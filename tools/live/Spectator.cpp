@@ -251,6 +251,18 @@ void Spectator::AfterDatagram() {
                          LapTimeText(p.BestMin, p.BestSec, p.BestHund));
         }
     }
+    if (type == "MCI") {
+        // The page smooths on its own, so only the newest pose matters; the
+        // queue keeps just that one and never fills, whatever the server's
+        // rate (a full queue would refuse newer poses).
+        for (int i = 0; i < count; ++i) {
+            PlayerRecord& p = race_.Players[i];
+            if (p.SampleCount > 1 && p.SampleCount <= MaxSamples) {
+                p.Samples[0] = p.Samples[p.SampleCount - 1];
+                p.SampleCount = 1;
+            }
+        }
+    }
     if (silent_) {
         silent_ = false;
         journal_.Add("Data from the race server again");
