@@ -191,7 +191,9 @@ int main(int argc, char** argv) {
             mci[9] = char(firstCar);
             for (int k = 0; k < 8; ++k) {
                 const int car = firstCar + k, at = 12 + 24 * k;
-                U16(mci, at, unsigned(update * 3 + car) % 1000);
+                // Steady progress along the path: the order holds, as
+                // between most updates of a real race.
+                U16(mci, at, unsigned(10 + (Cars - car) * 15 + (update / 2) % 300));
                 mci[at + 2] = 2;
                 // Car 0's x is the update's number in world units.
                 const double x = car == 0 ? double(update) : 100.0 + car * 10 + (update % 50) * 0.5;

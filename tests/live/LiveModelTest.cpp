@@ -124,8 +124,10 @@ TEST(LiveMessages, FullAndChangeCarryWhatChangedWithinTheirBudgets) {
     EXPECT_EQ(m["session"].toObject()["mode"].toString(), "qualifying");
     bool renamed = false;
     for (const auto& row : m["rows"].toArray())
-        if (row.toObject()["slot"].toInt() == 3)
+        if (row.toObject()["slot"].toInt() == 3) {
             renamed = row.toObject()["name"].toString() == QString::fromUtf8("New \u201cName\u201d");
+            EXPECT_FALSE(row.toObject().contains("car")) << "only what changed";
+        }
     EXPECT_TRUE(renamed);
     ASSERT_EQ(m["events"].toArray().size(), 2);
     EXPECT_EQ(m["events"].toArray()[0].toObject()["text"].toString(), "one");

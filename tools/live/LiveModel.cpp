@@ -141,9 +141,18 @@ QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const Ev
             continue;
         }
         const CarView& old = before.cars[k];
-        if (!c.SameRow(old) || c.colour != old.colour) {
-            QJsonObject row{{"slot", c.slot}};
-            PutRow(row, c);
+        // Only the fields that changed: an overtake is a position and a gap.
+        QJsonObject row;
+        if (c.name != old.name) row.insert("name", Q(c.name));
+        if (c.car != old.car) row.insert("car", Q(c.car));
+        if (c.lap != old.lap) row.insert("lap", c.lap);
+        if (c.best != old.best) row.insert("best", Q(c.best));
+        if (c.gap != old.gap) row.insert("gap", Q(c.gap));
+        if (c.pos != old.pos) row.insert("pos", c.pos);
+        if (c.finished != old.finished) row.insert("finished", c.finished);
+        if (c.colour != old.colour) row.insert("colour", Q(c.colour));
+        if (!row.isEmpty()) {
+            row.insert("slot", c.slot);
             rows.append(row);
         }
         if (!c.SamePose(old)) poses.append(Pose(c));

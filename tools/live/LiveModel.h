@@ -6,7 +6,8 @@
 //   TakeSnapshot    - reads the core's race state into a snapshot
 //   EventJournal    - the numbered event lines (bounded)
 //   FullMessage     - the whole state, sent to a browser when it connects
-//   ChangeMessage   - what changed between two snapshots, or nothing
+//   ChangeMessage   - what changed between two snapshots (only the changed
+//                     fields of a row), or nothing
 //   DelayLine       - snapshots held back a fixed time to match a stream
 //
 // Messages are compact JSON text. Car poses travel as small arrays
@@ -41,10 +42,6 @@ struct CarView {
     int kmh = 0;
     std::string colour;       // "#rrggbb" of the player slot
 
-    bool SameRow(const CarView& o) const {
-        return name == o.name && car == o.car && lap == o.lap && best == o.best && gap == o.gap &&
-               pos == o.pos && finished == o.finished;
-    }
     bool SamePose(const CarView& o) const {
         return x == o.x && y == o.y && heading == o.heading && kmh == o.kmh;
     }

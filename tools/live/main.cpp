@@ -57,6 +57,9 @@ void RaiseDescriptorLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Qt's own event dispatcher: with hundreds of browser sockets it costs
+    // about a third less than the GLib one, which walks lists per notifier.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("gridscope-live");
     QCoreApplication::setApplicationVersion("2.02");
