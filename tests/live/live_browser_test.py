@@ -10,6 +10,8 @@ scenarios:
   overlay  the tower's background pixels are transparent, no scroll bars,
            rows, side and column from the URL
   delay    --delay 3 shows each change 3 s after an undelayed twin, +-0.2 s
+  silence  the tool keeps trying until the race server is up; the page says
+           when the race server goes silent and when it is back
   robust   paths outside the page, junk, an over-long header, a slow client
            and a thousand idle connections are refused or dropped while a
            browser keeps its updates
@@ -17,6 +19,7 @@ scenarios:
 
 import os
 import re
+import signal
 import socket
 import struct
 import subprocess
@@ -24,8 +27,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import (Failure, Process, UdpSpectator, WebDriver, check, http_get, raw_request, read_png,
-                     wait_until)
+from browser import (Failure, Process, UdpSpectator, WebDriver, check, free_port, http_get, raw_request,
+                     read_png, wait_until)
 
 RACESERVER, LIVE, RUN, OUT, SCENARIO = sys.argv[1:6]
 ADMIN = "s3cret-Pw"
@@ -145,14 +148,18 @@ def scenario_names():
 
 
 def scenario_overlay():
-    rig = Rig(cars=8, laps=5, scale=1)
+    rig = Rig(cars=12, laps=5, scale=10)
     try:
-        b = rig.open("/overlay?rows=5&side=right&show=best", width=1920, height=1080)
+        b = rig.open("/overlay?rows=8&side=right&show=best", width=1920, height=1080)
         # A browser source: a 1920x1080 layer composited over the video.
         b.cdp("Emulation.setDeviceMetricsOverride", {"width": 1920, "height": 1080, "deviceScaleFactor": 1,
                                                       "mobile": False})
         b.cdp("Emulation.setDefaultBackgroundColorOverride", {"color": {"r": 0, "g": 0, "b": 0, "a": 0}})
-        wait_until(lambda: b.js("return document.querySelectorAll('#rows li').length") == 5, 20, "five rows")
+        wait_until(lambda: b.js("return document.querySelectorAll('#rows li').length") == 8, 20, "eight rows")
+        # Best laps in the right-hand column once the first laps are done.
+        wait_until(lambda: b.js("return [...document.querySelectorAll('#rows .value')]"
+                                ".filter(v => /^\\d:\\d\\d\\.\\d\\d$/.test(v.textContent)).length") >= 3, 40,
+                   "best laps in the tower")
         geometry = b.js("""const t = document.getElementById('tower').getBoundingClientRect();
           const d = document.documentElement;
           return [t.left, t.right, t.top, t.bottom, d.scrollWidth, d.scrollHeight, innerWidth, innerHeight,
@@ -278,7 +285,39 @@ def scenario_robust():
         rig.close()
 
 
-SCENARIOS = {"race": scenario_race, "names": scenario_names, "overlay": scenario_overlay,
+def scenario_silence():
+    # gridscope-live first, the race server later: the tool keeps trying, as
+    # a user clicking Connect again would.
+    race_port = free_port()
+    live = Process([LIVE, "--server", f"127.0.0.1:{race_port}", "--http", "127.0.0.1:0", "--files", RUN])
+    server, browser = None, None
+    try:
+        port = live.port()
+        browser = WebDriver()
+        browser.go(f"http://127.0.0.1:{port}/")
+        link = lambda: browser.js("return document.getElementById('link').textContent")
+        wait_until(lambda: "reconnecting" in link(), 15, "the page telling the race server is not there")
+        server = Process([RACESERVER, "--port", str(race_port), "--cars", "4", "--files", os.path.join(RUN, "files")])
+        server.port()
+        wait_until(lambda: link() == "Live", 20, "the page live once the race server is up")
+        wait_until(lambda: len(browser.js(ROWS_JS)) == 4, 10, "four rows")
+        # The race server stops answering: the page says so, then recovers.
+        server.proc.send_signal(signal.SIGSTOP)
+        wait_until(lambda: link() == "The race server is silent", 8, "the page telling the race server is silent")
+        server.proc.send_signal(signal.SIGCONT)
+        wait_until(lambda: link() == "Live", 8, "the page live again")
+        events = browser.js("return [...document.querySelectorAll('#events li')].map(l => l.textContent)")
+        check(any("No data from the race server" in e for e in events), f"the silence in the log: {events}")
+    finally:
+        if browser:
+            browser.quit()
+        if server:
+            server.proc.send_signal(signal.SIGCONT)
+            server.stop()
+        live.stop()
+
+
+SCENARIOS = {"race": scenario_race, "silence": scenario_silence, "names": scenario_names, "overlay": scenario_overlay,
              "delay": scenario_delay, "robust": scenario_robust}
 
 if __name__ == "__main__":

@@ -21,7 +21,9 @@ function render() {
   const cars = ranked();
   const leader = cars[0];
   let lap = "";
-  if (s.mode === "race" && leader) lap = s.laps ? `Lap ${Math.min(leader.lap + 1, s.laps)}/${s.laps}` : `Lap ${leader.lap + 1}`;
+  // The lap the leader is on (the car info counts from 1), never past the race's length.
+  const on = leader ? Math.max(leader.lap, 1) : 1;
+  if (s.mode === "race" && leader) lap = s.laps ? `Lap ${Math.min(on, s.laps)}/${s.laps}` : `Lap ${on}`;
   else if (s.mode === "qualifying") lap = "Qualifying";
   document.getElementById("lap").textContent = lap;
 
