@@ -244,6 +244,24 @@ def scenario_robust():
               "an over-long header gets no page")
         check(b"HTTP/1.1 200" not in raw_request(port, b"POST / HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n" +
                                                  b"b" * 200000), "a huge body gets no page")
+        # A WebSocket elsewhere than the live stream, and junk on the stream.
+        upgrade = (b"Host: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n")
+        check(b" 101 " not in raw_request(port, b"GET /api/other HTTP/1.1\r\n" + upgrade)[:20],
+              "no WebSocket but the live stream")
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as ws:
+            ws.sendall(b"GET /api/live HTTP/1.1\r\n" + upgrade)
+            check(b" 101 " in ws.recv(4096)[:20], "the live stream opens")
+            # A masked text frame that claims a terabyte.
+            ws.sendall(b"\x81\xff" + struct.pack(">Q", 1 << 40) + b"\x01\x02\x03\x04" + b"z" * 8192)
+            def closed():
+                try:
+                    return ws.recv(65536) == b""
+                except ConnectionResetError:
+                    return True
+                except socket.timeout:
+                    return False
+            wait_until(closed, 5, "the junk frame's sender dropped", 0)
         status, _ = http_get(port, "/api/state")
         check(status == 200, "still serving after junk")
 
