@@ -17,7 +17,12 @@ export class TrackMap {
     this.bounds = null;     // {minX, minY, maxX, maxY}
     this.tris = null;
     this.alwaysNames = false;
-    new ResizeObserver(() => this.paintTrack()).observe(root);
+    // Painting the whole track takes a while: once the size has settled.
+    let settle = 0;
+    new ResizeObserver(() => {
+      clearTimeout(settle);
+      settle = setTimeout(() => this.paintTrack(), 150);
+    }).observe(root);
     onChange(() => this.update());
     const frame = () => {
       this.drawCars();
