@@ -199,8 +199,7 @@ void Spectator::WatchSilence() {
     const bool silent = live && quiet > options_.silentMs;
     if (silent != silent_) {
         silent_ = silent;
-        if (silent) journal_.Add("No data from the race server for " + std::to_string(quiet / 1000) + " s");
-        else journal_.Add("Data from the race server again");
+        journal_.Add(silent ? "The race server is silent" : "Data from the race server again");
         emit Changed();
     }
 }
