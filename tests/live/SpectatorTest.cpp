@@ -7,13 +7,18 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUdpSocket>
 
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "LiveServer.h"
 #include "Spectator.h"
 
 namespace gs::live {
@@ -177,6 +182,62 @@ TEST(LiveSpectator, JoinsAsTheProgramAndLogsWhatEachPacketChanged) {
     server.Send(FakeRaceServer::Chat("back"));
     ASSERT_TRUE(PumpUntil([&] { return spectator.Take().session.link == "live"; }, 2000));
     EXPECT_TRUE(Has(spectator, "Data from the race server again"));
+}
+
+}  // namespace
+}  // namespace gs::live
+
+namespace gs::live {
+namespace {
+
+// The publisher: changes go out at most ten in any second however fast the
+// server talks, and a delay holds each back by its length.
+TEST(LivePublisher, AtMostTenChangesASecondEachHeldBackByTheDelay) {
+    FakeRaceServer server;
+    SpectatorOptions options;
+    options.host = "127.0.0.1";
+    options.port = server.Port();
+    Spectator spectator(options);
+    Publisher now(spectator, 0), later(spectator, 500);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> nowTimes, laterTimes;
+    std::map<std::string, qint64> sent, seenNow, seenLater;
+    auto record = [&](std::vector<qint64>& times, std::map<std::string, qint64>& seen, const QByteArray& m) {
+        times.push_back(clock.elapsed());
+        const QJsonObject o = QJsonDocument::fromJson(m).object();
+        for (const auto& e : o["events"].toArray())
+            seen.emplace(e.toObject()["text"].toString().toStdString(), clock.elapsed());
+    };
+    QObject::connect(&now, &Publisher::Broadcast, [&](const QByteArray& m) { record(nowTimes, seenNow, m); });
+    QObject::connect(&later, &Publisher::Broadcast, [&](const QByteArray& m) { record(laterTimes, seenLater, m); });
+    spectator.Start();
+    ASSERT_TRUE(PumpUntil([&] { return server.Greeted(); }, 3000));
+    server.Send(FakeRaceServer::State(1, 1, "ZZ1"));
+    PumpUntil([] { return false; }, 200);
+
+    // A chat line every 25 ms for two seconds: 40 a second.
+    const qint64 start = clock.elapsed();
+    for (int i = 0; clock.elapsed() - start < 2000; ++i) {
+        const std::string line = "line " + std::to_string(i);
+        server.Send(FakeRaceServer::Chat(line));
+        sent["   " + line] = clock.elapsed();
+        PumpUntil([] { return false; }, 25);
+    }
+    PumpUntil([] { return false; }, 800);
+
+    ASSERT_GE(nowTimes.size(), 15u) << "about ten a second still go out";
+    for (std::size_t i = 10; i < nowTimes.size(); ++i)
+        EXPECT_GE(nowTimes[i] - nowTimes[i - 10], 1000 - 5) << "eleven changes within a second";
+    for (std::size_t i = 1; i < nowTimes.size(); ++i)
+        EXPECT_GE(nowTimes[i] - nowTimes[i - 1], Publisher::MinSpacingMs - 5) << "spread, not in bursts";
+    // Every line arrives, in one change or another, and the delayed ones
+    // half a second after the undelayed.
+    for (const auto& [text, at] : sent) {
+        ASSERT_TRUE(seenNow.count(text)) << text << " sent at " << at;
+        ASSERT_TRUE(seenLater.count(text)) << text << " sent at " << at;
+        EXPECT_NEAR(seenLater[text] - seenNow[text], 500, 60) << text;
+    }
 }
 
 }  // namespace

@@ -160,7 +160,7 @@ QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const Ev
     if (!rows.isEmpty()) o.insert("rows", rows);
     if (!poses.isEmpty()) o.insert("poses", poses);
     if (after.lastEvent > before.lastEvent)
-        o.insert("events", EventsArray(journal.Between(before.lastEvent, after.lastEvent, FullStateEvents)));
+        o.insert("events", EventsArray(journal.Between(before.lastEvent, after.lastEvent, EventJournal::Capacity)));
     if (o.size() == 1) return {};
     return Compact(o);
 }

@@ -87,7 +87,7 @@ private:
 // Ranks the live slots (the program's rules) and reads them into rows.
 Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode);
 
-// Event lines sent with a full state; the page shows no more.
+// Event lines sent with a full state (a change carries every new line).
 constexpr std::size_t FullStateEvents = 20;
 
 QJsonObject StateObject(const Snapshot& s, const EventJournal& journal);

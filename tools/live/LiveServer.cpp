@@ -35,8 +35,10 @@ Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
 
 void Publisher::OnChanged() {
     if (gather_.isActive()) return;
+    const std::int64_t now = Now();
     std::int64_t wait = GatherMs;
-    if (recentTakes_.size() >= MaxPerSecond) wait = std::max(wait, recentTakes_.front() + 1000 - Now());
+    if (!recentTakes_.empty()) wait = std::max(wait, recentTakes_.back() + MinSpacingMs - now);
+    if (recentTakes_.size() >= MaxPerSecond) wait = std::max(wait, recentTakes_.front() + 1000 - now);
     gather_.start(static_cast<int>(wait));
 }
 

@@ -31,9 +31,11 @@ class Spectator;
 class Publisher final : public QObject {
     Q_OBJECT
 public:
-    // At most this many updates in any second; a steady ten a second goes
-    // out as it comes, without waiting for a fixed beat.
+    // At most this many updates in any second, and never two closer than
+    // MinSpacingMs: a steady ten a second goes out as it comes, without
+    // waiting for a fixed beat, and a faster server is spread evenly.
     static constexpr int MaxPerSecond = 10;
+    static constexpr int MinSpacingMs = 90;
     static constexpr int GatherMs = 2;  // datagrams of one update arrive together
 
     Publisher(Spectator& spectator, int delayMs, QObject* parent = nullptr);
