@@ -149,8 +149,8 @@ class WebDriver:
     def screenshot(self):
         return base64.b64decode(self._call("GET", f"/session/{self.session}/screenshot"))
 
-    def new_tab(self):
-        handle = self._call("POST", f"/session/{self.session}/window/new", {"type": "tab"})["handle"]
+    def new_window(self):
+        handle = self._call("POST", f"/session/{self.session}/window/new", {"type": "window"})["handle"]
         self.switch(handle)
         return handle
 

@@ -34,31 +34,34 @@ Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
 }
 
 void Publisher::OnChanged() {
-    if (gather_.isActive()) return;
-    const std::int64_t now = Now();
-    std::int64_t wait = GatherMs;
-    if (!recentTakes_.empty()) wait = std::max(wait, recentTakes_.back() + MinSpacingMs - now);
-    if (recentTakes_.size() >= MaxPerSecond) wait = std::max(wait, recentTakes_.front() + 1000 - now);
-    gather_.start(static_cast<int>(wait));
+    if (!gather_.isActive()) gather_.start(GatherMs);
 }
 
+// Every change is taken as it comes and timed by its arrival; the pace is
+// kept on the way out, so a delayed stream is the undelayed one shifted,
+// decision for decision.
 void Publisher::TakeNow() {
-    const std::int64_t now = Now();
-    recentTakes_.push_back(now);
-    while (recentTakes_.size() > MaxPerSecond) recentTakes_.pop_front();
-    delay_.Push(now, spectator_.Take());
+    delay_.Push(Now(), spectator_.Take());
     ReleaseDue();
 }
 
+std::int64_t Publisher::NextSendAllowed() const { return lastSend_ + MinSpacingMs; }
+
 void Publisher::ReleaseDue() {
     const std::int64_t now = Now();
-    if (std::optional<Snapshot> due = delay_.Release(now)) {
-        const QByteArray change = ChangeMessage(published_, *due, spectator_.Journal());
-        published_ = std::move(*due);
-        full_.clear();
-        if (!change.isEmpty()) emit Broadcast(change);
+    if (now >= NextSendAllowed()) {
+        if (std::optional<Snapshot> due = delay_.Release(now)) {
+            const QByteArray change = ChangeMessage(published_, *due, spectator_.Journal());
+            published_ = std::move(*due);
+            full_.clear();
+            if (!change.isEmpty()) {
+                lastSend_ = now;
+                emit Broadcast(change);
+            }
+        }
     }
-    if (const auto next = delay_.NextDue()) release_.start(static_cast<int>(std::max<std::int64_t>(0, *next - now)));
+    if (const auto next = delay_.NextDue())
+        release_.start(static_cast<int>(std::max<std::int64_t>(0, std::max(*next, NextSendAllowed()) - now)));
 }
 
 const QByteArray& Publisher::Full() {

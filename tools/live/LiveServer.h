@@ -1,8 +1,8 @@
 // What gridscope-live serves, and to whom.
 //
-//   Publisher   - turns the spectator's changes into at most ten snapshots a
-//                 second, holds them back by the delay, and sends each
-//                 released change to every browser
+//   Publisher   - takes a snapshot at each of the spectator's changes,
+//                 holds it back by the delay, and sends what changed to
+//                 every browser, at most ten times a second
 //   WebServer   - the page's files from the resources, the state as JSON,
 //                 the track picture, and the live WebSocket; every
 //                 connection bounded in bytes, time and queue
@@ -31,11 +31,10 @@ class Spectator;
 class Publisher final : public QObject {
     Q_OBJECT
 public:
-    // At most this many updates in any second, and never two closer than
-    // MinSpacingMs: a steady ten a second goes out as it comes, without
-    // waiting for a fixed beat, and a faster server is spread evenly.
-    static constexpr int MaxPerSecond = 10;
-    static constexpr int MinSpacingMs = 90;
+    // Never two updates closer than this, so at most ten a second: a
+    // change that comes later than that after the last one goes out at
+    // once, a faster server is spread evenly.
+    static constexpr int MinSpacingMs = 100;
     static constexpr int GatherMs = 2;  // datagrams of one update arrive together
 
     Publisher(Spectator& spectator, int delayMs, QObject* parent = nullptr);
@@ -51,13 +50,14 @@ private:
     void OnChanged();
     void TakeNow();
     void ReleaseDue();
+    std::int64_t NextSendAllowed() const;
     std::int64_t Now() const { return clock_.elapsed(); }
 
     Spectator& spectator_;
     DelayLine delay_;
     QElapsedTimer clock_;
     QTimer gather_, release_;
-    std::deque<std::int64_t> recentTakes_;  // the last MaxPerSecond take times
+    std::int64_t lastSend_ = -MinSpacingMs;
     Snapshot published_;
     QByteArray full_;
 };

@@ -7,11 +7,27 @@ const body = document.querySelector("#standings tbody");
 const log = document.getElementById("events");
 const map = new TrackMap(document.getElementById("map"));
 
+// The choice is remembered where the browser allows it: a page embedded in
+// another site's frame may have no storage at all.
+function remembered() {
+  try {
+    return localStorage.getItem("gs-names") === "1";
+  } catch {
+    return false;
+  }
+}
+function remember(on) {
+  try {
+    localStorage.setItem("gs-names", on ? "1" : "0");
+  } catch {
+    // not remembered, still shown
+  }
+}
 const names = document.getElementById("names");
-names.checked = localStorage.getItem("gs-names") === "1";
+names.checked = remembered();
 map.setAlwaysNames(names.checked);
 names.addEventListener("change", () => {
-  localStorage.setItem("gs-names", names.checked ? "1" : "0");
+  remember(names.checked);
   map.setAlwaysNames(names.checked);
 });
 

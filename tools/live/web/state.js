@@ -47,10 +47,12 @@ export function poseAt(car, now) {
   };
 }
 
-function addEvents(list) {
+// Lines of a full state happened before this page connected: they carry no
+// time of their own on this page.
+function addEvents(list, earlier) {
   const now = Date.now();
   const last = state.events.length ? state.events[state.events.length - 1].seq : 0;
-  const fresh = (list || []).filter((e) => e.seq > last).map((e) => ({ ...e, shownAt: now }));
+  const fresh = (list || []).filter((e) => e.seq > last).map((e) => ({ ...e, shownAt: earlier ? 0 : now }));
   state.events.push(...fresh);
   if (state.events.length > MaxEvents) state.events.splice(0, state.events.length - MaxEvents);
   for (const f of eventListeners) f(fresh);
@@ -68,7 +70,7 @@ function apply(message) {
     state.session = message.session;
     state.cars = [];
     for (const c of message.cars) setPose(applyRow(c.slot, c), c.pose, now);
-    addEvents(message.events);
+    addEvents(message.events, true);
   } else if (message.type === "change") {
     if (message.session) state.session = message.session;
     if ("count" in message) state.cars.length = Math.min(state.cars.length, message.count);
