@@ -13,6 +13,7 @@ import socket
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -149,17 +150,6 @@ class WebDriver:
     def screenshot(self):
         return base64.b64decode(self._call("GET", f"/session/{self.session}/screenshot"))
 
-    def new_window(self):
-        handle = self._call("POST", f"/session/{self.session}/window/new", {"type": "window"})["handle"]
-        self.switch(handle)
-        return handle
-
-    def current(self):
-        return self._call("GET", f"/session/{self.session}/window")
-
-    def switch(self, handle):
-        self._call("POST", f"/session/{self.session}/window", {"handle": handle})
-
     def quit(self):
         try:
             self._call("DELETE", f"/session/{self.session}")
@@ -201,7 +191,35 @@ class UdpSpectator:
             elif d[:3] == b"RST":
                 self.results = []
 
+    def watch_laps(self):
+        """From now on, a thread notes when each lap packet arrives: its lap
+        time as the log writes it ("1:23.45") and the wall-clock time in ms."""
+        self.laps = []
+        self.watching = True
+
+        def run():
+            self.sock.setblocking(True)
+            self.sock.settimeout(0.2)
+            while self.watching:
+                try:
+                    d = self.sock.recv(65536)
+                except socket.timeout:
+                    continue
+                except OSError:
+                    return
+                at = time.time() * 1000
+                if d[:3] == b"LAP" and len(d) >= 89:
+                    self.laps.append((f"{d[84]}:{d[85]:02d}.{d[86]:02d}", at))
+                if time.monotonic() - self.last_ack > 5:
+                    self.sock.send(b"ACK\0" + struct.pack("<I", 0))
+                    self.last_ack = time.monotonic()
+        self.thread = threading.Thread(target=run, daemon=True)
+        self.thread.start()
+
     def close(self):
+        if getattr(self, "thread", None):
+            self.watching = False
+            self.thread.join()
         self.sock.send(b"ISC\0" + struct.pack("<I", 0))
         self.sock.close()
 
