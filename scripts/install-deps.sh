@@ -14,7 +14,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick  # GUI tests: X server, clicks, screenshots
   clang libclang-rt-14-dev             # fuzzing and sanitizer runtimes
   qt6-httpserver-dev qt6-websockets-dev  # gridscope-live: HTTP and WebSocket server
-  chromium chromium-driver             # gridscope-live's page tests in a headless browser
+  chromium chromium-driver python3     # gridscope-live's page tests in a headless browser
 )
 
 missing=()
