@@ -228,12 +228,11 @@ TEST(LivePublisher, AtMostTenChangesASecondEveryLineEachHeldBackByTheDelay) {
     PumpUntil([] { return false; }, 800);
 
     ASSERT_GE(nowTimes.size(), 15u) << "about ten a second still go out";
-    // The pace is kept on the datagrams' times; here the sends are seen as
-    // late as the event loop gets to them: some slack.
+    // Timed here, a little after each decision: a few milliseconds' slack.
     for (std::size_t i = 1; i < nowTimes.size(); ++i)
-        EXPECT_GE(nowTimes[i] - nowTimes[i - 1], Publisher::MinSpacingMs - 30) << "bunched";
+        EXPECT_GE(nowTimes[i] - nowTimes[i - 1], Publisher::MinSpacingMs - 10) << "bunched";
     for (std::size_t i = 10; i < nowTimes.size(); ++i)
-        EXPECT_GE(nowTimes[i] - nowTimes[i - 10], 1000 - 30) << "more than ten a second";
+        EXPECT_GE(nowTimes[i] - nowTimes[i - 10], 1000 - 10) << "more than ten a second";
     // Every line arrives, in one change or another, and the delayed ones
     // half a second after the undelayed.
     for (const auto& [text, at] : sent) {

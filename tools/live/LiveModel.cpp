@@ -181,15 +181,6 @@ std::optional<Snapshot> DelayLine::Release(std::int64_t now) {
     return due;
 }
 
-std::optional<std::int64_t> DelayLine::NewestDue(std::int64_t now) const {
-    std::optional<std::int64_t> newest;
-    for (const auto& [takenAt, snapshot] : held_) {
-        if (takenAt + delay_ > now) break;
-        newest = takenAt;
-    }
-    return newest;
-}
-
 std::optional<std::int64_t> DelayLine::NextDue() const {
     if (held_.empty()) return std::nullopt;
     return held_.front().first + delay_;

@@ -106,8 +106,6 @@ public:
     std::optional<Snapshot> Release(std::int64_t now);
     // When the oldest held snapshot falls due, or nothing when empty.
     std::optional<std::int64_t> NextDue() const;
-    // The time the newest snapshot due by `now` was taken, or nothing.
-    std::optional<std::int64_t> NewestDue(std::int64_t now) const;
     std::size_t Held() const { return held_.size(); }
     std::int64_t Delay() const { return delay_; }
 

@@ -22,6 +22,7 @@ namespace gs::live {
 
 Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
     : QObject(parent), spectator_(spectator), delay_(delayMs) {
+    clock_.start();
     gather_.setSingleShot(true);
     gather_.setTimerType(Qt::PreciseTimer);
     release_.setSingleShot(true);
@@ -33,42 +34,34 @@ Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
 }
 
 void Publisher::OnChanged() {
-    if (gather_.isActive()) return;
-    // A change is timed by the datagram that brought it (when one just
-    // came), not by when this process got round to it: lateness here does
-    // not carry over into the pace or the delay.
-    const std::int64_t now = Now(), arrival = spectator_.LastArrival() / 1000000;
-    changedAt_ = now - arrival >= 0 && now - arrival < 50 ? arrival : now;
-    gather_.start(GatherMs);
+    if (!gather_.isActive()) gather_.start(GatherMs);
 }
 
-// Every change is taken as it comes, timed by its arrival; the pace is kept
-// on the way out, on those times, so a delayed stream is the undelayed one
-// shifted, decision for decision.
+// Every change is taken as it comes and timed by its arrival; the pace is
+// kept on the way out, so a delayed stream is the undelayed one shifted,
+// decision for decision.
 void Publisher::TakeNow() {
-    delay_.Push(changedAt_, spectator_.Take());
+    delay_.Push(Now(), spectator_.Take());
     ReleaseDue();
 }
 
+std::int64_t Publisher::NextSendAllowed() const { return lastSend_ + MinSpacingMs; }
+
 void Publisher::ReleaseDue() {
     const std::int64_t now = Now();
-    // The next change may not be timed closer than MinSpacingMs to the
-    // last one sent; one that is waits for that moment (plus the delay).
-    const std::int64_t slot = lastSent_ + MinSpacingMs;
-    if (const auto newest = delay_.NewestDue(now); newest && (*newest >= slot || now >= slot + delay_.Delay())) {
-        std::optional<Snapshot> due = delay_.Release(now);
-        const QByteArray change = ChangeMessage(published_, *due, spectator_.Journal());
-        published_ = std::move(*due);
-        full_.clear();
-        if (!change.isEmpty()) {
-            lastSent_ = std::max(*newest, slot);
-            emit Broadcast(change);
+    if (now >= NextSendAllowed()) {
+        if (std::optional<Snapshot> due = delay_.Release(now)) {
+            const QByteArray change = ChangeMessage(published_, *due, spectator_.Journal());
+            published_ = std::move(*due);
+            full_.clear();
+            if (!change.isEmpty()) {
+                lastSend_ = now;
+                emit Broadcast(change);
+            }
         }
     }
-    if (const auto next = delay_.NextDue()) {
-        const std::int64_t at = std::max(*next, lastSent_ + MinSpacingMs + delay_.Delay());
-        release_.start(static_cast<int>(std::clamp<std::int64_t>(at - now, 0, 1000000)));
-    }
+    if (const auto next = delay_.NextDue())
+        release_.start(static_cast<int>(std::max<std::int64_t>(0, std::max(*next, NextSendAllowed()) - now)));
 }
 
 const QByteArray& Publisher::Full() {

@@ -9,14 +9,13 @@
 #pragma once
 
 #include <QAbstractHttpServer>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWebSocket>
 
-#include <chrono>
-#include <climits>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -51,18 +50,14 @@ private:
     void OnChanged();
     void TakeNow();
     void ReleaseDue();
-    // Milliseconds of the steady clock, the spectator's arrival times' clock.
-    static std::int64_t Now() {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
+    std::int64_t NextSendAllowed() const;
+    std::int64_t Now() const { return clock_.elapsed(); }
 
     Spectator& spectator_;
     DelayLine delay_;
+    QElapsedTimer clock_;
     QTimer gather_, release_;
-    std::int64_t changedAt_ = 0;                 // of the change being gathered
-    std::int64_t lastSent_ = INT64_MIN / 4;       // the time of the last change sent
+    std::int64_t lastSend_ = -MinSpacingMs;
     Snapshot published_;
     QByteArray full_;
 };
