@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demo: installs what is needed, builds, starts two of the project's race
-# servers, a replay of the recorded demo race and the relay on loopback, and
-# runs Gridscope in the run folder.
+# servers, a replay of the recorded demo race and the relay on loopback,
+# gridscope-live on the first race, and runs Gridscope in the run folder.
 # Click Connect to watch the race on port 29999; or set the port to 47474 in
 # Settings and click Server List to go through the relay. The servers stop
 # when Gridscope exits.
@@ -38,6 +38,9 @@ pids+=($!)
 pids+=($!)
 "$tools/relay/gridscope-relay" --port 47474 --config tools/relay/demo-relay.conf >/dev/null &
 pids+=($!)
+# The race on port 29999 in the browser too: the live page and the timing tower.
+"$tools/live/gridscope-live" --server 127.0.0.1:29999 --admin demo --files "$run" --http 127.0.0.1:8080 >/dev/null &
+pids+=($!)
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display (DISPLAY is not set): Gridscope needs one to show its window." >&2
@@ -46,5 +49,6 @@ fi
 echo "Race servers on 127.0.0.1:29999 and :29998, relay on 127.0.0.1:47474."
 echo "The recorded demo race replays on 127.0.0.1:29997 (set the port in Settings);"
 echo "its report is $run/demo-race.html."
+echo "The race in a browser: http://127.0.0.1:8080/ (timing tower: http://127.0.0.1:8080/overlay)"
 echo "Click Connect to watch the race; Tab follows a car, arrows and Page Up/Down move the camera."
 (cd "$run" && ./Gridscope)

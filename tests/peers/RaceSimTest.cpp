@@ -303,3 +303,20 @@ TEST(RaceSim, NewSessionsMoveToAnotherTrackWithAStatePacketFirst)
     EXPECT_EQ(order[3], "RST");
     EXPECT_EQ(sim.TrackCode().substr(0, 2) == "AS" || sim.TrackCode() == "WE2R", true);
 }
+
+TEST(RaceSim, GivenNamesGoToTheFirstDriversAsTheirBytes)
+{
+    rs::SimOptions options;
+    options.cars = 4;
+    // Windows-1252 bytes (euro sign, curly quotes), a name too long for the
+    // wire's 24 bytes, and a repeat: the last two are passed over.
+    options.names = {"^1Ren\x80 \x93Q\x94", "Ann", std::string(25, 'x'), "^2Ann"};
+    rs::RaceSim sim(options, {OvalTrack("AS1")});
+    ASSERT_EQ(sim.PlayerCount(), 4);
+    EXPECT_EQ(sim.DriverName(0), "^1Ren\x80 \x93Q\x94");
+    EXPECT_EQ(sim.DriverName(1), "Ann");
+    for (int i = 2; i < 4; ++i) {
+        EXPECT_LE(sim.DriverName(i).size(), 24u);
+        EXPECT_NE(rs::StripColours(sim.DriverName(i)), "Ann");
+    }
+}

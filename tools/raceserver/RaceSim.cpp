@@ -72,6 +72,11 @@ std::string RaceSim::NewName()
     std::set<std::string> taken;
     for (const Car& car : cars_)
         taken.insert(StripColours(car.name));
+    while (nextGivenName_ < options_.names.size()) {
+        const std::string& given = options_.names[nextGivenName_++];
+        if (!given.empty() && given.size() <= kNameBytes && !taken.count(StripColours(given)))
+            return given;
+    }
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string first = kFirstNames[RandomIndex(rng_, std::size(kFirstNames))];
         const std::string last = kLastNames[RandomIndex(rng_, std::size(kLastNames))];

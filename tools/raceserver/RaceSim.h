@@ -28,6 +28,9 @@ struct SimOptions {
     SessionKinds kinds = SessionKinds::Both;
     std::uint32_t seed = 1;
     double trackChange = 0.25;  // chance that a new session moves to another track
+    // Driver names (server texts, Windows-1252, with colour codes) given
+    // first to new drivers, in order; then generated ones.
+    std::vector<std::string> names;
 };
 
 // Race mode numbers as the state packet carries them.
@@ -114,6 +117,7 @@ private:
     double leaderFinishedAt_ = 0;
     int finishCount_ = 0;
     double qualifyEnd_ = 0;
+    std::size_t nextGivenName_ = 0;
 };
 
 // The name without its colour codes ("^" and the character after it).

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -32,6 +33,8 @@ const char* const kUsage = R"(usage: gridscope-raceserver [options]
                         whose path file is in the files folder (default 0.25)
   --files DIR           folder with the path files (default files)
   --name TEXT           server name with colour codes (default "^1Grid^7scope ^3Demo")
+  --names FILE          driver names, one a line, as bytes (Windows-1252, colour codes
+                        allowed, at most 24 bytes): the first drivers get them
   --admin TEXT          admin password spectators must send (default empty)
   --version N           version reported to spectators (default 1)
   --seed N              seed of the simulation (default 1)
@@ -91,8 +94,8 @@ int main(int argc, char** argv)
     try {
         const peers::Options args(argc, argv,
                                   {"port", "bind", "cars", "laps", "qualify-minutes", "sessions", "track",
-                                   "track-change", "files", "name", "admin", "version", "seed", "time-scale",
-                                   "spectator-timeout", "replay", "speed", "from"},
+                                   "track-change", "files", "name", "names", "admin", "version", "seed",
+                                   "time-scale", "spectator-timeout", "replay", "speed", "from"},
                                   {"verbose", "help", "loop"});
         if (args.Has("help")) {
             std::cout << kUsage;
@@ -109,6 +112,19 @@ int main(int argc, char** argv)
         sim.qualifyMinutes = static_cast<int>(args.Integer("qualify-minutes", 5, 1, 255));
         sim.seed = static_cast<std::uint32_t>(args.Integer("seed", 1, 0, 4294967295L));
         sim.trackChange = args.Number("track-change", 0.25, 0.0, 1.0);
+        if (args.Has("names")) {
+            std::ifstream list(args.Text("names", ""), std::ios::binary);
+            if (!list)
+                throw std::runtime_error("option --names: cannot read '" + args.Text("names", "") + "'");
+            for (std::string line; std::getline(list, line);) {
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                if (line.size() > 24)
+                    throw std::runtime_error("option --names: '" + line + "' is longer than 24 bytes");
+                if (!line.empty())
+                    sim.names.push_back(line);
+            }
+        }
         const std::string kinds = args.Text("sessions", "both");
         if (kinds == "race")
             sim.kinds = raceserver::SessionKinds::Race;

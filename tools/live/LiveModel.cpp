@@ -1,0 +1,189 @@
+#include "LiveModel.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/Text.h"
+#include "connection/RaceState.h"
+#include "view/SceneText.h"
+#include "view/Standings.h"
+
+namespace gs::live {
+
+namespace {
+
+double Round2(double v) { return std::round(v * 100.0) / 100.0; }
+
+std::string ColourText(int slot) {
+    const Rgb c = PlayerColour(slot);
+    auto byte = [](float v) { return static_cast<int>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", byte(c.r), byte(c.g), byte(c.b));
+    return text;
+}
+
+QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QJsonObject SessionObject(const SessionView& s) {
+    return QJsonObject{{"server", Q(s.server)}, {"track", Q(s.track)},   {"mode", Q(s.mode)},
+                       {"laps", s.laps},        {"minutes", s.minutes}, {"link", Q(s.link)},
+                       {"trackLoaded", s.trackLoaded}};
+}
+
+void PutRow(QJsonObject& o, const CarView& c) {
+    o.insert("name", Q(c.name));
+    o.insert("car", Q(c.car));
+    o.insert("lap", c.lap);
+    o.insert("best", Q(c.best));
+    o.insert("gap", Q(c.gap));
+    o.insert("pos", c.pos);
+    o.insert("finished", c.finished);
+}
+
+QJsonArray Pose(const CarView& c) { return QJsonArray{c.slot, c.x, c.y, c.heading, c.kmh}; }
+
+QJsonObject CarObject(const CarView& c) {
+    QJsonObject o{{"slot", c.slot}, {"colour", Q(c.colour)}};
+    PutRow(o, c);
+    o.insert("pose", Pose(c));
+    return o;
+}
+
+QJsonArray EventsArray(const std::vector<EventLine>& lines) {
+    QJsonArray a;
+    for (const EventLine& e : lines) a.append(QJsonObject{{"seq", static_cast<qint64>(e.seq)}, {"text", Q(e.text)}});
+    return a;
+}
+
+QByteArray Compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
+
+}  // namespace
+
+// ------------------------------------------------------------------ journal
+
+std::uint64_t EventJournal::Add(const std::string& windows1252) {
+    lines_.push_back(EventLine{next_, Windows1252ToUtf8(windows1252)});
+    if (lines_.size() > Capacity) lines_.pop_front();
+    return next_++;
+}
+
+std::vector<EventLine> EventJournal::Between(std::uint64_t after, std::uint64_t upTo, std::size_t limit) const {
+    std::vector<EventLine> out;
+    for (auto it = lines_.rbegin(); it != lines_.rend() && out.size() < limit; ++it) {
+        if (it->seq <= after) break;
+        if (it->seq <= upTo) out.push_back(*it);
+    }
+    return {out.rbegin(), out.rend()};
+}
+
+// ----------------------------------------------------------------- snapshot
+
+Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode) {
+    ComputePositions(race, pathNodeCount, finishNode);
+    const LeaderData leader = FindLeader(race);
+    Snapshot s;
+    s.cars.reserve(static_cast<std::size_t>(race.PlayerCount));
+    for (int i = 0; i < race.PlayerCount; ++i) {
+        const PlayerRecord& p = race.Players[i];
+        CarView c;
+        c.slot = i;
+        c.name = Windows1252ToUtf8(FieldText(p.Name, sizeof p.Name));
+        c.car = Windows1252ToUtf8(FieldText(p.Car, sizeof p.Car));
+        c.lap = p.Lap;
+        c.best = LapTimeText(p.BestMin, p.BestSec, p.BestHund);
+        c.gap = TotalOrGapText(p, leader);
+        c.pos = p.Position;
+        c.finished = p.Finished != 0;
+        // The newest sample: the page smooths between updates itself.
+        if (p.SampleCount > 0 && p.SampleCount <= MaxSamples) {
+            const CarSample& newest = p.Samples[p.SampleCount - 1];
+            c.x = Round2(newest.X);
+            c.y = Round2(newest.Y);
+            c.heading = Round2(newest.Heading);
+            c.kmh = static_cast<int>(std::lround(std::clamp(newest.Speed, 0.0f, 100000.0f)));
+        }
+        c.colour = ColourText(i);
+        s.cars.push_back(std::move(c));
+    }
+    s.session.server = Windows1252ToUtf8(StripColourCodes(race.ServerName, sizeof race.ServerName));
+    s.session.track = FieldText(race.TrackCode, 6);
+    s.session.mode = race.RaceMode == rmRace ? "race" : race.RaceMode == rmQualify ? "qualifying" : "";
+    s.session.laps = static_cast<int>(std::min<std::uint32_t>(race.RaceLaps, 1000));
+    s.session.minutes = static_cast<int>(std::min<std::uint32_t>(race.QualMinutes, 1000));
+    return s;
+}
+
+// ----------------------------------------------------------------- messages
+
+QJsonObject StateObject(const Snapshot& s, const EventJournal& journal) {
+    QJsonArray cars;
+    for (const CarView& c : s.cars) cars.append(CarObject(c));
+    return QJsonObject{{"type", "full"},
+                       {"session", SessionObject(s.session)},
+                       {"cars", cars},
+                       {"events", EventsArray(journal.Between(0, s.lastEvent, FullStateEvents))}};
+}
+
+QByteArray FullMessage(const Snapshot& s, const EventJournal& journal) { return Compact(StateObject(s, journal)); }
+
+QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const EventJournal& journal) {
+    QJsonObject o{{"type", "change"}};
+    if (!(before.session == after.session)) o.insert("session", SessionObject(after.session));
+    if (before.cars.size() != after.cars.size()) o.insert("count", static_cast<int>(after.cars.size()));
+    QJsonArray rows, poses;
+    for (const CarView& c : after.cars) {
+        const auto k = static_cast<std::size_t>(c.slot);
+        if (k >= before.cars.size()) {
+            rows.append(CarObject(c));
+            continue;
+        }
+        const CarView& old = before.cars[k];
+        // Only the fields that changed: an overtake is a position and a gap.
+        QJsonObject row;
+        if (c.name != old.name) row.insert("name", Q(c.name));
+        if (c.car != old.car) row.insert("car", Q(c.car));
+        if (c.lap != old.lap) row.insert("lap", c.lap);
+        if (c.best != old.best) row.insert("best", Q(c.best));
+        if (c.gap != old.gap) row.insert("gap", Q(c.gap));
+        if (c.pos != old.pos) row.insert("pos", c.pos);
+        if (c.finished != old.finished) row.insert("finished", c.finished);
+        if (c.colour != old.colour) row.insert("colour", Q(c.colour));
+        if (!row.isEmpty()) {
+            row.insert("slot", c.slot);
+            rows.append(row);
+        }
+        if (!c.SamePose(old)) poses.append(Pose(c));
+    }
+    if (!rows.isEmpty()) o.insert("rows", rows);
+    if (!poses.isEmpty()) o.insert("poses", poses);
+    if (after.lastEvent > before.lastEvent)
+        o.insert("events", EventsArray(journal.Between(before.lastEvent, after.lastEvent, EventJournal::Capacity)));
+    if (o.size() == 1) return {};
+    return Compact(o);
+}
+
+// --------------------------------------------------------------- delay line
+
+void DelayLine::Push(std::int64_t takenAt, Snapshot s) {
+    held_.emplace_back(takenAt, std::move(s));
+    if (held_.size() > Capacity) held_.pop_front();
+}
+
+std::optional<Snapshot> DelayLine::Release(std::int64_t now) {
+    std::optional<Snapshot> due;
+    while (!held_.empty() && held_.front().first + delay_ <= now) {
+        due = std::move(held_.front().second);
+        held_.pop_front();
+    }
+    return due;
+}
+
+std::optional<std::int64_t> DelayLine::NextDue() const {
+    if (held_.empty()) return std::nullopt;
+    return held_.front().first + delay_;
+}
+
+}  // namespace gs::live

@@ -1,0 +1,120 @@
+// What gridscope-live tells browsers, and how it holds it back.
+//
+//   Snapshot        - the race as the page shows it at one moment: session
+//                     line, one row per car (ranked by the program's rules,
+//                     with the program's texts, as UTF-8) and the newest event
+//   TakeSnapshot    - reads the core's race state into a snapshot
+//   EventJournal    - the numbered event lines (bounded)
+//   FullMessage     - the whole state, sent to a browser when it connects
+//   ChangeMessage   - what changed between two snapshots (only the changed
+//                     fields of a row), or nothing
+//   DelayLine       - snapshots held back a fixed time to match a stream
+//
+// Messages are compact JSON text. Car poses travel as small arrays
+// [slot, x, y, heading, km/h] so that a change for 32 moving cars stays well
+// under 2 KB; everything else travels as named fields.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QByteArray>
+#include <QJsonObject>
+
+namespace gs {
+class RaceState;
+}
+
+namespace gs::live {
+
+struct CarView {
+    int slot = 0;
+    std::string name, car;    // UTF-8, colour codes removed
+    int lap = 0;
+    std::string best, gap;    // the standings' texts
+    int pos = 0;
+    bool finished = false;
+    double x = 0, y = 0;      // world units, rounded to 0.01
+    double heading = 0;       // radians, rounded to 0.01
+    int kmh = 0;
+    std::string colour;       // "#rrggbb" of the player slot
+
+    bool SamePose(const CarView& o) const {
+        return x == o.x && y == o.y && heading == o.heading && kmh == o.kmh;
+    }
+};
+
+struct SessionView {
+    std::string server;  // UTF-8, colour codes removed
+    std::string track;   // short track name, e.g. "AS1"
+    std::string mode;    // "race", "qualifying" or ""
+    int laps = 0;
+    int minutes = 0;
+    std::string link;    // "connecting", "live", "silent" or "disconnected"
+    bool trackLoaded = false;
+    bool operator==(const SessionView&) const = default;
+};
+
+struct Snapshot {
+    SessionView session;
+    std::vector<CarView> cars;  // by slot, 0..count-1
+    std::uint64_t lastEvent = 0;
+};
+
+struct EventLine {
+    std::uint64_t seq;
+    std::string text;  // UTF-8
+};
+
+// Numbered event lines, oldest first, at most Capacity of them.
+class EventJournal {
+public:
+    static constexpr std::size_t Capacity = 1024;
+    // Adds a server text (Windows-1252) as UTF-8; returns its number.
+    std::uint64_t Add(const std::string& windows1252);
+    std::uint64_t Last() const { return next_ - 1; }
+    // Lines with after < seq <= upTo, at most `limit` of the newest.
+    std::vector<EventLine> Between(std::uint64_t after, std::uint64_t upTo, std::size_t limit) const;
+
+private:
+    std::deque<EventLine> lines_;
+    std::uint64_t next_ = 1;
+};
+
+// Ranks the live slots (the program's rules) and reads them into rows.
+Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode);
+
+// Event lines sent with a full state (a change carries every new line).
+constexpr std::size_t FullStateEvents = 20;
+
+QJsonObject StateObject(const Snapshot& s, const EventJournal& journal);
+QByteArray FullMessage(const Snapshot& s, const EventJournal& journal);
+// Empty when nothing changed.
+QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const EventJournal& journal);
+
+// Snapshots released `delayMs` after they were taken. Times are in ms of
+// any monotonic clock.
+class DelayLine {
+public:
+    explicit DelayLine(std::int64_t delayMs) : delay_(delayMs) {}
+    void Push(std::int64_t takenAt, Snapshot s);
+    // The newest snapshot whose time has come, dropping it and every older
+    // one; nothing when none is due.
+    std::optional<Snapshot> Release(std::int64_t now);
+    // When the oldest held snapshot falls due, or nothing when empty.
+    std::optional<std::int64_t> NextDue() const;
+    std::size_t Held() const { return held_.size(); }
+    std::int64_t Delay() const { return delay_; }
+
+    // At ten snapshots a second this is over five minutes of delay.
+    static constexpr std::size_t Capacity = 4096;
+
+private:
+    std::int64_t delay_;
+    std::deque<std::pair<std::int64_t, Snapshot>> held_;
+};
+
+}  // namespace gs::live

@@ -1,0 +1,298 @@
+#include "LiveServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QUrlQuery>
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "Spectator.h"
+
+namespace gs::live {
+
+// ------------------------------------------------------------------ publisher
+
+Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
+    : QObject(parent), spectator_(spectator), delay_(delayMs) {
+    clock_.start();
+    gather_.setSingleShot(true);
+    gather_.setTimerType(Qt::PreciseTimer);
+    release_.setSingleShot(true);
+    release_.setTimerType(Qt::PreciseTimer);
+    connect(&gather_, &QTimer::timeout, this, &Publisher::TakeNow);
+    connect(&release_, &QTimer::timeout, this, &Publisher::ReleaseDue);
+    connect(&spectator_, &Spectator::Changed, this, &Publisher::OnChanged);
+    published_ = spectator_.Take();
+}
+
+void Publisher::OnChanged() {
+    if (!gather_.isActive()) gather_.start(GatherMs);
+}
+
+// Every change is taken as it comes and timed by its arrival; the pace is
+// kept on the way out, so a delayed stream is the undelayed one shifted,
+// decision for decision.
+void Publisher::TakeNow() {
+    delay_.Push(Now(), spectator_.Take());
+    ReleaseDue();
+}
+
+std::int64_t Publisher::NextSendAllowed() const { return lastSend_ + MinSpacingMs; }
+
+void Publisher::ReleaseDue() {
+    const std::int64_t now = Now();
+    if (now >= NextSendAllowed()) {
+        if (std::optional<Snapshot> due = delay_.Release(now)) {
+            const QByteArray change = ChangeMessage(published_, *due, spectator_.Journal());
+            published_ = std::move(*due);
+            full_.clear();
+            if (!change.isEmpty()) {
+                lastSend_ = now;
+                emit Broadcast(change);
+            }
+        }
+    }
+    if (const auto next = delay_.NextDue())
+        release_.start(static_cast<int>(std::max<std::int64_t>(0, std::max(*next, NextSendAllowed()) - now)));
+}
+
+const QByteArray& Publisher::Full() {
+    if (full_.isEmpty()) full_ = FullMessage(published_, spectator_.Journal());
+    return full_;
+}
+
+QJsonObject Publisher::State() const { return StateObject(published_, spectator_.Journal()); }
+
+// -------------------------------------------------------- guarded connections
+
+namespace {
+
+QString Key(const QHostAddress& address, quint16 port) { return address.toString() + '|' + QString::number(port); }
+
+}  // namespace
+
+void GuardedTcpServer::incomingConnection(qintptr descriptor) {
+    if (open_ >= MaxConnections) {
+        ::close(static_cast<int>(descriptor));
+        return;
+    }
+    auto* socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    ++open_;
+    const QString key = Key(socket->peerAddress(), socket->peerPort());
+    sockets_.insert(key, socket);
+    connect(socket, &QObject::destroyed, this, [this, key] {
+        --open_;
+        sockets_.remove(key);
+    });
+    // Until it becomes a live client, a connection must keep talking, must
+    // not stay for ever, and must not send more than a request's worth of
+    // bytes between answers. The HTTP server buffers a request whole, so
+    // this bound is what keeps a huge header or body from costing memory.
+    auto* idle = new QTimer(socket);
+    auto* life = new QTimer(socket);
+    idle->setSingleShot(true);
+    life->setSingleShot(true);
+    connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
+    connect(life, &QTimer::timeout, socket, &QTcpSocket::abort);
+    idle->start(IdleMs);
+    life->start(LifetimeMs);
+    socket->setProperty("gsRequestBytes", qint64{0});
+    connect(socket, &QTcpSocket::readyRead, socket, [socket, idle] {
+        idle->start(IdleMs);
+        const qint64 bytes = socket->property("gsRequestBytes").toLongLong() + socket->bytesAvailable();
+        socket->setProperty("gsRequestBytes", bytes);
+        if (bytes > MaxRequestBytes) socket->abort();
+    });
+    addPendingConnection(socket);
+}
+
+void GuardedTcpServer::Answered(QTcpSocket* socket) {
+    if (socket) socket->setProperty("gsRequestBytes", qint64{0});
+}
+
+QTcpSocket* GuardedTcpServer::TakeOver(const QHostAddress& address, quint16 port) {
+    QTcpSocket* socket = sockets_.value(Key(address, port));
+    if (!socket) return nullptr;
+    for (QTimer* t : socket->findChildren<QTimer*>(Qt::FindDirectChildrenOnly)) t->stop();
+    // Each update is one small write that should leave at once, not wait
+    // for the browser's acknowledgement of the one before.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return socket;
+}
+
+// ----------------------------------------------------------------- web server
+
+namespace {
+
+QByteArray Resource(const QString& name) {
+    QFile file(":/web/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray MimeType(const QString& name) {
+    if (name.endsWith(".js")) return "text/javascript; charset=utf-8";
+    if (name.endsWith(".css")) return "text/css; charset=utf-8";
+    if (name.endsWith(".html")) return "text/html; charset=utf-8";
+    return "application/octet-stream";
+}
+
+void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& type,
+           QHttpServerResponder::StatusCode status = QHttpServerResponder::StatusCode::Ok) {
+    r.write(body,
+            {{"Content-Type", type},
+             {"Cache-Control", "no-store"},
+             {"X-Content-Type-Options", "nosniff"},
+             {"Content-Security-Policy",
+              "default-src 'self'; connect-src 'self'; img-src 'self' data:; style-src 'self'; "
+              "script-src 'self'; object-src 'none'; base-uri 'none'"}},
+            status);
+}
+
+}  // namespace
+
+WebServer::WebServer(Publisher& publisher, Spectator& spectator, QObject* parent)
+    : QAbstractHttpServer(parent), publisher_(publisher), spectator_(spectator) {
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::OnWebSocket);
+    connect(&publisher_, &Publisher::Broadcast, this, &WebServer::Send);
+}
+
+bool WebServer::Listen(const QHostAddress& address, quint16 port, QString& error) {
+    tcp_ = new GuardedTcpServer(this);
+    if (!tcp_->listen(address, port)) {
+        error = tcp_->errorString();
+        return false;
+    }
+    bind(tcp_);
+    return true;
+}
+
+quint16 WebServer::Port() const { return tcp_ ? tcp_->serverPort() : 0; }
+
+bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    using Status = QHttpServerResponder::StatusCode;
+    GuardedTcpServer::Answered(socket);
+    QHttpServerResponder r = makeResponder(request, socket);
+    if (request.method() != QHttpServerRequest::Method::Get) {
+        Reply(r, "Only GET\n", "text/plain; charset=utf-8", Status::MethodNotAllowed);
+        return true;
+    }
+    const QString path = request.url().path(QUrl::FullyEncoded);
+    // The HTTP server asks about a WebSocket upgrade before it hands the
+    // connection over: accepted, silently, for the live stream alone.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) return path == "/api/live";
+    if (path == "/" || path == "/overlay") {
+        Reply(r, Resource(path == "/" ? "index.html" : "overlay.html"), "text/html; charset=utf-8");
+    } else if (path == "/api/state") {
+        Reply(r, QJsonDocument(publisher_.State()).toJson(QJsonDocument::Compact), "application/json");
+    } else if (path == "/api/track") {
+        const Spectator::Picture picture =
+            spectator_.TrackPictureOf(request.query().queryItemValue("code").toStdString());
+        if (picture.plain.isEmpty())
+            Reply(r, "No such track\n", "text/plain; charset=utf-8", Status::NotFound);
+        else if (request.value("accept-encoding").contains("deflate"))
+            r.write(picture.deflated,
+                    {{"Content-Type", "application/octet-stream"}, {"Content-Encoding", "deflate"},
+                     {"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
+        else
+            Reply(r, picture.plain, "application/octet-stream");
+    } else if (path == "/api/live") {
+        Reply(r, "WebSocket only\n", "text/plain; charset=utf-8", Status::UpgradeRequired);
+    } else {
+        // Only the page's own files, by their plain names: anything with a
+        // dot-dot, an escape or a folder is no file of the page.
+        static const QRegularExpression plainName("^/static/([a-z0-9-]+\\.(js|css))$");
+        const QRegularExpressionMatch m = plainName.match(path);
+        const QByteArray body = m.hasMatch() ? Resource(m.captured(1)) : QByteArray();
+        if (body.isEmpty()) Reply(r, "Not found\n", "text/plain; charset=utf-8", Status::NotFound);
+        else Reply(r, body, MimeType(m.captured(1)));
+    }
+    return true;
+}
+
+void WebServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+    QHttpServerResponder r = makeResponder(request, socket);
+    Reply(r, "Not found\n", "text/plain; charset=utf-8", QHttpServerResponder::StatusCode::NotFound);
+}
+
+void WebServer::OnWebSocket() {
+    while (hasPendingWebSocketConnections()) {
+        std::unique_ptr<QWebSocket> ws = nextPendingWebSocketConnection();
+        if (!ws) break;
+        QTcpSocket* tcp = tcp_->TakeOver(ws->peerAddress(), ws->peerPort());
+        if (ws->requestUrl().path() != "/api/live") {
+            ws->close(QWebSocketProtocol::CloseCodePolicyViolated, "No such stream");
+            ws.release()->deleteLater();
+            continue;
+        }
+        // Browsers send nothing that matters; anything big is junk.
+        ws->setMaxAllowedIncomingFrameSize(MaxIncomingMessage);
+        ws->setMaxAllowedIncomingMessageSize(MaxIncomingMessage);
+        QWebSocket* raw = ws.get();
+        connect(raw, &QWebSocket::disconnected, this, [this, raw] { Drop(raw); });
+        raw->sendTextMessage(QString::fromUtf8(publisher_.Full()));
+        clients_.push_back(Client{std::move(ws), tcp});
+    }
+}
+
+// Bytes written but not yet taken by the browser: the socket's own buffer
+// and what the kernel still holds unacknowledged.
+qint64 WebServer::Queued(const Client& c) const {
+    qint64 queued = c.socket->bytesToWrite();
+    if (c.tcp) {
+        int kernel = 0;
+        if (::ioctl(static_cast<int>(c.tcp->socketDescriptor()), SIOCOUTQ, &kernel) == 0) queued += kernel;
+    }
+    return queued;
+}
+
+void WebServer::Send(const QByteArray& message) {
+    const QString text = QString::fromUtf8(message);
+    std::vector<QWebSocket*> slow;
+    for (Client& c : clients_) {
+        if (Queued(c) + message.size() > MaxQueuedBytes) slow.push_back(c.socket.get());
+        else {
+            c.socket->sendTextMessage(text);
+            // Straight to the kernel: waiting for the event loop to flush
+            // 500 sockets one notifier at a time costs a round and a
+            // notifier each.
+            if (c.tcp) c.tcp->flush();
+        }
+    }
+    for (QWebSocket* s : slow) {
+        // Reset rather than closed: what it did not take is thrown away at
+        // once, instead of waiting in the kernel for a reader that may never
+        // come.
+        for (const Client& c : clients_) {
+            if (c.socket.get() != s || !c.tcp) continue;
+            const linger reset{1, 0};
+            ::setsockopt(static_cast<int>(c.tcp->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+        Drop(s);
+    }
+}
+
+void WebServer::Drop(QWebSocket* socket) {
+    for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+        if (it->socket.get() != socket) continue;
+        QWebSocket* s = it->socket.release();
+        clients_.erase(it);
+        s->disconnect(this);
+        s->abort();
+        s->deleteLater();
+        return;
+    }
+}
+
+}  // namespace gs::live

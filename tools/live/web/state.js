@@ -1,0 +1,141 @@
+// The race as gridscope-live sends it: one WebSocket to /api/live, the full
+// state on connect and then changes only. Both the page and the overlay use
+// this module; it keeps the state, reconnects when the socket drops, and
+// gives each car a pose smoothed between two updates.
+
+const state = {
+  session: { server: "", track: "", mode: "", laps: 0, minutes: 0, link: "connecting", trackLoaded: false },
+  cars: [],       // by slot: {slot, colour, name, car, lap, best, gap, pos, finished, pose}
+  events: [],     // {seq, text, shownAt}
+  online: false,  // the WebSocket to gridscope-live is open
+};
+
+const listeners = new Set();
+const eventListeners = new Set();
+const MaxEvents = 100;
+
+// Pose smoothing: each car moves from where it was drawn to its new place
+// over the time between the last two updates (about half a second).
+function setPose(car, pose, now) {
+  const [, x, y, heading, kmh] = pose;
+  if (!car.to) {
+    car.from = car.to = { x, y, heading };
+  } else {
+    car.from = poseAt(car, now);
+    car.to = { x, y, heading };
+  }
+  car.kmh = kmh;
+  car.span = Math.min(Math.max(now - (car.at || now), 50), 1000);
+  car.at = now;
+}
+
+// Headings turn the short way round.
+function turn(a, b, f) {
+  let d = b - a;
+  while (d > Math.PI) d -= 2 * Math.PI;
+  while (d < -Math.PI) d += 2 * Math.PI;
+  return a + d * f;
+}
+
+export function poseAt(car, now) {
+  if (!car.to) return { x: 0, y: 0, heading: 0 };
+  const f = car.span ? Math.min(Math.max((now - car.at) / car.span, 0), 1) : 1;
+  return {
+    x: car.from.x + (car.to.x - car.from.x) * f,
+    y: car.from.y + (car.to.y - car.from.y) * f,
+    heading: turn(car.from.heading, car.to.heading, f),
+  };
+}
+
+// Lines of a full state happened before this page connected: they carry no
+// time of their own on this page.
+function addEvents(list, earlier) {
+  const now = Date.now();
+  const last = state.events.length ? state.events[state.events.length - 1].seq : 0;
+  const fresh = (list || []).filter((e) => e.seq > last).map((e) => ({ ...e, shownAt: earlier ? 0 : now }));
+  state.events.push(...fresh);
+  if (state.events.length > MaxEvents) state.events.splice(0, state.events.length - MaxEvents);
+  for (const f of eventListeners) f(fresh);
+}
+
+function applyRow(slot, row) {
+  const car = state.cars[slot] || (state.cars[slot] = { slot });
+  for (const k of ["colour", "name", "car", "lap", "best", "gap", "pos", "finished"]) if (k in row) car[k] = row[k];
+  return car;
+}
+
+function apply(message) {
+  const now = performance.now();
+  if (message.type === "full") {
+    state.session = message.session;
+    state.cars = [];
+    for (const c of message.cars) setPose(applyRow(c.slot, c), c.pose, now);
+    addEvents(message.events, true);
+  } else if (message.type === "change") {
+    if (message.session) state.session = message.session;
+    if ("count" in message) state.cars.length = Math.min(state.cars.length, message.count);
+    for (const row of message.rows || []) {
+      const car = applyRow(row.slot, row);
+      if (row.pose) setPose(car, row.pose, now);
+    }
+    for (const pose of message.poses || []) {
+      const car = state.cars[pose[0]];
+      if (car) setPose(car, pose, now);
+    }
+    addEvents(message.events);
+  }
+  for (const f of listeners) f(state);
+}
+
+let retry = 500;
+function connect() {
+  const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") + location.host + "/api/live");
+  ws.onopen = () => {
+    retry = 500;
+    state.online = true;
+  };
+  ws.onmessage = (e) => {
+    try {
+      apply(JSON.parse(e.data));
+    } catch (err) {
+      console.error("gridscope-live: bad message", err);
+    }
+  };
+  ws.onclose = () => {
+    state.online = false;
+    for (const f of listeners) f(state);
+    setTimeout(connect, retry);
+    retry = Math.min(retry * 2, 8000);
+  };
+}
+
+// Cars in standings order: by position, then by slot (as the program lists
+// players sharing a position).
+export function ranked() {
+  return state.cars.filter(Boolean).sort((a, b) => a.pos - b.pos || a.slot - b.slot);
+}
+
+export function sessionText(s) {
+  const parts = [];
+  if (s.server) parts.push(s.server);
+  if (s.track) parts.push(s.track);
+  if (s.mode === "race") parts.push(s.laps ? `Race, ${s.laps} laps` : "Race");
+  else if (s.mode === "qualifying") parts.push(s.minutes ? `Qualifying, ${s.minutes} minutes` : "Qualifying");
+  return parts.join(" \u2013 ");
+}
+
+export function linkText(s, online) {
+  if (!online) return "No connection to gridscope-live \u2013 retrying";
+  switch (s.link) {
+    case "live": return "Live";
+    case "silent": return "The race server is silent";
+    case "connecting": return "Connecting to the race server\u2026";
+    default: return "Disconnected from the race server \u2013 reconnecting";
+  }
+}
+
+export function onChange(f) { listeners.add(f); }
+export function onEvents(f) { eventListeners.add(f); }
+export { state };
+
+connect();
