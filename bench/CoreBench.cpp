@@ -24,10 +24,10 @@
 
 #include "connection/Connection.h"
 #include "connection/UdpSocket.h"
-#include "track/MeshFile.h"
-#include "track/TrackData.h"
 #include "support/FakePlatform.h"
 #include "support/LoopbackPeer.h"
+#include "track/MeshFile.h"
+#include "track/TrackData.h"
 
 namespace gs {
 namespace {
@@ -131,7 +131,8 @@ std::vector<std::uint8_t> CarInfo(int first, int round) {
         const std::uint16_t node = static_cast<std::uint16_t>(car * 29 + round * 3);
         const std::int32_t x = (car * 4000 + round * 300) * 65536, y = (car * -2500 + round * 200) * 65536,
                            z = 12 * 65536;
-        const std::uint16_t speed = static_cast<std::uint16_t>(14000 + car * 50), heading = static_cast<std::uint16_t>(car * 2000);
+        const std::uint16_t speed = static_cast<std::uint16_t>(14000 + car * 50),
+                            heading = static_cast<std::uint16_t>(car * 2000);
         std::memcpy(e, &node, 2);
         e[2] = static_cast<std::uint8_t>(3 + car % 2);
         std::memcpy(e + 4, &x, 4);

@@ -122,15 +122,14 @@ std::vector<PathNode> ReadPathNodes(const char* name) {
 }
 
 constexpr const char* DriverNames[] = {
-    "Alex Moreau",   "Bea Lindqvist", "Carlos Ibarra", "Dana Whitlock", "Emil Sorensen", "Fay Okafor",
-    "Gus Tremblay",  "Hana Kovac",    "Ivo Marchetti", "Jill Ashby",    "Kai Nakamura",  "Lena Brandt",
-    "Milo Duarte",   "Nora Fitzroy",  "Otto Halvorsen", "Pia Castell",  "Quinn Abara",   "Rosa Vidal",
-    "Sven Ekholm",   "Tara Quill",    "Uma Patel",     "Vic Romano",    "Wes Harlan",    "Xena Morrow",
-    "Yuri Antonov",  "Zoe Kessler",   "Aron Blake",    "Bo Jensen",     "Cleo Marsh",    "Dirk Vos",
-    "Elsa Horn",     "Finn Doyle"};
-constexpr const char* CarNames[] = {"XF GTI",  "XR GT",   "XR GT TURBO", "FXO TURBO", "RB4 GT", "LX4",
-                                    "LX6",     "MRT5",    "RA",          "FZ50",      "UF1",    "FORMULA XR",
-                                    "XF GTR",  "UF GTR",  "FORMULA V8",  "FXO GTR",   "XR GTR", "FZ50 GTR"};
+    "Alex Moreau",    "Bea Lindqvist", "Carlos Ibarra", "Dana Whitlock", "Emil Sorensen", "Fay Okafor",  "Gus Tremblay",
+    "Hana Kovac",     "Ivo Marchetti", "Jill Ashby",    "Kai Nakamura",  "Lena Brandt",   "Milo Duarte", "Nora Fitzroy",
+    "Otto Halvorsen", "Pia Castell",   "Quinn Abara",   "Rosa Vidal",    "Sven Ekholm",   "Tara Quill",  "Uma Patel",
+    "Vic Romano",     "Wes Harlan",    "Xena Morrow",   "Yuri Antonov",  "Zoe Kessler",   "Aron Blake",  "Bo Jensen",
+    "Cleo Marsh",     "Dirk Vos",      "Elsa Horn",     "Finn Doyle"};
+constexpr const char* CarNames[] = {"XF GTI", "XR GT",  "XR GT TURBO", "FXO TURBO", "RB4 GT", "LX4",
+                                    "LX6",    "MRT5",   "RA",          "FZ50",      "UF1",    "FORMULA XR",
+                                    "XF GTR", "UF GTR", "FORMULA V8",  "FXO GTR",   "XR GTR", "FZ50 GTR"};
 
 // 32 players spread along the track, standing still (three equal samples
 // and one more, so smoothing runs its whole course but every frame draws
@@ -178,11 +177,8 @@ Pixels ReadBack(LivePanel& panel) {
 
 // The frame on screen, taken from the X server, in the same layout.
 Pixels OnScreen(LivePanel& panel) {
-    const QImage image = panel.screen()
-                             ->grabWindow(panel.winId())
-                             .toImage()
-                             .convertToFormat(QImage::Format_RGBA8888)
-                             .mirrored();
+    const QImage image =
+        panel.screen()->grabWindow(panel.winId()).toImage().convertToFormat(QImage::Format_RGBA8888).mirrored();
     const int w = panel.width(), h = panel.height();
     Pixels p(static_cast<std::size_t>(w) * h);
     if (image.width() != w || image.height() != h) return {};
@@ -303,9 +299,9 @@ std::string CheckPicture(Rig& rig, const ReferenceTrack& reference, const Pixels
 
     std::map<std::uint32_t, std::size_t> histogram;
     for (std::uint32_t v : bare) ++histogram[v];
-    const std::uint32_t background =
-        std::max_element(histogram.begin(), histogram.end(), [](auto& a, auto& b) { return a.second < b.second; })
-            ->first;
+    const std::uint32_t background = std::max_element(histogram.begin(), histogram.end(), [](auto& a, auto& b) {
+                                         return a.second < b.second;
+                                     })->first;
     // Covered: anything drawn over the background, and the pixels next to
     // it, where an edge blended over the background can round back to it.
     const int w = panel.width(), h = panel.height();
@@ -373,7 +369,8 @@ void Frame(benchmark::State& state, bool whole) {
     form.Scene().cacheText = true;
     if (direct != expected) {
         std::size_t differing = 0;
-        for (std::size_t i = 0; i < std::min(direct.size(), expected.size()); ++i) differing += direct[i] != expected[i];
+        for (std::size_t i = 0; i < std::min(direct.size(), expected.size()); ++i)
+            differing += direct[i] != expected[i];
         const std::string text = "the frame with cached text differs from the frame drawn glyph by glyph in " +
                                  std::to_string(differing) + " pixels";
         state.SkipWithError(text.c_str());

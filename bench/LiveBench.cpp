@@ -21,6 +21,7 @@
 #include <QUdpSocket>
 #include <QWebSocket>
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -29,7 +30,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
     QProcess live;
     live.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     live.setWorkingDirectory(argv[2]);
-    live.start(QFileInfo(argv[1]).absoluteFilePath(), {"--server", "127.0.0.1:" + QString::number(udp.localPort()), "--http", "127.0.0.1:0"});
+    live.start(QFileInfo(argv[1]).absoluteFilePath(),
+               {"--server", "127.0.0.1:" + QString::number(udp.localPort()), "--http", "127.0.0.1:0"});
     if (!live.waitForStarted(5000) || !live.waitForReadyRead(5000)) {
         std::fprintf(stderr, "bench_live: %s did not start\n", argv[1]);
         return 1;
@@ -231,12 +232,12 @@ int main(int argc, char** argv) {
                 last.push_back(*std::max_element(times.begin(), times.end()) - s->second);
             }
         }
-        std::printf("clients connected: %d of %d; updates measured: %zu (%d reached every client)\n", open,
-                    clients, arrivals.size(), complete);
+        std::printf("clients connected: %d of %d; updates measured: %zu (%d reached every client)\n", open, clients,
+                    arrivals.size(), complete);
         std::printf("datagram to client, all deliveries: median %.1f ms, p99 %.1f ms, max %.1f ms\n",
                     Percentile(all, 0.5), Percentile(all, 0.99), Percentile(all, 1.0));
-        std::printf("datagram to the last client: median %.1f ms, p99 %.1f ms, max %.1f ms\n",
-                    Percentile(last, 0.5), Percentile(last, 0.99), Percentile(last, 1.0));
+        std::printf("datagram to the last client: median %.1f ms, p99 %.1f ms, max %.1f ms\n", Percentile(last, 0.5),
+                    Percentile(last, 0.99), Percentile(last, 1.0));
         std::printf("gridscope-live CPU: %.2f cores over %.1f s at %d updates/s; resident %.1f MB (peak %.1f MB)\n",
                     cpu / wall, wall, rate, rss, hwm);
         std::ifstream loadavg("/proc/loadavg");

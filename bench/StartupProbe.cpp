@@ -40,8 +40,7 @@ Window FindMainWindow(Display* display, Window parent) {
         if (XFetchName(display, children[i], &name) && name) {
             const bool named = std::strncmp(name, "Gridscope", 9) == 0;
             XFree(name);
-            if (named && XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
-                a.width >= 700)
+            if (named && XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.width >= 700)
                 found = children[i];
         }
         if (!found) found = FindMainWindow(display, children[i]);

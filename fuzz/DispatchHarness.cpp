@@ -9,15 +9,14 @@
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
 #include "connection/ServerList.h"
+#include "support/FakePlatform.h"
 #include "view/FrameLoop.h"
 #include "view/SceneText.h"
 #include "view/Standings.h"
-#include "support/FakePlatform.h"
 
 namespace gs::fuzz {
 
-const char* const StartingNames[8] = {"",      "Alex",        "^1Bo^7b",       "Carla",
-                                      "^",     "Dee^",        "EveEveEveEveEveEveEveEve",
+const char* const StartingNames[8] = {"",      "Alex", "^1Bo^7b", "Carla", "^", "Dee^", "EveEveEveEveEveEveEveEve",
                                       "^^Fred"};
 
 namespace {
@@ -67,7 +66,8 @@ DispatchInput::DispatchInput(const StartState& s) {
              static_cast<std::uint8_t>(s.finishNode),
              static_cast<std::uint8_t>(s.finishNode >> 8)};
     for (int i = 0; i < s.playerCount % 33; ++i) {
-        const auto p = i < static_cast<int>(s.players.size()) ? s.players[i] : std::make_pair<std::uint8_t, std::uint8_t>(0, 0);
+        const auto p =
+            i < static_cast<int>(s.players.size()) ? s.players[i] : std::make_pair<std::uint8_t, std::uint8_t>(0, 0);
         data_.push_back(static_cast<std::uint8_t>((p.first & 7) | ((p.second % 9) << 4)));
     }
 }
@@ -199,41 +199,29 @@ private:
             return;
         }
         switch (static_cast<Op>((op - 0x80) % OpCount)) {
-        case Op::Queue:
-            socket_.incoming.push_back(in.Block());
-            break;
-        // A timer that is off does not fire.
-        case Op::Tick:
-            if (packetTimer_.enabled) connection_.OnPacketTick();
-            break;
-        case Op::KeepAlive:
-            if (keepAliveTimer_.enabled) connection_.OnKeepAliveTick();
-            break;
-        case Op::Disconnect:
-            connection_.Disconnect();
-            break;
-        case Op::AdvanceClock:
-            clock_.AdvanceMs(in.U8() * 20);
-            break;
-        case Op::Connect:
-            connection_.ConnectCommand("127.0.0.1", 29999, "admin");
-            break;
-        case Op::GetServerList:
-            connection_.GetServerListBegin();
-            connection_.GetServerListOpen("127.0.0.1", 29998);
-            break;
-        case Op::Refresh:
-            connection_.Refresh();
-            break;
-        case Op::Spectate:
-            connection_.Spectate(in.U8(), "spectator");
-            break;
-        case Op::Burst: {
-            const int times = (in.U8() + 1) * 8;
-            const Bytes d = in.Block();
-            for (int i = 0; i < times; ++i) Deliver(d);
-            break;
-        }
+            case Op::Queue: socket_.incoming.push_back(in.Block()); break;
+            // A timer that is off does not fire.
+            case Op::Tick:
+                if (packetTimer_.enabled) connection_.OnPacketTick();
+                break;
+            case Op::KeepAlive:
+                if (keepAliveTimer_.enabled) connection_.OnKeepAliveTick();
+                break;
+            case Op::Disconnect: connection_.Disconnect(); break;
+            case Op::AdvanceClock: clock_.AdvanceMs(in.U8() * 20); break;
+            case Op::Connect: connection_.ConnectCommand("127.0.0.1", 29999, "admin"); break;
+            case Op::GetServerList:
+                connection_.GetServerListBegin();
+                connection_.GetServerListOpen("127.0.0.1", 29998);
+                break;
+            case Op::Refresh: connection_.Refresh(); break;
+            case Op::Spectate: connection_.Spectate(in.U8(), "spectator"); break;
+            case Op::Burst: {
+                const int times = (in.U8() + 1) * 8;
+                const Bytes d = in.Block();
+                for (int i = 0; i < times; ++i) Deliver(d);
+                break;
+            }
         }
     }
 

@@ -33,7 +33,7 @@
 namespace gs {
 class RaceState;
 struct ServerList;
-}
+}  // namespace gs
 
 namespace gs::fuzz {
 
@@ -74,7 +74,7 @@ public:
     DispatchInput& Datagram(const Bytes& packet);
     DispatchInput& Queue(const Bytes& packet);
     DispatchInput& Burst(std::uint8_t count, const Bytes& packet);
-    DispatchInput& Do(Op op);                       // ops without arguments
+    DispatchInput& Do(Op op);                         // ops without arguments
     DispatchInput& Do(Op op, std::uint8_t argument);  // AdvanceClock, Spectate
     const Bytes& Data() const { return data_; }
 
@@ -101,6 +101,5 @@ DispatchResult RunDispatchInput(const std::uint8_t* data, std::size_t size);
 // The invariants of the race model and the server list store that no input
 // may break; returns the first one broken, or an empty text.
 std::string CheckInvariants(const RaceState& race, const ServerList& servers);
-
 
 }  // namespace gs::fuzz

@@ -9,10 +9,10 @@
 #include <fstream>
 
 #include "common/Settings.h"
-#include "view/FrameLoop.h"
 #include "support/FakePlatform.h"
 #include "track/MeshFile.h"
 #include "track/TrackData.h"
+#include "view/FrameLoop.h"
 
 namespace gs::fuzz {
 
@@ -32,9 +32,9 @@ const std::string& ScratchDir() {
     }();
     // Registered after `dir` is made, so it runs while `dir` still exists.
     static const bool removedAtExit = std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }) == 0;
+                                          std::error_code ignored;
+                                          std::filesystem::remove_all(dir, ignored);
+                                      }) == 0;
     (void)removedAtExit;
     return dir;
 }
@@ -50,10 +50,10 @@ std::string CompareSettings(const Settings& a, const Settings& b) {
     if (a.ServerIP != b.ServerIP) return "ServerIP \"" + a.ServerIP + "\" came back as \"" + b.ServerIP + "\"";
     if (a.AdminPassword != b.AdminPassword)
         return "AdminPassword \"" + a.AdminPassword + "\" came back as \"" + b.AdminPassword + "\"";
-    const int numbers[][2] = {{a.InSimPort, b.InSimPort},     {a.ShowNames, b.ShowNames},
-                              {a.ShowSpeed, b.ShowSpeed},     {a.SmoothMovement, b.SmoothMovement},
-                              {a.UseKmh, b.UseKmh},           {a.AlwaysOnTop, b.AlwaysOnTop},
-                              {a.IconSize, b.IconSize},       {a.DesiredFps, b.DesiredFps}};
+    const int numbers[][2] = {{a.InSimPort, b.InSimPort}, {a.ShowNames, b.ShowNames},
+                              {a.ShowSpeed, b.ShowSpeed}, {a.SmoothMovement, b.SmoothMovement},
+                              {a.UseKmh, b.UseKmh},       {a.AlwaysOnTop, b.AlwaysOnTop},
+                              {a.IconSize, b.IconSize},   {a.DesiredFps, b.DesiredFps}};
     for (const auto& n : numbers)
         if (n[0] != n[1]) return "number " + std::to_string(n[0]) + " came back as " + std::to_string(n[1]);
     return {};
@@ -78,7 +78,8 @@ std::string RunSettingsInput(const std::uint8_t* data, std::size_t size) {
     read.InSimPort = 29999;
     read.DesiredFps = 50;
     ReadSettings(read, path);
-    for (const std::string& broken : {CheckText("ServerIP", read.ServerIP), CheckText("AdminPassword", read.AdminPassword)})
+    for (const std::string& broken :
+         {CheckText("ServerIP", read.ServerIP), CheckText("AdminPassword", read.AdminPassword)})
         if (!broken.empty()) return broken;
     if (read.AlwaysOnTop != 0) return "AlwaysOnTop read as " + std::to_string(read.AlwaysOnTop);
 

@@ -32,8 +32,8 @@ std::vector<gs::fuzz::NamedPacket> RecordingSeeds() {
         whole.insert(whole.end(), record.begin(), record.end());
         if (i == 5) {
             const char reason[] = "no answer for 60.5 s";
-            const Bytes gap = EncodeRecord(time, RecordKind::Gap, reinterpret_cast<const std::uint8_t*>(reason),
-                                           sizeof reason - 1);
+            const Bytes gap =
+                EncodeRecord(time, RecordKind::Gap, reinterpret_cast<const std::uint8_t*>(reason), sizeof reason - 1);
             whole.insert(whole.end(), gap.begin(), gap.end());
         }
     }

@@ -101,7 +101,8 @@ Bytes MeshFile(const std::vector<SeedObject>& objects) {
             Put32(b, 0xFF000000u | static_cast<std::uint32_t>(i * 0x102030));
         }
         for (int t = 0; t < o.triangles; ++t) {
-            Put16(b, 0), Put16(b, static_cast<std::uint16_t>(t + 1)), Put16(b, static_cast<std::uint16_t>(t + 2)), Put16(b, 0);
+            Put16(b, 0), Put16(b, static_cast<std::uint16_t>(t + 1)), Put16(b, static_cast<std::uint16_t>(t + 2)),
+                Put16(b, 0);
         }
     }
     return b;
@@ -155,7 +156,8 @@ Bytes Bitmap(bool fileHeader, bool core, int width, int height, int bits, std::u
     const std::size_t stride = (static_cast<std::size_t>(width) * bits + 31) / 32 * 4;
     Bytes pixels = rle;
     if (rle.empty())
-        for (std::size_t i = 0; i < stride * static_cast<std::size_t>(height); ++i) pixels.push_back(static_cast<std::uint8_t>(i * 37));
+        for (std::size_t i = 0; i < stride * static_cast<std::size_t>(height); ++i)
+            pixels.push_back(static_cast<std::uint8_t>(i * 37));
     const std::size_t offset = (fileHeader ? 14 : 0) + headerSize + masks + entries * entrySize;
     Bytes b;
     if (fileHeader) {
@@ -275,7 +277,8 @@ std::vector<NamedPacket> TrackSeeds(const std::string& runFolder, std::size_t ma
     std::vector<NamedPacket> seeds = {
         {"empty-mesh", TrackInput(3, path, MeshFile({}))},
         {"one-object", TrackInput(3, path, MeshFile({{3, 1, 0, 0}}))},
-        {"three-objects", TrackInput(3, path, MeshFile({{8, 6, 0, 0}, {0, 0, 65536 * 50, 0}, {4, 0, -1000000, 3000000}}))},
+        {"three-objects",
+         TrackInput(3, path, MeshFile({{8, 6, 0, 0}, {0, 0, 65536 * 50, 0}, {4, 0, -1000000, 3000000}}))},
         {"short-path", TrackInput(3, Bytes(path.begin(), path.begin() + 10), MeshFile({{3, 1, 0, 0}}))},
         {"no-mesh-file", TrackInput(1, path, {})},
     };
@@ -300,16 +303,11 @@ std::vector<NamedPacket> BitmapSeeds(const std::string& runFolder, std::size_t m
     // RLE8: a run of 3, an absolute run of 3, end of line, end of bitmap.
     const Bytes rle8 = {3, 7, 0, 3, 1, 2, 3, 0, 0, 0, 2, 9, 0, 1};
     std::vector<NamedPacket> seeds = {
-        {"rgb24-3x2", Bitmap(true, false, 3, 2, 24)},
-        {"pal8-4x3", Bitmap(true, false, 4, 3, 8)},
-        {"pal4-5x2", Bitmap(true, false, 5, 2, 4)},
-        {"mono-9x2", Bitmap(true, false, 9, 2, 1)},
-        {"rgb32-2x2", Bitmap(true, false, 2, 2, 32)},
-        {"bitfields16-3x3", Bitmap(true, false, 3, 3, 16, 3)},
-        {"rle8-6x2", Bitmap(true, false, 6, 2, 8, 1, rle8)},
-        {"core24-3x2", Bitmap(true, true, 3, 2, 24)},
-        {"bare-info-pal8", Bitmap(false, false, 4, 2, 8)},
-        {"bare-core-pal4", Bitmap(false, true, 3, 3, 4)},
+        {"rgb24-3x2", Bitmap(true, false, 3, 2, 24)},        {"pal8-4x3", Bitmap(true, false, 4, 3, 8)},
+        {"pal4-5x2", Bitmap(true, false, 5, 2, 4)},          {"mono-9x2", Bitmap(true, false, 9, 2, 1)},
+        {"rgb32-2x2", Bitmap(true, false, 2, 2, 32)},        {"bitfields16-3x3", Bitmap(true, false, 3, 3, 16, 3)},
+        {"rle8-6x2", Bitmap(true, false, 6, 2, 8, 1, rle8)}, {"core24-3x2", Bitmap(true, true, 3, 2, 24)},
+        {"bare-info-pal8", Bitmap(false, false, 4, 2, 8)},   {"bare-core-pal4", Bitmap(false, true, 3, 3, 4)},
     };
     if (runFolder.empty()) return seeds;
     std::vector<std::filesystem::path> bitmaps;

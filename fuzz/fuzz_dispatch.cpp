@@ -9,8 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const gs::fuzz::DispatchResult result = gs::fuzz::RunDispatchInput(data, size);
     if (!result.violation.empty()) {
-        std::fprintf(stderr, "invariant broken after %d operations: %s\n", result.operations,
-                     result.violation.c_str());
+        std::fprintf(stderr, "invariant broken after %d operations: %s\n", result.operations, result.violation.c_str());
         std::abort();
     }
     return 0;

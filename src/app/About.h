@@ -12,7 +12,8 @@ public:
     explicit AboutBox(QWidget* parent = nullptr);
 
     QLabel* background;
-    QLabel *nameLabel, *versionLabel, *authorLabel, *thanksLabel, *surveyorsLabel, *viewersLabel, *linkLabel, *driversLabel;
+    QLabel *nameLabel, *versionLabel, *authorLabel, *thanksLabel, *surveyorsLabel, *viewersLabel, *linkLabel,
+        *driversLabel;
 
     // Every control's click handler: close the box.
     void OnAnyClick() { accept(); }

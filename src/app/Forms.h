@@ -4,8 +4,8 @@
 
 #include "app/About.h"
 #include "app/MainWindow.h"
-#include "app/SettingsDialog.h"
 #include "app/ServerWindow.h"
+#include "app/SettingsDialog.h"
 
 namespace gs {
 

@@ -13,9 +13,9 @@
 #include <cstdlib>
 
 #include "app/About.h"
-#include "common/Text.h"
-#include "app/SettingsDialog.h"
 #include "app/ServerWindow.h"
+#include "app/SettingsDialog.h"
+#include "common/Text.h"
 #include "render/GLResources.h"
 #include "render/GLSurface.h"
 #include "view/SceneText.h"
@@ -181,8 +181,8 @@ void MainWindow::SetForms(SettingsDialog* settings, ServerWindow* serverWindow, 
 
 void MainWindow::ShowError(const std::string& caption, const std::string& text) {
     QMessageBox box(caption == "Error" ? QMessageBox::Critical : QMessageBox::Information,
-                    caption.empty() ? QString(Caption) : QString::fromStdString(caption),
-                    QString::fromStdString(text), QMessageBox::Ok, QApplication::activeWindow());
+                    caption.empty() ? QString(Caption) : QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 
@@ -195,8 +195,8 @@ void MainWindow::InitializeGL() {
     GLResources& gl = panel_->Resources();
     gl.font.Build();
     startup_.font = std::chrono::steady_clock::now();
-    StartupFiles files = readAhead_.valid() ? readAhead_.get()
-                                            : StartupFiles{ReadTexturePictures(), ReadTrack(DefaultTrack)};
+    StartupFiles files =
+        readAhead_.valid() ? readAhead_.get() : StartupFiles{ReadTexturePictures(), ReadTrack(DefaultTrack)};
     gl.textures.Upload(std::move(files.textures), report);
     scene_.gl = &gl;
     startup_.textures = std::chrono::steady_clock::now();

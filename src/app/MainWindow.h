@@ -20,12 +20,12 @@
 #include "common/Settings.h"
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
-#include "connection/UdpSocket.h"
 #include "connection/ServerList.h"
-#include "view/FrameLoop.h"
-#include "render/Scene.h"
+#include "connection/UdpSocket.h"
 #include "render/GLResources.h"
+#include "render/Scene.h"
 #include "track/TrackData.h"
+#include "view/FrameLoop.h"
 
 namespace gs {
 
@@ -102,7 +102,7 @@ public:
     void FatalError(const std::string& text) override;
 
     // Handlers.
-    void InitializeGL();            // the GL half of the start-up, once a context exists
+    void InitializeGL();  // the GL half of the start-up, once a context exists
     void FitPanelToWindow();
     void OnPanelMouseMove(int x, int y);
     void OnPanelClick();

@@ -17,8 +17,7 @@ class SteadyClock final : public Clock {
 public:
     std::int64_t Frequency() const override { return 1000000000; }
     std::int64_t Counter() const override {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
     }
 };

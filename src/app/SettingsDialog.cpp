@@ -77,8 +77,8 @@ SettingsDialog::SettingsDialog(Settings& settings, MainWindow* mainWindow, QWidg
     connect(cancelButton, &QPushButton::clicked, this, [this] { OnCancelClick(); });
 
     // Tab order: OK, Cancel, the three edits, the five boxes, size, frames.
-    QWidget* order[] = {okButton,     cancelButton,     IPEdit,    PortEdit,   PWEdit,   ShowNamesCheck,
-                        ShowSpeedCheck, InterpCheck, UseKmhCheck, OnTopCheck, SizeEdit, FpsEdit};
+    QWidget* order[] = {okButton,       cancelButton, IPEdit,      PortEdit,   PWEdit,   ShowNamesCheck,
+                        ShowSpeedCheck, InterpCheck,  UseKmhCheck, OnTopCheck, SizeEdit, FpsEdit};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 

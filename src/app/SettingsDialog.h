@@ -22,7 +22,8 @@ public:
     QLabel* background;
     QLineEdit *IPEdit, *PortEdit, *PWEdit, *SizeEdit, *FpsEdit;
     QCheckBox *ShowNamesCheck, *ShowSpeedCheck, *InterpCheck, *UseKmhCheck, *OnTopCheck;
-    QLabel *showNamesLabel, *showSpeedLabel, *smoothLabel, *fpsLabel, *ipLabel, *portLabel, *passwordLabel, *kmhLabel, *onTopLabel, *iconSizeLabel;
+    QLabel *showNamesLabel, *showSpeedLabel, *smoothLabel, *fpsLabel, *ipLabel, *portLabel, *passwordLabel, *kmhLabel,
+        *onTopLabel, *iconSizeLabel;
     QPushButton *okButton, *cancelButton;
 
     void LoadFields();

@@ -29,8 +29,7 @@ std::string_view FieldView(const char* field, std::size_t width);
 std::string TrimBlanks(std::string_view text);
 
 // printf into a std::string, cut to at most `limit` characters.
-std::string FormatLimited(std::size_t limit, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+std::string FormatLimited(std::size_t limit, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Server texts are in the Windows-1252 code page: codes below 0x80 and from
 // 0xA0 on are the Unicode characters of the same number, and 0x80 to 0x9F

@@ -27,15 +27,12 @@ public:
         return static_cast<std::uint16_t>(U8(offset) | (U8(offset + 1) << 8));
     }
     std::uint32_t U32(std::size_t offset) const {
-        return static_cast<std::uint32_t>(U16(offset)) |
-               (static_cast<std::uint32_t>(U16(offset + 2)) << 16);
+        return static_cast<std::uint32_t>(U16(offset)) | (static_cast<std::uint32_t>(U16(offset + 2)) << 16);
     }
     std::int32_t I32(std::size_t offset) const { return static_cast<std::int32_t>(U32(offset)); }
 
     // The first three bytes equal `type` (byte 3 is never examined).
-    bool IsType(const char* type) const {
-        return size_ >= 3 && std::memcmp(data_, type, 3) == 0;
-    }
+    bool IsType(const char* type) const { return size_ >= 3 && std::memcmp(data_, type, 3) == 0; }
 
     // Copies a fixed-width field into `out` (width bytes); bytes past the
     // datagram's end come out as zeros.

@@ -19,12 +19,12 @@ constexpr double HeadingToRadians = 9.590688592259547e-5;
 
 // Bytes each packet type reads; a shorter datagram is dropped.
 constexpr std::size_t CarInfoHeader = 12, CarEntrySize = 24, MaxCarsPerPacket = 8;
-constexpr std::size_t StateSize = 26, NewPlayerSize = 97, PlayerLeavesSize = 52,
-                      ServerNameSize = 40, LapSize = 89, ResultSize = 103, RenameSize = 76,
-                      MessageSize = 132, RaceStartSize = 6, VersionSize = 19, ReorderMinSize = 62;
+constexpr std::size_t StateSize = 26, NewPlayerSize = 97, PlayerLeavesSize = 52, ServerNameSize = 40, LapSize = 89,
+                      ResultSize = 103, RenameSize = 76, MessageSize = 132, RaceStartSize = 6, VersionSize = 19,
+                      ReorderMinSize = 62;
 
 constexpr int ConnectingInterval = 500;  // ms
-constexpr int LiveInterval = 50;          // ms
+constexpr int LiveInterval = 50;         // ms
 constexpr int FirstKeepAlive = 5000, KeepAlive = 20000;
 
 // Silence, in update intervals (500 ms), after which the link is given up:
@@ -67,8 +67,7 @@ namespace lap {
 constexpr std::size_t Car = 52, Minutes = 84, Seconds = 85, Hundredths = 86, Slot = 88;
 }
 namespace result {
-constexpr std::size_t TotalMin = 96, TotalSec = 97, TotalHund = 98, BestMin = 100, BestSec = 101,
-                      BestHund = 102;
+constexpr std::size_t TotalMin = 96, TotalSec = 97, TotalHund = 98, BestMin = 100, BestSec = 101, BestHund = 102;
 }
 namespace message {
 constexpr std::size_t Text = 4, TextWidth = 128;
@@ -107,10 +106,8 @@ void Connection::OnSocketOpened() {
 
 void Connection::ConnectionSteps() {
     if (LinkState == lsIdle) {
-        if (ConnectionMode == cmDirect)
-            io_.socket.Send(initPacket_, sizeof initPacket_);
-        else
-            io_.socket.Send(relayRequest_, sizeof relayRequest_);
+        if (ConnectionMode == cmDirect) io_.socket.Send(initPacket_, sizeof initPacket_);
+        else io_.socket.Send(relayRequest_, sizeof relayRequest_);
         LinkState = lsHelloSent;
         IdleTicks = 0;
         io_.packetTimer.SetInterval(ConnectingInterval);
@@ -124,10 +121,8 @@ void Connection::ConnectionSteps() {
     ++IdleTicks;
     const std::int64_t silence = static_cast<std::int64_t>(io_.packetTimer.Interval()) * IdleTicks;
     const std::int64_t q = silence / UpdateInterval;
-    if (q > LiveSilenceLimit)
-        Disconnect();
-    else if (LinkState < lsRelayList && q > HandshakeSilenceLimit)
-        Disconnect();
+    if (q > LiveSilenceLimit) Disconnect();
+    else if (LinkState < lsRelayList && q > HandshakeSilenceLimit) Disconnect();
 }
 
 void Connection::OnPacketTick() {
@@ -168,12 +163,9 @@ void Connection::Disconnect() {
     io_.packetTimer.SetEnabled(false);
     io_.keepAliveTimer.SetEnabled(false);
     io_.keepAliveTimer.SetInterval(FirstKeepAlive);
-    if (LinkState >= lsLive)
-        race_.AddMessage("Disconnected from %s", StripColourCodes(race_.ServerName).c_str());
-    else if (LinkState == lsRelayList)
-        race_.AddMessage("Disconnected");
-    else
-        race_.AddMessage("Connection Timed Out");
+    if (LinkState >= lsLive) race_.AddMessage("Disconnected from %s", StripColourCodes(race_.ServerName).c_str());
+    else if (LinkState == lsRelayList) race_.AddMessage("Disconnected");
+    else race_.AddMessage("Connection Timed Out");
     LinkState = lsIdle;
     SendInSimPack("ISC", 0);
     race_.ResetTimes();
@@ -286,7 +278,8 @@ void Connection::OnReorder(const DatagramView& p) {
 
 void Connection::OnVersion(const DatagramView& p) {
     if (!p.Has(VersionSize)) return;
-    if (p.U8(version::InSim) != version::Spoken) race_.AddMessage("Warning! Server uses possibly incompatible InSim Version.");
+    if (p.U8(version::InSim) != version::Spoken)
+        race_.AddMessage("Warning! Server uses possibly incompatible InSim Version.");
 }
 
 void Connection::OnState(const DatagramView& p) {
@@ -371,11 +364,10 @@ void Connection::OnRaceStart(const DatagramView& p) {
     const unsigned laps = p.U8(racestart::Laps), minutes = p.U8(racestart::Minutes);
     race_.ResetRace(laps, minutes);
     if (laps != 0)
-        io_.shell.SetCaption(ConnectedCaption() + "  -  " + std::to_string(laps) + " Laps Race on " +
-                             race_.TrackCode);
+        io_.shell.SetCaption(ConnectedCaption() + "  -  " + std::to_string(laps) + " Laps Race on " + race_.TrackCode);
     else if (minutes != 0)
-        io_.shell.SetCaption(ConnectedCaption() + "  -  " + std::to_string(minutes) +
-                             " Minutes Quali on " + race_.TrackCode);
+        io_.shell.SetCaption(ConnectedCaption() + "  -  " + std::to_string(minutes) + " Minutes Quali on " +
+                             race_.TrackCode);
 }
 
 void Connection::OnRaceEnd(const DatagramView&) { race_.AddMessage("Race End"); }

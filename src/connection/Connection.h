@@ -52,7 +52,7 @@ struct ConnectionPorts {
 
 class Connection {
 public:
-    static constexpr int UpdateInterval = 500;        // ms, sent with "NLI"
+    static constexpr int UpdateInterval = 500;  // ms, sent with "NLI"
     static constexpr std::size_t ReceiveBufferSize = 65536;
     static constexpr std::size_t ReadSize = 16384;
     // A flood of datagrams must not keep the GUI thread in one tick: a tick

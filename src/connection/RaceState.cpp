@@ -61,9 +61,7 @@ void RaceState::InitSampleClock(const gs::Clock& counter) {
     Clock.Now = Clock.Base;
 }
 
-void RaceState::AdvanceSampleClock(const gs::Clock& counter) {
-    AdvanceSampleClockTo(counter.Counter());
-}
+void RaceState::AdvanceSampleClock(const gs::Clock& counter) { AdvanceSampleClockTo(counter.Counter()); }
 
 void RaceState::AdvanceSampleClockTo(std::int64_t now) {
     Clock.Now = now;
@@ -91,8 +89,7 @@ void RaceState::ResizePlayers(int newCount) {
     PlayerCount = newCount;
 }
 
-void RaceState::PushSample(int slot, const CarSample& sample, std::uint32_t node, std::int32_t lap,
-                           float z) {
+void RaceState::PushSample(int slot, const CarSample& sample, std::uint32_t node, std::int32_t lap, float z) {
     if (!ValidSlot(slot)) return;
     PlayerRecord& p = Players[slot];
     if (p.SampleCount < 0 || p.SampleCount >= MaxSamples) return;
@@ -164,8 +161,8 @@ void RaceState::RecordLap(int slot, int minutes, int seconds, int hundredths, co
     StoreText(p.Car, FieldText(car, WireCarWidth));
 }
 
-void RaceState::RecordResult(const char* rawName, int totalMin, int totalSec, int totalHund,
-                             int bestMin, int bestSec, int bestHund) {
+void RaceState::RecordResult(const char* rawName, int totalMin, int totalSec, int totalHund, int bestMin, int bestSec,
+                             int bestHund) {
     const std::string name = StripColourCodes(rawName, WireNameWidth);
     for (int i = 0; i < PlayerCount; ++i) {
         PlayerRecord& p = Players[i];

@@ -26,9 +26,9 @@ constexpr int MaxSamples = 8;
 enum RaceModeValue : std::uint32_t { rmNone = 0, rmRace = 1, rmQualify = 2 };
 
 struct CarSample {
-    float X = 0, Y = 0;     // world units
-    float Heading = 0;      // radians
-    float Speed = 0;        // km/h
+    float X = 0, Y = 0;  // world units
+    float Heading = 0;   // radians
+    float Speed = 0;     // km/h
 };
 
 struct PlayerRecord {
@@ -40,8 +40,8 @@ struct PlayerRecord {
     std::int32_t Lap = 0;
     std::int32_t BestMin = 0, BestSec = 0, BestHund = 0;
     std::int32_t TotalMin = 0, TotalSec = 0, TotalHund = 0;
-    char Name[32] = {};     // terminated, colour codes removed
-    char Car[17] = {};      // terminated, at most 16 characters
+    char Name[32] = {};  // terminated, colour codes removed
+    char Car[17] = {};   // terminated, at most 16 characters
     std::int32_t Position = 0;
     std::uint8_t Finished = 0;
 };
@@ -86,7 +86,7 @@ public:
     PlayerRecord Players[MaxPlayers];
     std::int32_t PlayerCount = 0;
     std::int32_t FollowIndex = -1;
-    char ServerName[32] = {};   // as received: colour codes kept, maybe unterminated
+    char ServerName[32] = {};  // as received: colour codes kept, maybe unterminated
     char TrackCode[7] = {};
     std::uint32_t RaceLaps = 0;
     std::uint32_t QualMinutes = 0;
@@ -114,8 +114,8 @@ public:
     // Order entries of 32 or more keep that position's previous content.
     void ReorderPlayers(const std::uint8_t* order, int newCount);
     void RecordLap(int slot, int minutes, int seconds, int hundredths, const char* car);
-    void RecordResult(const char* rawName, int totalMin, int totalSec, int totalHund,
-                      int bestMin, int bestSec, int bestHund);
+    void RecordResult(const char* rawName, int totalMin, int totalSec, int totalHund, int bestMin, int bestSec,
+                      int bestHund);
     void ResetRace(std::uint32_t laps, std::uint32_t qualMinutes);
     void ResetTimes();
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "connection/Connection.h"
 #include "common/Wire.h"
+#include "connection/Connection.h"
 
 namespace gs {
 
@@ -38,8 +38,7 @@ void Connection::Refresh() {
 
 void Connection::Spectate(int row, const std::string& password) {
     const int entry = row - 1;
-    if (servers_.received <= 0 || entry < 0 || entry >= std::min(servers_.received, ServerList::Capacity))
-        return;
+    if (servers_.received <= 0 || entry < 0 || entry >= std::min(servers_.received, ServerList::Capacity)) return;
     std::uint8_t packet[SpectateSize] = {};
     std::memcpy(packet, "HOS", 3);
     std::memcpy(packet + 4, servers_.names[entry], ServerList::NameWidth);
@@ -52,8 +51,8 @@ void Connection::OnServerListChunk(const DatagramView& p) {
     LinkState = lsRelayList;
     servers_.total = p.U16(ChunkTotal);
     // Entries past the store's capacity are not stored.
-    const int n = std::min({servers_.total - servers_.received, EntriesPerChunk,
-                            ServerList::Capacity - servers_.received});
+    const int n =
+        std::min({servers_.total - servers_.received, EntriesPerChunk, ServerList::Capacity - servers_.received});
     int named = 0;
     for (int i = 0; i < n; ++i) {
         const int at = servers_.received + i;

@@ -11,9 +11,9 @@ struct ServerList {
 
     char names[Capacity][NameWidth] = {};  // as received, colour codes kept
     std::int32_t players[Capacity] = {};
-    std::int32_t flags[Capacity] = {};     // bit 0: spectator password needed
-    std::int32_t total = 0;                // total of the last chunk
-    std::int32_t received = 0;             // entries held, never above total
+    std::int32_t flags[Capacity] = {};  // bit 0: spectator password needed
+    std::int32_t total = 0;             // total of the last chunk
+    std::int32_t received = 0;          // entries held, never above total
 
     void Reset() { total = received = 0; }
 };

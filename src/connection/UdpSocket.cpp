@@ -33,8 +33,7 @@ bool ResolvePort(const std::string& port, std::uint16_t& out) {
 bool ResolveHost(const std::string& host, in_addr& out) {
     // A dotted address takes the classic forms too: "127.1" is 127.0.0.1,
     // "10.65535" is 10.0.255.255, and parts may be octal or hexadecimal.
-    if (!host.empty() && std::isdigit(static_cast<unsigned char>(host[0])))
-        return inet_aton(host.c_str(), &out) != 0;
+    if (!host.empty() && std::isdigit(static_cast<unsigned char>(host[0]))) return inet_aton(host.c_str(), &out) != 0;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;

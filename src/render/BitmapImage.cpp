@@ -34,16 +34,13 @@ class FileBytes {
 public:
     FileBytes(const uchar* data, std::uint64_t size) : data_(data), size_(size) {}
     std::uint64_t Size() const { return size_; }
-    bool Has(std::uint64_t offset, std::uint64_t length) const {
-        return offset <= size_ && length <= size_ - offset;
-    }
+    bool Has(std::uint64_t offset, std::uint64_t length) const { return offset <= size_ && length <= size_ - offset; }
     // Callers check Has(offset, 2 or 4) first.
     std::uint16_t U16(std::uint64_t offset) const {
         return static_cast<std::uint16_t>(data_[offset] | data_[offset + 1] << 8);
     }
     std::uint32_t U32(std::uint64_t offset) const {
-        return static_cast<std::uint32_t>(U16(offset)) |
-               static_cast<std::uint32_t>(U16(offset + 2)) << 16;
+        return static_cast<std::uint32_t>(U16(offset)) | static_cast<std::uint32_t>(U16(offset + 2)) << 16;
     }
 
 private:
@@ -57,7 +54,7 @@ struct Layout {
     std::uint64_t PixelOffset = 0;     // where the pixel bits start, in the file
     std::uint64_t BareDataOffset = 0;  // header + masks + palette, for a bare header
     std::int64_t Width = 0;
-    std::int64_t Height = 0;           // rows; always positive here
+    std::int64_t Height = 0;  // rows; always positive here
 };
 
 // Fills `layout` or returns the text of the failure.
@@ -88,8 +85,7 @@ const char* ReadLayout(const FileBytes& file, Layout& layout) {
     }
     if (height < 0) height = -height;  // top-down rows
     if (width <= 0 || height <= 0) return ConversionError;
-    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxImagePixels)
-        return OutOfMemory;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > MaxImagePixels) return OutOfMemory;
     layout.Width = width;
     layout.Height = height;
 
@@ -108,14 +104,12 @@ const char* ReadLayout(const FileBytes& file, Layout& layout) {
     if (!file.Has(paletteStart, paletteBytes)) return ConversionError;
     layout.BareDataOffset = headerSize + masks + paletteBytes;
     layout.PixelOffset = layout.HasFileHeader ? file.U32(10) : layout.BareDataOffset;
-    if (layout.PixelOffset < h + headerSize || layout.PixelOffset > file.Size())
-        return ConversionError;
+    if (layout.PixelOffset < h + headerSize || layout.PixelOffset > file.Size()) return ConversionError;
 
     // Uncompressed rows have a known size: they must all be in the file.
     if (compression == BiRgb || compression == BiBitfields) {
         const std::uint64_t stride = (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;
-        if (!file.Has(layout.PixelOffset, stride * static_cast<std::uint64_t>(height)))
-            return ConversionError;
+        if (!file.Has(layout.PixelOffset, stride * static_cast<std::uint64_t>(height))) return ConversionError;
     } else if (compression != BiRle8 && compression != BiRle4) {
         return ConversionError;
     }
@@ -128,8 +122,7 @@ void PutU32(char* at, std::uint32_t value) {
 
 }  // namespace
 
-std::optional<ImageRecord> LoadBitmapImage(const std::string& fileName,
-                                           const ErrorReporter& report) {
+std::optional<ImageRecord> LoadBitmapImage(const std::string& fileName, const ErrorReporter& report) {
     auto fail = [&](const std::string& text) -> std::optional<ImageRecord> {
         if (report) report("Error", text);
         return std::nullopt;
@@ -137,16 +130,14 @@ std::optional<ImageRecord> LoadBitmapImage(const std::string& fileName,
 
     QFile qfile(QString::fromLocal8Bit(fileName.c_str()));
     const uchar* mapped = nullptr;
-    if (qfile.open(QIODevice::ReadOnly) && qfile.size() > 0)
-        mapped = qfile.map(0, qfile.size());
+    if (qfile.open(QIODevice::ReadOnly) && qfile.size() > 0) mapped = qfile.map(0, qfile.size());
     if (mapped == nullptr) return fail("Failed to open DIB file " + fileName + ".\n");
     const FileBytes file(mapped, static_cast<std::uint64_t>(qfile.size()));
 
     Layout layout;
     if (const char* failure = ReadLayout(file, layout)) return fail(failure);
     // The decoder takes an int length; no accepted picture needs more.
-    if (file.Size() + FileHeaderSize > static_cast<std::uint64_t>(INT32_MAX))
-        return fail(OutOfMemory);
+    if (file.Size() + FileHeaderSize > static_cast<std::uint64_t>(INT32_MAX)) return fail(OutOfMemory);
 
     try {
         QImage image;
@@ -176,8 +167,7 @@ std::optional<ImageRecord> LoadBitmapImage(const std::string& fileName,
         record.Data.resize(rowBytes * static_cast<std::size_t>(layout.Height));
         // QImage rows run top to bottom; the record's run bottom to top.
         for (int row = 0; row < record.Height; ++row)
-            std::memcpy(record.Data.data() + rowBytes * row,
-                        rgb.constScanLine(record.Height - 1 - row), rowBytes);
+            std::memcpy(record.Data.data() + rowBytes * row, rgb.constScanLine(record.Height - 1 - row), rowBytes);
         return record;
     } catch (const std::bad_alloc&) {
         return fail(OutOfMemory);

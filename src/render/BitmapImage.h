@@ -33,7 +33,6 @@ constexpr std::uint64_t MaxImagePixels = 16384ull * 16384ull;
 //   "Image file conversion error."       headers point outside the file,
 //                                        or the pixels cannot be decoded
 //   "Out of memory."                     picture too large, allocation failed
-std::optional<ImageRecord> LoadBitmapImage(const std::string& fileName,
-                                           const ErrorReporter& report);
+std::optional<ImageRecord> LoadBitmapImage(const std::string& fileName, const ErrorReporter& report);
 
 }  // namespace gs

@@ -11,7 +11,6 @@ namespace gs {
 
 // caption: "Error" for the image loader's boxes, empty for the plain message
 // dialog of the GL set-up (the toolkit then shows the application title).
-using ErrorReporter =
-    std::function<void(const std::string& caption, const std::string& text)>;
+using ErrorReporter = std::function<void(const std::string& caption, const std::string& text)>;
 
 }  // namespace gs

@@ -50,8 +50,7 @@ std::vector<Contour> GlyphContours(const QPainterPath& path) {
         Contour contour;
         contour.reserve(polygon.size());
         for (const QPointF& p : polygon) contour.push_back({p.x() * scale, -p.y() * scale});
-        while (contour.size() > 1 && contour.front().X == contour.back().X &&
-               contour.front().Y == contour.back().Y)
+        while (contour.size() > 1 && contour.front().X == contour.back().X && contour.front().Y == contour.back().Y)
             contour.pop_back();
         if (contour.size() >= 3) contours.push_back(std::move(contour));
     }
@@ -124,7 +123,7 @@ private:
         t->triangles_.push_back(v[0]);
         t->triangles_.push_back(v[1]);
     }
-    static void Combine(GLdouble coords[3], void*[4], GLfloat[4], void** out, void* self) {
+    static void Combine(GLdouble coords[3], void* [4], GLfloat[4], void** out, void* self) {
         auto* t = static_cast<Tessellator*>(self);
         t->extra_.push_back({coords[0], coords[1], coords[2]});
         *out = t->extra_.back().data();
@@ -150,8 +149,7 @@ void EmitFaces(const std::vector<double>& triangles) {
         glVertex3d(triangles[i + 0], triangles[i + 1], depth);
     }
     glNormal3f(0, 0, 1);
-    for (std::size_t i = 0; i < triangles.size(); i += 2)
-        glVertex3d(triangles[i], triangles[i + 1], 0.0);
+    for (std::size_t i = 0; i < triangles.size(); i += 2) glVertex3d(triangles[i], triangles[i + 1], 0.0);
     glEnd();
 }
 
@@ -224,8 +222,7 @@ void OutlineFont::Build() {
     if (glyphs.size() != LastGlyphCode + 1) return;
     for (int code = 1; code <= LastGlyphCode; ++code)
         if (Windows1252Char(static_cast<unsigned char>(code)) == 0) glyphs[code] = 0;
-    const QList<QPointF> advances =
-        raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
+    const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs, QRawFont::UseDesignMetrics);
 
     const double scale = 1.0 / OutlinePixelSize;
     Tessellator tessellator;

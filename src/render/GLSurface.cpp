@@ -17,16 +17,14 @@ void SetProjection(int width, int height, double nearPlane) {
     if (height <= 0) height = 1;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluPerspective(FieldOfViewDegrees, static_cast<double>(width) / height, nearPlane,
-                   FarPlane);
+    gluPerspective(FieldOfViewDegrees, static_cast<double>(width) / height, nearPlane, FarPlane);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 }
 
 }  // namespace
 
-bool GLInit(QOpenGLContext* context, int width, int height, const ErrorReporter& report,
-            QSurface* surface) {
+bool GLInit(QOpenGLContext* context, int width, int height, const ErrorReporter& report, QSurface* surface) {
     if (context == nullptr || !context->isValid()) {
         if (report) report("", "Creating Rendering Context failed.");
         return false;

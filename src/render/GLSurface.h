@@ -29,8 +29,7 @@ constexpr double FarPlane = 600.0;
 // failed."; either way nothing is set and false comes back, and the program
 // goes on without a working surface. Otherwise sets the GL state and the
 // projection for a surface of width x height pixels and returns true.
-bool GLInit(QOpenGLContext* context, int width, int height,
-            const ErrorReporter& report, QSurface* surface = nullptr);
+bool GLInit(QOpenGLContext* context, int width, int height, const ErrorReporter& report, QSurface* surface = nullptr);
 
 // Makes the pixel format the program draws with the default for every GL
 // surface: compatibility profile (fixed-function GL), depth 16, double

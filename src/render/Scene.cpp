@@ -10,11 +10,11 @@
 #include "common/Text.h"
 #include "connection/RaceState.h"
 #include "render/GLResources.h"
-#include "view/FrameLoop.h"
 #include "render/GLSurface.h"
+#include "track/TrackData.h"
+#include "view/FrameLoop.h"
 #include "view/SceneText.h"
 #include "view/Standings.h"
-#include "track/TrackData.h"
 
 namespace gs {
 
@@ -161,9 +161,8 @@ void DrawOverlay(SceneContext& s) {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glColor4f(1, 1, 1, 0.64f);
     for (int k = -1; k <= 1; k += 2) {
-        const float panel[8][2] = {{0.6f * k, 0.127f},  {0.6f * k, 0.35f},   {0.118f * k, 0.35f},
-                                   {0.118f * k, 0.127f}, {0.6f * k, 0.127f},  {0.118f * k, 0.127f},
-                                   {0.16f * k, 0.104f},  {0.6f * k, 0.104f}};
+        const float panel[8][2] = {{0.6f * k, 0.127f}, {0.6f * k, 0.35f},    {0.118f * k, 0.35f}, {0.118f * k, 0.127f},
+                                   {0.6f * k, 0.127f}, {0.118f * k, 0.127f}, {0.16f * k, 0.104f}, {0.6f * k, 0.104f}};
         glBegin(GL_QUADS);
         for (const auto& v : panel) glVertex3f(v[0], v[1], -1);
         glEnd();

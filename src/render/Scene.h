@@ -34,7 +34,7 @@ struct SceneContext {
     int panelHeight = 0;
     int mouseX = 0;
     int mouseY = 0;
-    FramePlan plan{};  // the standings page and leader, from AdvanceFrame
+    FramePlan plan{};                 // the standings page and leader, from AdvanceFrame
     const GLResources* gl = nullptr;  // the panel's font and textures; set before the first frame
     // The message log and the standings are drawn from cached pictures
     // while their texts stay the same; false draws every glyph each frame.

@@ -32,36 +32,30 @@ void UploadMipmapped(const ImageRecord& image, int maxSize) {
     const int width = PowerOfTwoSide(image.Width, maxSize);
     const int height = PowerOfTwoSide(image.Height, maxSize);
     if (width == image.Width && height == image.Height) {
-        gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB8, width, height, GL_RGB, GL_UNSIGNED_BYTE,
-                          image.Data.data());
+        gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB8, width, height, GL_RGB, GL_UNSIGNED_BYTE, image.Data.data());
         return;
     }
-    const QImage source(image.Data.data(), image.Width, image.Height, image.Width * 3,
-                        QImage::Format_RGB888);
+    const QImage source(image.Data.data(), image.Width, image.Height, image.Width * 3, QImage::Format_RGB888);
     QImage scaled = source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                         .convertToFormat(QImage::Format_RGB888);
     if (scaled.isNull()) return;  // out of memory: the slot stays empty
     // QImage pads its rows to 4 bytes.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB8, width, height, GL_RGB, GL_UNSIGNED_BYTE,
-                      scaled.constBits());
+    gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGB8, width, height, GL_RGB, GL_UNSIGNED_BYTE, scaled.constBits());
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
 }
 
 }  // namespace
 
 const std::array<const char*, TextureCount> TextureFiles = {
-    "getlist.bmp",  "connect.bmp",      "settings.bmp",     "about.bmp",
-    "exit.bmp",     "hud_bar.bmp",      "hud_bar_mask.bmp", "GTI.bmp",
-    "GTI_MASK.bmp", "GTTURBO.bmp",      "GTTURBO_MASK.bmp", "GTTURBO.bmp",
-    "GTTURBO_MASK.bmp", "FXO.bmp",      "FXO_MASK.bmp",     "RB4.bmp",
-    "RB4_MASK.bmp", "LX4.bmp",          "LX4_MASK.bmp",     "LX6.bmp",
-    "LX6_MASK.bmp", "MRT5.bmp",         "MRT5_MASK.bmp",    "UF1.bmp",
-    "UF1_MASK.bmp", "RAC.bmp",          "RAC_MASK.bmp",     "FZ5.bmp",
-    "FZ5_MASK.bmp", "FOX.bmp",          "FOX_MASK.bmp",     "XFR.bmp",
-    "XFR_MASK.bmp", "UFR.bmp",          "UFR_MASK.bmp",     "FO8.bmp",
-    "FO8_MASK.bmp", "FXR.bmp",          "FXR_MASK.bmp",     "XRR.bmp",
-    "XRR_MASK.bmp", "FZR.bmp",          "FZR_MASK.bmp",
+    "getlist.bmp",      "connect.bmp", "settings.bmp", "about.bmp",   "exit.bmp",         "hud_bar.bmp",
+    "hud_bar_mask.bmp", "GTI.bmp",     "GTI_MASK.bmp", "GTTURBO.bmp", "GTTURBO_MASK.bmp", "GTTURBO.bmp",
+    "GTTURBO_MASK.bmp", "FXO.bmp",     "FXO_MASK.bmp", "RB4.bmp",     "RB4_MASK.bmp",     "LX4.bmp",
+    "LX4_MASK.bmp",     "LX6.bmp",     "LX6_MASK.bmp", "MRT5.bmp",    "MRT5_MASK.bmp",    "UF1.bmp",
+    "UF1_MASK.bmp",     "RAC.bmp",     "RAC_MASK.bmp", "FZ5.bmp",     "FZ5_MASK.bmp",     "FOX.bmp",
+    "FOX_MASK.bmp",     "XFR.bmp",     "XFR_MASK.bmp", "UFR.bmp",     "UFR_MASK.bmp",     "FO8.bmp",
+    "FO8_MASK.bmp",     "FXR.bmp",     "FXR_MASK.bmp", "XRR.bmp",     "XRR_MASK.bmp",     "FZR.bmp",
+    "FZR_MASK.bmp",
 };
 
 TexturePictures ReadTexturePictures() {

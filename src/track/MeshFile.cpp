@@ -29,14 +29,13 @@
 namespace gs {
 
 // The records are read as native 32-bit integers and 16-bit indices.
-static_assert(std::endian::native == std::endian::little,
-              "the mesh reader copies little-endian records as they are");
+static_assert(std::endian::native == std::endian::little, "the mesh reader copies little-endian records as they are");
 
 namespace {
 
 bool HeaderAccepted(const DatagramView& file) {
-    return file.Has(MeshHeaderSize) && std::memcmp(file.Data(), "LFSSMX", 6) == 0 &&
-           file.U8(8) == 0 && file.U8(9) == 3 && file.U8(11) == 1;
+    return file.Has(MeshHeaderSize) && std::memcmp(file.Data(), "LFSSMX", 6) == 0 && file.U8(8) == 0 &&
+           file.U8(9) == 3 && file.U8(11) == 1;
 }
 
 // How much of the file is in the buffer: the reading thread publishes its

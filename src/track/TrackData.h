@@ -30,7 +30,7 @@ struct MeshTriangle {
 static_assert(sizeof(MeshTriangle) == 8, "triangle records are copied as 8-byte blocks");
 
 struct MeshObject {
-    std::uint8_t Visible = 0;  // written by the frame loop's visibility pass
+    std::uint8_t Visible = 0;                                 // written by the frame loop's visibility pass
     float CentreX = 0, CentreY = 0, CentreZ = 0, Radius = 0;  // world units
     std::int32_t PointCount = 0, TriangleCount = 0;
     const MeshPoint* Points = nullptr;        // PointCount entries
@@ -66,9 +66,8 @@ struct TrackCatalogueEntry {
 };
 
 inline constexpr TrackCatalogueEntry TrackCatalogue[] = {
-    {"SO", "files/South City_3DH.smx"}, {"FE", "files/Fern Bay_3DH.smx"},
-    {"BL", "files/Blackwood_3DH.smx"},  {"AS", "files/Aston_3DH.smx"},
-    {"KY", "files/Kyoto Ring_3DH.smx"}, {"WE", "files/Westhill_3DH.smx"},
+    {"SO", "files/South City_3DH.smx"}, {"FE", "files/Fern Bay_3DH.smx"},   {"BL", "files/Blackwood_3DH.smx"},
+    {"AS", "files/Aston_3DH.smx"},      {"KY", "files/Kyoto Ring_3DH.smx"}, {"WE", "files/Westhill_3DH.smx"},
 };
 
 // Short names are at most this long; anything after is ignored.

@@ -18,9 +18,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string Bounded(const char* shortName) {
-    return std::string(shortName, strnlen(shortName, MaxShortNameLength));
-}
+std::string Bounded(const char* shortName) { return std::string(shortName, strnlen(shortName, MaxShortNameLength)); }
 
 }  // namespace
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "common/Settings.h"
 #include "common/Platform.h"
+#include "common/Settings.h"
 #include "connection/RaceState.h"
 #include "track/TrackData.h"
 
@@ -100,16 +100,12 @@ void PollCameraKeys(Camera& camera, RaceState& race, Settings& settings, KeyStat
     if (keys.Pressed(vk::Up)) camera.CameraY += unit * 2;
     if (keys.Pressed(vk::Down)) camera.CameraY -= unit * 2;
     if (keys.Pressed(vk::Left)) {
-        if (shift)
-            camera.CameraRotation -= unit * 1;
-        else
-            camera.CameraX -= unit * 2;
+        if (shift) camera.CameraRotation -= unit * 1;
+        else camera.CameraX -= unit * 2;
     }
     if (keys.Pressed(vk::Right)) {
-        if (shift)
-            camera.CameraRotation += unit * 1;
-        else
-            camera.CameraX += unit * 2;
+        if (shift) camera.CameraRotation += unit * 1;
+        else camera.CameraX += unit * 2;
     }
     if ((keys.Pressed(vk::Add) || keys.Pressed(vk::PageUp)) && camera.CameraDistance > 20.0f)
         camera.CameraDistance -= unit * 4;

@@ -28,15 +28,15 @@ struct Camera {
     float CameraX = 0;
     float CameraY = 0;
     float CameraDistance = 100.0f;
-    float CameraRotation = 0;   // degrees about the vertical axis
+    float CameraRotation = 0;  // degrees about the vertical axis
     std::int32_t KeyDivider = 0;
     std::int32_t VisibilityDivider = 0;
 };
 
 // Virtual key codes of the key table.
 namespace vk {
-constexpr int Tab = 0x09, Shift = 0x10, PageUp = 0x21, PageDown = 0x22, Left = 0x25, Up = 0x26,
-              Right = 0x27, Down = 0x28, N = 0x4E, Add = 0x6B, Subtract = 0x6D;
+constexpr int Tab = 0x09, Shift = 0x10, PageUp = 0x21, PageDown = 0x22, Left = 0x25, Up = 0x26, Right = 0x27,
+              Down = 0x28, N = 0x4E, Add = 0x6B, Subtract = 0x6D;
 }
 
 // Time since the current 500 ms step began, in units of 50 ms.

@@ -17,11 +17,9 @@ struct IconEntry {
 
 // Searched in this order; the first exact match wins.
 constexpr IconEntry CarIconTable[] = {
-    {"XF GTI", 7},      {"XR GT", 9},       {"XR GT TURBO", 11}, {"FXO TURBO", 13},
-    {"RB4 GT", 15},     {"LX4", 17},        {"LX6", 19},         {"MRT5", 21},
-    {"RA", 25},         {"FZ50", 27},       {"UF1", 23},         {"FORMULA XR", 29},
-    {"XF GTR", 31},     {"UF GTR", 33},     {"FORMULA V8", 35},  {"FXO GTR", 37},
-    {"XR GTR", 39},     {"FZ50 GTR", 41},
+    {"XF GTI", 7},  {"XR GT", 9},   {"XR GT TURBO", 11}, {"FXO TURBO", 13}, {"RB4 GT", 15}, {"LX4", 17},
+    {"LX6", 19},    {"MRT5", 21},   {"RA", 25},          {"FZ50", 27},      {"UF1", 23},    {"FORMULA XR", 29},
+    {"XF GTR", 31}, {"UF GTR", 33}, {"FORMULA V8", 35},  {"FXO GTR", 37},   {"XR GTR", 39}, {"FZ50 GTR", 41},
 };
 
 constexpr double Pi = 3.14159265358979323846;
@@ -63,8 +61,7 @@ float LabelScale(float cameraDistance, int panelHeight) {
     return 0.028f * cameraDistance * 440.0f / static_cast<float>(panelHeight > 0 ? panelHeight : 1);
 }
 
-bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z,
-                  float radius) {
+bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z, float radius) {
     // Eye coordinates as the scene's model-view makes them: turned about the
     // world's vertical axis, then moved by the camera.
     const double turn = camera.CameraRotation * RadiansPerDegree;
@@ -92,8 +89,6 @@ ToolbarButton ToolbarButtonAt(int pw, int ph, int x, int y) {
 
 int WindowHeightForWidth(int width) { return static_cast<int>(width * 0.75); }
 
-PanelSize PanelForWindow(int windowWidth, int windowHeight) {
-    return PanelSize{windowWidth - 8, windowHeight - 28};
-}
+PanelSize PanelForWindow(int windowWidth, int windowHeight) { return PanelSize{windowWidth - 8, windowHeight - 28}; }
 
 }  // namespace gs

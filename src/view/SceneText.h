@@ -38,8 +38,7 @@ float LabelScale(float cameraDistance, int panelHeight);
 // field of view of `fovDegrees`. False only when all of it lies outside the
 // view, so a car for which it is false can be left out of a frame without
 // changing a pixel. Anything level with or above the eye counts as in view.
-bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z,
-                  float radius);
+bool CircleInView(const Camera& camera, int pw, int ph, double fovDegrees, float x, float y, float z, float radius);
 
 // The toolbar's buttons, left to right; the number is also the slot of the
 // button's texture.

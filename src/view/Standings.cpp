@@ -11,8 +11,7 @@ namespace gs {
 
 namespace {
 
-bool TimeBefore(std::int32_t m1, std::int32_t s1, std::int32_t h1, std::int32_t m2, std::int32_t s2,
-                std::int32_t h2) {
+bool TimeBefore(std::int32_t m1, std::int32_t s1, std::int32_t h1, std::int32_t m2, std::int32_t s2, std::int32_t h2) {
     if (m1 != m2) return m1 < m2;
     if (s1 != s2) return s1 < s2;
     return h1 < h2;

@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "app/About.h"
-#include "common/Settings.h"
-#include "app/SettingsDialog.h"
-#include "connection/Connection.h"
 #include "app/ServerWindow.h"
+#include "app/SettingsDialog.h"
+#include "common/Settings.h"
+#include "connection/Connection.h"
 #include "support/FakePlatform.h"
 
 namespace gs {
@@ -137,9 +137,8 @@ TEST(AboutBox, AnyClickClosesIt) {
     EXPECT_EQ(about.size(), QSize(242, 178));
     EXPECT_FALSE(about.windowFlags() & Qt::WindowCloseButtonHint);
     for (QLabel* target : {about.background, about.nameLabel, about.linkLabel, about.driversLabel}) {
-        const int result = ExecWith(about, [&] {
-            QTest::mouseClick(&about, Qt::LeftButton, {}, target->geometry().center());
-        });
+        const int result =
+            ExecWith(about, [&] { QTest::mouseClick(&about, Qt::LeftButton, {}, target->geometry().center()); });
         EXPECT_EQ(result, QDialog::Accepted);
     }
     EXPECT_EQ(about.versionLabel->text(), "Version 2.02");
@@ -166,8 +165,8 @@ void ExpectCaptionsFit(QWidget& dialog) {
         if (auto* label = qobject_cast<QLabel*>(w)) {
             text = label->text();
             const int width = label->fontMetrics().horizontalAdvance(text);
-            const int left = label->alignment() & Qt::AlignHCenter ? label->x() + (label->width() - width) / 2
-                                                                   : label->x();
+            const int left =
+                label->alignment() & Qt::AlignHCenter ? label->x() + (label->width() - width) / 2 : label->x();
             ink = QRect(left, label->y(), width, label->fontMetrics().height());
             EXPECT_LE(width, label->width()) << text.toStdString();
             EXPECT_LE(label->fontMetrics().height(), label->height() + 2) << text.toStdString();
@@ -266,7 +265,9 @@ TEST_F(ServerWindowTest, RowCountColumnsAndTexts) {
     EXPECT_EQ(window->Cell(2, 3), "");
     EXPECT_EQ(window->Cell(2, 4), "p");
     // Names are Windows-1252, as servers write them.
-    Store(2, "\x80 \x93" "Fast\x94 \xC5sa");
+    Store(2,
+          "\x80 \x93"
+          "Fast\x94 \xC5sa");
     EXPECT_EQ(window->Cell(0, 2), QString::fromUtf8("\u20AC \u201CFast\u201D \u00C5sa1"));
 }
 

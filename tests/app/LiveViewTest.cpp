@@ -20,13 +20,13 @@
 
 #include "app/About.h"
 #include "app/MainWindow.h"
-#include "app/SettingsDialog.h"
 #include "app/ServerWindow.h"
-#include "view/SceneText.h"
+#include "app/SettingsDialog.h"
 #include "render/Textures.h"
 #include "support/LoopbackPeer.h"
-#include "support/Toolbar.h"
 #include "support/TestFiles.h"
+#include "support/Toolbar.h"
+#include "view/SceneText.h"
 
 namespace gs {
 namespace {
@@ -154,9 +154,7 @@ int CountInEyeBox(const QImage& image, double depth, double x0, double y0, doubl
     return CountNearIn(image, EyeToPixel(image, x0, y1, depth), EyeToPixel(image, x1, y0, depth), rgb, tolerance);
 }
 
-QColor ToColor(const Rgb& c) {
-    return QColor(int(c.r * 255 + 0.5), int(c.g * 255 + 0.5), int(c.b * 255 + 0.5));
-}
+QColor ToColor(const Rgb& c) { return QColor(int(c.r * 255 + 0.5), int(c.g * 255 + 0.5), int(c.b * 255 + 0.5)); }
 
 bool Near(QColor a, QColor b, int tolerance = 3) {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&

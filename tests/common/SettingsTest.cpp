@@ -87,13 +87,13 @@ TEST_F(SettingsFile, MissingShortAndBadFilesLeaveValues) {
     ReadSettings(s, path);
     EXPECT_EQ(s.ServerIP, "10.0.0.1");
     EXPECT_EQ(s.InSimPort, 77);
-    EXPECT_EQ(s.AdminPassword, "pw");   // the bad line disturbs nothing after it
+    EXPECT_EQ(s.AdminPassword, "pw");  // the bad line disturbs nothing after it
     EXPECT_EQ(s.ShowNames, 1);
     EXPECT_EQ(s.DesiredFps, 25);
 
     Write("h\n99999999999\n" + std::string(300, 'p') + "\n");
     ReadSettings(s, path);
-    EXPECT_EQ(s.InSimPort, 77);                        // out of range: unchanged
+    EXPECT_EQ(s.InSimPort, 77);                         // out of range: unchanged
     EXPECT_EQ(s.AdminPassword, std::string(127, 'p'));  // cut to 127
 }
 

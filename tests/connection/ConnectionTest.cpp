@@ -47,8 +47,13 @@ protected:
         p.U8(8, count).U8(9, first);
         for (int k = 0; k < cars; ++k) {
             const std::size_t at = 12 + 24 * k;
-            p.U16(at, node + k).U8(at + 2, lap).I32(at + 4, 327680 * (k + 1)).I32(at + 8, -65536)
-                .I32(at + 12, 655360).U16(at + 16, 10000).U16(at + 20, 16384);
+            p.U16(at, node + k)
+                .U8(at + 2, lap)
+                .I32(at + 4, 327680 * (k + 1))
+                .I32(at + 8, -65536)
+                .I32(at + 12, 655360)
+                .U16(at + 16, 10000)
+                .U16(at + 20, 16384);
         }
         return p;
     }
@@ -77,8 +82,8 @@ TEST_F(ConnectionTest, DirectHandshakeSendsInitThenRequests) {
     ASSERT_EQ(socket.sent.size(), 1u);
     const Bytes& isi = socket.sent[0];
     ASSERT_EQ(isi.size(), 24u);
-    const Bytes expected = {'I', 'S', 'I', 0, 0, 0, 0x31, 0, '0', '1', '2', '3', '4', '5', '6', '7',
-                            '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+    const Bytes expected = {'I', 'S', 'I', 0,   0,   0,   0x31, 0,   '0', '1', '2', '3',
+                            '4', '5', '6', '7', '8', '9', 'a',  'b', 'c', 'd', 'e', 'f'};
     EXPECT_EQ(isi, expected);  // a 16-character password fills the field, no terminator
     EXPECT_EQ(link.LinkState, lsHelloSent);
     EXPECT_EQ(timer1.interval, 500);
@@ -292,13 +297,13 @@ TEST_F(ConnectionTest, ShortAndHostileCarInfoIsDroppedOrBounded) {
     link.OnPacketTick();
     EXPECT_EQ(link.LinkState, lsRequested);  // dropped whole
     EXPECT_EQ(race.PlayerCount, 0);
-    EXPECT_EQ(link.IdleTicks, 0u);            // but counted as traffic
-    Receive(CarInfo(200, 30, 2));             // count clamped to 32: slots 30, 31
+    EXPECT_EQ(link.IdleTicks, 0u);  // but counted as traffic
+    Receive(CarInfo(200, 30, 2));   // count clamped to 32: slots 30, 31
     link.OnPacketTick();
     EXPECT_EQ(race.PlayerCount, 32);
     EXPECT_EQ(race.Players[30].SampleCount, 1);
     EXPECT_EQ(race.Players[31].SampleCount, 1);
-    Receive(CarInfo(40, 250, 0));             // first index beyond the table: no cars
+    Receive(CarInfo(40, 250, 0));  // first index beyond the table: no cars
     link.OnPacketTick();
     EXPECT_EQ(race.PlayerCount, 32);
 }
@@ -351,8 +356,8 @@ TEST_F(ConnectionTest, ServerNameCaptionAndRaceStartCaptions) {
 TEST_F(ConnectionTest, StateLoadsNewTracksOnlyAndAppliesCountAndMode) {
     ConnectDirect();
     Receive(CarInfo(3, 0, 3));
-    Receive(State(3, 1, "AS1"));     // the first state always loads, even AS1
-    Receive(State(6, 2, "AS1"));     // same track: no load
+    Receive(State(3, 1, "AS1"));  // the first state always loads, even AS1
+    Receive(State(6, 2, "AS1"));  // same track: no load
     link.OnPacketTick();
     EXPECT_EQ(shell.tracks, std::vector<std::string>{"AS1"});
     EXPECT_EQ(race.PlayerCount, 6);
@@ -418,9 +423,12 @@ TEST_F(ConnectionTest, ShortDatagramsOfEveryTypeAreDroppedButCountAsTraffic) {
     Receive(CarInfo(2, 0, 2));
     link.OnPacketTick();
     const std::size_t lines = race.Log.Size();
-    const struct { const char* type; std::size_t size; } cases[] = {
-        {"STA", 25}, {"NPL", 96}, {"PLL", 51}, {"ISM", 39}, {"LAP", 88}, {"RES", 102},
-        {"CPR", 75}, {"MSO", 131}, {"RST", 5}, {"VER", 18}, {"REO", 61}, {"CHL", 279}, {"ERR", 4},
+    const struct {
+        const char* type;
+        std::size_t size;
+    } cases[] = {
+        {"STA", 25},  {"NPL", 96}, {"PLL", 51}, {"ISM", 39}, {"LAP", 88},  {"RES", 102}, {"CPR", 75},
+        {"MSO", 131}, {"RST", 5},  {"VER", 18}, {"REO", 61}, {"CHL", 279}, {"ERR", 4},
     };
     for (const auto& c : cases) {
         Bytes d = PacketBuilder(c.type, c.size).U8(c.size - 1, 0xFF);
@@ -478,8 +486,7 @@ TEST_F(ConnectionTest, ChunksFillTheStoreByTheirCountingRules) {
     auto chunk = [](int total, int names) {
         PacketBuilder p("CHL", 280);
         p.U16(4, total);
-        for (int i = 0; i < names; ++i)
-            p.Text(8 + 32 * i, "^1S" + std::to_string(i)).U8(264 + i, i).U8(272 + i, i & 1);
+        for (int i = 0; i < names; ++i) p.Text(8 + 32 * i, "^1S" + std::to_string(i)).U8(264 + i, i).U8(272 + i, i & 1);
         return Bytes(p);
     };
     Receive(chunk(13, 8));

@@ -49,8 +49,8 @@ TEST_F(LoopbackTest, AWholeDirectConnection) {
     Tick();
     auto got = server.ReceiveAll();
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0], (Bytes{'I', 'S', 'I', 0, 0, 0, 0x31, 0, 'a', 'd', 'm', 'i', 'n', 0, 0, 0,
-                             0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(got[0],
+              (Bytes{'I', 'S', 'I', 0, 0, 0, 0x31, 0, 'a', 'd', 'm', 'i', 'n', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     Tick();
     got = server.ReceiveAll();
     ASSERT_EQ(got.size(), 4u);
@@ -86,7 +86,8 @@ TEST_F(LoopbackTest, AWholeDirectConnection) {
     server.Send(PacketBuilder("CPR", 76).Text(28, "Ben").Text(52, "^3Benjamin"));
     server.Send(PacketBuilder("REO", 64).U8(4, 1).U8(6, 0).U8(8, 2).U8(61, 3));
     server.Send(PacketBuilder("MSO", 132).Text(4, "Ann: hello"));
-    server.Send(PacketBuilder("RES", 104).Text(28, "Ann").U8(96, 5).U8(97, 6).U8(98, 7).U8(100, 1).U8(101, 2).U8(102, 3));
+    server.Send(
+        PacketBuilder("RES", 104).Text(28, "Ann").U8(96, 5).U8(97, 6).U8(98, 7).U8(100, 1).U8(101, 2).U8(102, 3));
     server.Send(PacketBuilder("PLL", 52).Text(28, "Cy"));
     server.Send(PacketBuilder("REN", 4));
     Tick();

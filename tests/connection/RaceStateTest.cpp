@@ -29,8 +29,8 @@ void AddPlayers(RaceState& race, std::initializer_list<const char*> names) {
 
 TEST(ColourCodes, AreRemovedWherePresentAndBoundedByWidth) {
     EXPECT_EQ(StripColourCodes("^1Al^7ex"), "Alex");
-    EXPECT_EQ(StripColourCodes("abc^"), "abc");        // a final caret is dropped
-    EXPECT_EQ(StripColourCodes("ab^\0zz", 6), "ab");   // a terminator after a caret ends the text
+    EXPECT_EQ(StripColourCodes("abc^"), "abc");       // a final caret is dropped
+    EXPECT_EQ(StripColourCodes("ab^\0zz", 6), "ab");  // a terminator after a caret ends the text
     const char full[24] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L',
                            'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X'};
     EXPECT_EQ(StripColourCodes(full, 24), std::string(full, 24));  // unterminated field stays inside
@@ -53,7 +53,7 @@ TEST(CodePage, ServerTextsDecodeThroughWindows1252AndBack) {
     // Typed text back to the server's bytes; what the page lacks is "?".
     EXPECT_EQ(Utf8ToWindows1252("\u20AC\u201E\u0160\u201Cx\u201D\u0178\u00E9!"), "\x80\x84\x8A\x93x\x94\x9F\xE9!");
     EXPECT_EQ(Utf8ToWindows1252("a\u4E2D\U0001F600b"), "a??b");
-    EXPECT_EQ(Utf8ToWindows1252("a\xC3"), "a?");      // cut sequence
+    EXPECT_EQ(Utf8ToWindows1252("a\xC3"), "a?");       // cut sequence
     EXPECT_EQ(Utf8ToWindows1252("\xE2\x82x"), "??x");  // broken continuation
 }
 

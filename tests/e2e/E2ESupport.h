@@ -21,7 +21,8 @@ public:
         fs::remove(Path() + "/files");
         fs::create_directory_symlink(GRIDSCOPE_RUN_DIR "/files", Path() + "/files");
         for (const auto& entry : fs::directory_iterator(GRIDSCOPE_RUN_DIR))
-            if (entry.path().extension() == ".bmp") fs::copy_file(entry.path(), Path() + "/" + entry.path().filename().string());
+            if (entry.path().extension() == ".bmp")
+                fs::copy_file(entry.path(), Path() + "/" + entry.path().filename().string());
     }
 
     // Server, port, password, names, speeds, smoothing, km/h, on top, icon
@@ -35,8 +36,9 @@ public:
 
 // A race server of the project's on a free loopback port.
 inline std::unique_ptr<ChildProcess> StartRaceServer(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv = {GRIDSCOPE_RACESERVER, "--port", "0", "--admin", "demo",
-                                     "--files", GRIDSCOPE_RUN_DIR "/files", "--name", "^1Grid^7scope ^3Demo"};
+    std::vector<std::string> argv = {
+        GRIDSCOPE_RACESERVER,  "--port", "0", "--admin", "demo", "--files", GRIDSCOPE_RUN_DIR "/files", "--name",
+        "^1Grid^7scope ^3Demo"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     return std::make_unique<ChildProcess>(argv);
 }

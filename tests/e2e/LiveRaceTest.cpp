@@ -77,7 +77,8 @@ TEST_F(LiveRace, ConnectWatchLapsTrackChangeAndDisconnect) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->windowTitle().contains("connected to"); }, 10000));
     EXPECT_TRUE(form->windowTitle().startsWith(QString("Gridscope  -  connected to ") + test::DemoServerName));
     EXPECT_TRUE(WaitForLog(std::string("Connected to Server : ") + test::DemoServerName, 1000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->Race().PlayerCount == 20 && form->Race().Players[19].Name[0]; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return form->Race().PlayerCount == 20 && form->Race().Players[19].Name[0]; }, 10000));
     EXPECT_STREQ(form->Race().TrackCode, "BL1");
 
     // Follow the first car: the view moves with it from frame to frame.
@@ -110,8 +111,8 @@ TEST_F(LiveRace, ThroughTheRelayListSpectateWithAPasswordAndWatch) {
     const int racePort = server->ListeningPort();
     ASSERT_NE(racePort, 0) << server->Output();
     const std::string upstream = "127.0.0.1:" + std::to_string(racePort) + "|demo";
-    ChildProcess relay({GRIDSCOPE_RELAY, "--port", "0", "--server", "^1Grid^7scope ^3Demo|6||" + upstream,
-                        "--server", "^3Locked ^7Room|6|sesame|" + upstream, "--server", "Listed ^2Only|3"});
+    ChildProcess relay({GRIDSCOPE_RELAY, "--port", "0", "--server", "^1Grid^7scope ^3Demo|6||" + upstream, "--server",
+                        "^3Locked ^7Room|6|sesame|" + upstream, "--server", "Listed ^2Only|3"});
     const int relayPort = relay.ListeningPort();
     ASSERT_NE(relayPort, 0) << relay.Output();
     StartProgram(relayPort);

@@ -50,8 +50,8 @@ protected:
         program = std::make_unique<ChildProcess>(std::vector<std::string>{GRIDSCOPE_PROGRAM}, folder.Path());
         for (int tries = 0; tries < 100 && window.empty(); ++tries) {
             Sleep(100);
-            std::istringstream ids(Sh("xdotool search --onlyvisible --pid " + std::to_string(program->Pid()) +
-                                       " 2>/dev/null"));
+            std::istringstream ids(
+                Sh("xdotool search --onlyvisible --pid " + std::to_string(program->Pid()) + " 2>/dev/null"));
             std::string id;
             int best = 0;
             while (ids >> id) {
@@ -74,7 +74,7 @@ protected:
         const int x = static_cast<int>(pw / 28 + (k + 0.5) * pw * 5.0 / 27);
         const int y = ph * 14 / 445;
         Sh("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
-            " sleep 0.2 click 1");
+           " sleep 0.2 click 1");
     }
     QImage Screenshot() {
         const std::string file = folder.Path() + "/shot.png";

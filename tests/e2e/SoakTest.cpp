@@ -81,8 +81,8 @@ struct Program : Forms {
 
 TEST(Soak, ALongRaceKeepsMemoryFlatTheLogShortAndFramesComing) {
     test::E2ERunFolder folder("soak");
-    auto server = test::StartRaceServer({"--cars", "32", "--laps", "1", "--qualify-minutes", "1", "--time-scale",
-                                         "20", "--track-change", "1", "--seed", "11"});
+    auto server = test::StartRaceServer({"--cars", "32", "--laps", "1", "--qualify-minutes", "1", "--time-scale", "20",
+                                         "--track-change", "1", "--seed", "11"});
     const int port = server->ListeningPort();
     ASSERT_NE(port, 0) << server->Output();
     folder.WriteSettings(port);
@@ -194,16 +194,19 @@ private:
             ::poll(fds, 2, storming ? 0 : 5);
             socklen_t len = sizeof program;
             ssize_t n;
-            while ((n = ::recvfrom(client_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&program), &len)) >= 0) {
+            while ((n = ::recvfrom(client_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&program), &len)) >=
+                   0) {
                 known = true;
                 ::send(upstream_, buffer, static_cast<std::size_t>(n), 0);
             }
             while (known && (n = ::recv(upstream_, buffer, sizeof buffer, 0)) >= 0)
-                ::sendto(client_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&program), sizeof program);
+                ::sendto(client_, buffer, static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&program),
+                         sizeof program);
             if (storming && known) {
                 for (int i = 0; i < 200; ++i) {
                     const auto d = Garbage();
-                    if (::sendto(client_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&program), sizeof program) >= 0)
+                    if (::sendto(client_, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&program),
+                                 sizeof program) >= 0)
                         ++sent;
                 }
                 std::this_thread::sleep_for(std::chrono::microseconds(500));

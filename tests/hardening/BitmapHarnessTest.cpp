@@ -29,7 +29,8 @@ TEST(BitmapHarness, HandMadeSeedsDecodeToTheirSize) {
 TEST(BitmapHarness, SeedsWithArtworkPassAndBrokenFilesGiveOneMessage) {
     const auto seeds = BitmapSeeds(GRIDSCOPE_RUN_DIR, 65536);
     EXPECT_GT(seeds.size(), 10u);  // the artwork is there
-    for (const NamedPacket& seed : seeds) EXPECT_EQ(RunBitmapInput(seed.bytes.data(), seed.bytes.size()), "") << seed.name;
+    for (const NamedPacket& seed : seeds)
+        EXPECT_EQ(RunBitmapInput(seed.bytes.data(), seed.bytes.size()), "") << seed.name;
 
     // Cut short, a header size of 13, an empty file: each is refused with
     // one of the loader's messages, which the harness accepts.

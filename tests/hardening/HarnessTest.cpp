@@ -66,8 +66,8 @@ TEST(DispatchHarness, SeedsReachTheStatesTheyWereWrittenFor) {
 TEST(DispatchHarness, EveryReceivedTypeHasAValidPacket) {
     std::set<std::string> types;
     for (const NamedPacket& p : ValidPackets()) types.insert(std::string(p.bytes.begin(), p.bytes.begin() + 3));
-    for (const char* type : {"MCI", "CHL", "ERR", "REO", "VER", "STA", "NPL", "PLL", "ISM", "LAP", "RES", "CPR",
-                             "MSO", "RST", "REN"})
+    for (const char* type :
+         {"MCI", "CHL", "ERR", "REO", "VER", "STA", "NPL", "PLL", "ISM", "LAP", "RES", "CPR", "MSO", "RST", "REN"})
         EXPECT_TRUE(types.count(type)) << type;
 }
 

@@ -10,8 +10,8 @@
 #include "FileHarness.h"
 #include "common/Settings.h"
 #include "connection/Connection.h"
-#include "view/Standings.h"
 #include "support/FakePlatform.h"
+#include "view/Standings.h"
 
 namespace gs {
 namespace {
@@ -64,7 +64,9 @@ TEST(SettingsRegression, AnAddressThatTrimsToTheEmptyMarkerReadsEmpty) {
     // fuzz_settings, next: "host\r\r \r" lost its carriage return and then
     // its blank, which uncovered two more carriage returns; written back,
     // they were lost on the next read.
-    const std::string uncovered = " r+\xFF\xA2\xA2\xA2\xA2" "6 4\r\r\r\r\r\r\xA2\xA2\xA2\r\r\r \r";
+    const std::string uncovered =
+        " r+\xFF\xA2\xA2\xA2\xA2"
+        "6 4\r\r\r\r\r\r\xA2\xA2\xA2\r\r\r \r";
     EXPECT_EQ(fuzz::RunSettingsInput(reinterpret_cast<const std::uint8_t*>(uncovered.data()), uncovered.size()), "");
     std::ofstream(path, std::ios::binary) << "host\r\r \r\n";
     ReadSettings(s, path);

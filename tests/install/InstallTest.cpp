@@ -118,8 +118,8 @@ protected:
 };
 
 TEST_F(Installed, PartsLandInTheirPlacesWithIconsAndValidDesktopFiles) {
-    for (const char* command : {"bin/gridscope", "bin/gridscope-raceserver", "bin/gridscope-relay",
-                                "lib/gridscope/Gridscope"})
+    for (const char* command :
+         {"bin/gridscope", "bin/gridscope-raceserver", "bin/gridscope-relay", "lib/gridscope/Gridscope"})
         EXPECT_EQ(access((prefix / command).c_str(), X_OK), 0) << command;
     std::istringstream tools(GRIDSCOPE_TOOLS);  // every tool the build has
     for (std::string tool; tools >> tool;) EXPECT_EQ(access((prefix / "bin" / tool).c_str(), X_OK), 0) << tool;
@@ -149,8 +149,8 @@ TEST_F(Installed, PartsLandInTheirPlacesWithIconsAndValidDesktopFiles) {
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_NE(svg.find("viewBox=\"0 0 256 256\""), std::string::npos);
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        const std::string png = ReadFile(theme / (std::to_string(size) + "x" + std::to_string(size)) / "apps" /
-                                         (id + ".png"));
+        const std::string png =
+            ReadFile(theme / (std::to_string(size) + "x" + std::to_string(size)) / "apps" / (id + ".png"));
         ASSERT_GE(png.size(), 33u) << size;
         // Signature, then the IHDR chunk: width and height big-endian at 16
         // and 20, colour type at 25 (6: RGB with alpha).
@@ -185,7 +185,8 @@ TEST_F(Installed, PartsLandInTheirPlacesWithIconsAndValidDesktopFiles) {
     const Result metaCheck = Shell("appstreamcli validate --no-net " + Quote(metainfo));
     EXPECT_EQ(metaCheck.status, 0) << metaCheck.output;
     EXPECT_NE(metaCheck.output.find("Validation was successful"), std::string::npos) << metaCheck.output;
-    for (const char* remark : {"E:", "W:", "I:"}) EXPECT_EQ(metaCheck.output.find(remark), std::string::npos) << metaCheck.output;
+    for (const char* remark : {"E:", "W:", "I:"})
+        EXPECT_EQ(metaCheck.output.find(remark), std::string::npos) << metaCheck.output;
 
     // The package's documents, the changelog of this version compressed, and
     // a manual page for each command.
@@ -298,8 +299,7 @@ TEST_F(Launcher, LinksTheShippedFilesKeepsTheUsersOwnAndFollowsUpgrades) {
     }
     EXPECT_TRUE(ReadFile(RunFolder() / "files/AS1.pth") == "mine") << "the user's own path file is kept";
     EXPECT_EQ(fs::read_symlink(RunFolder() / "files/Aston_3DH.smx"), root / "elsewhere.smx");
-    for (const auto& name : Names(Data()))
-        EXPECT_TRUE(name == "files" || fs::is_symlink(RunFolder() / name)) << name;
+    for (const auto& name : Names(Data())) EXPECT_TRUE(name == "files" || fs::is_symlink(RunFolder() / name)) << name;
     EXPECT_EQ(ReadFile(RunFolder() / "Gridscope.ini"), "settings\n");
 
     // A later version in another place, which ships a new track and no
@@ -380,7 +380,8 @@ protected:
     }
     void StartFromMenu() {
         std::string exec;
-        std::istringstream entry(ReadFile(prefix / "share/applications" / (std::string(GRIDSCOPE_APP_ID) + ".desktop")));
+        std::istringstream entry(
+            ReadFile(prefix / "share/applications" / (std::string(GRIDSCOPE_APP_ID) + ".desktop")));
         for (std::string line; std::getline(entry, line);)
             if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
         ASSERT_EQ(exec, "gridscope");
@@ -460,8 +461,8 @@ TEST_F(InstalledProgram, AMeshInTheUsersFilesIsTheOneLoaded) {
     // 0x05DC0000 is +300, the radius 0x084DF0A2 a little over 300 * sqrt 2.
     std::vector<std::uint8_t> mesh = {'L', 'F', 'S', 'S', 'M', 'X', 0, 0, 0, 3, 0, 1};
     mesh.resize(60, 0);
-    mesh.insert(mesh.end(), {1, 0, 0, 0});  // one object
-    mesh.insert(mesh.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // centre
+    mesh.insert(mesh.end(), {1, 0, 0, 0});                                      // one object
+    mesh.insert(mesh.end(), {0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0,    // centre
                              0xA2, 0xF0, 0x4D, 0x08, 4, 0, 0, 0, 2, 0, 0, 0});  // radius, points, triangles
     const std::uint8_t minus[] = {0, 0, 0x24, 0xFA}, plus[] = {0, 0, 0xDC, 0x05};
     for (const auto& [x, y] : {std::pair{minus, minus}, {plus, minus}, {plus, plus}, {minus, plus}}) {

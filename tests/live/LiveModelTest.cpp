@@ -92,7 +92,8 @@ TEST(LiveMessages, FullAndChangeCarryWhatChangedWithinTheirBudgets) {
     const QJsonArray events = f["events"].toArray();
     ASSERT_EQ(events.size(), static_cast<int>(FullStateEvents));
     EXPECT_EQ(events.last().toObject()["seq"].toInt(), 30);
-    EXPECT_EQ(events.last().toObject()["text"].toString(), QString::fromUtf8("Driver 29 finishes Lap 3 in 1:23.45 \u20ac"));
+    EXPECT_EQ(events.last().toObject()["text"].toString(),
+              QString::fromUtf8("Driver 29 finishes Lap 3 in 1:23.45 \u20ac"));
 
     EXPECT_TRUE(ChangeMessage(a, a, journal).isEmpty()) << "nothing changed, nothing sent";
 
@@ -197,8 +198,7 @@ int U16(const QByteArray& b, int at) {
 TEST(LiveTrackPicture, FlatTrianglesInMeshOrderWithBoundsAndColours) {
     // Two objects: a ground triangle, a wall (no area from above) and a
     // second ground triangle in the other object.
-    const MeshPoint ground[] = {{0, 0, 0, 1, 0, 0}, {100, 0, 0, 0, 1, 0}, {0, 50, 0, 0, 0, 1},
-                                {0, 0, 9, 1, 1, 1}};
+    const MeshPoint ground[] = {{0, 0, 0, 1, 0, 0}, {100, 0, 0, 0, 1, 0}, {0, 50, 0, 0, 0, 1}, {0, 0, 9, 1, 1, 1}};
     const MeshTriangle groundTris[] = {{0, 1, 2, 0}, {0, 3, 0, 0}};
     const MeshPoint kerb[] = {{-20, 10, 0, 1, 1, 1}, {40, 10, 1, 1, 1, 1}, {40, 30, 1, 0.5f, 0.5f, 0.5f}};
     const MeshTriangle kerbTris[] = {{2, 1, 0, 0}};

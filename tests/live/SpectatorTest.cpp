@@ -143,7 +143,8 @@ TEST(LiveSpectator, JoinsAsTheProgramAndLogsWhatEachPacketChanged) {
     server.Send(FakeRaceServer::State(2, 1, "ZZ1"));
     server.Send(FakeRaceServer::NewPlayer(0, "^1Ann", "XRT"));
     server.Send(FakeRaceServer::NewPlayer(1, "B\x80ob", "FZ50"));
-    ASSERT_TRUE(PumpUntil([&] { return spectator.Take().cars.size() == 2 && spectator.Take().cars[1].name == "B\u20acob"; }, 3000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return spectator.Take().cars.size() == 2 && spectator.Take().cars[1].name == "B\u20acob"; }, 3000));
     Snapshot s = spectator.Take();
     EXPECT_EQ(s.cars[0].name, "Ann");
     EXPECT_EQ(s.session.link, "live");
@@ -159,9 +160,9 @@ TEST(LiveSpectator, JoinsAsTheProgramAndLogsWhatEachPacketChanged) {
     server.Send(FakeRaceServer::Leaves("^1Ann"));
     server.Send(FakeRaceServer::Result("Rob \x93R\x94", 3, 4, 5, 1, 2, 3));
     server.Send(FakeRaceServer::Chat("hello \x91there\x92"));
-    const std::vector<std::string> expected = {
-        "Cid joins the race", "B\u20acob is now called Rob \u201cR\u201d", "Ann leaves the race",
-        " Rob \u201cR\u201d in 3:04.05, best lap 1:02.03", "   hello \u2018there\u2019"};
+    const std::vector<std::string> expected = {"Cid joins the race", "B\u20acob is now called Rob \u201cR\u201d",
+                                               "Ann leaves the race", " Rob \u201cR\u201d in 3:04.05, best lap 1:02.03",
+                                               "   hello \u2018there\u2019"};
     ASSERT_TRUE(PumpUntil([&] { return Has(spectator, expected.back()); }, 3000));
     std::vector<std::string> lines = Lines(spectator);
     std::size_t at = 0;

@@ -14,8 +14,7 @@
 using namespace peertest;
 namespace rs = gs::raceserver;
 
-TEST(RaceServerPackets, CarInfoComesInChunksOfAtMostEightWithCountAndFirstSlot)
-{
+TEST(RaceServerPackets, CarInfoComesInChunksOfAtMostEightWithCountAndFirstSlot) {
     std::vector<rs::CarInfo> cars(19);
     for (std::size_t i = 0; i < cars.size(); ++i) {
         cars[i].node = static_cast<std::uint16_t>(1000 + i);
@@ -49,8 +48,7 @@ TEST(RaceServerPackets, CarInfoComesInChunksOfAtMostEightWithCountAndFirstSlot)
     EXPECT_TRUE(rs::BuildMci({}).empty());
 }
 
-TEST(RaceServerPackets, UnitConversionsMatchTheWireScales)
-{
+TEST(RaceServerPackets, UnitConversionsMatchTheWireScales) {
     EXPECT_EQ(rs::PositionToWire(1.0), 65536);
     EXPECT_EQ(rs::PositionToWire(-2.5), -163840);
     EXPECT_EQ(rs::PositionToWire(1e9), 2147483647);  // clamped, not wrapped
@@ -64,20 +62,26 @@ TEST(RaceServerPackets, UnitConversionsMatchTheWireScales)
     EXPECT_NEAR(rs::HeadingToWire(2 * std::numbers::pi + 0.5) * 9.590688592259547e-5, 0.5, 1e-4);
 }
 
-TEST(RaceServerPackets, TimesSplitIntoMinutesSecondsHundredths)
-{
+TEST(RaceServerPackets, TimesSplitIntoMinutesSecondsHundredths) {
     auto t = rs::SplitTime(65.07);
-    EXPECT_EQ(t.minutes, 1); EXPECT_EQ(t.seconds, 5); EXPECT_EQ(t.hundredths, 7);
+    EXPECT_EQ(t.minutes, 1);
+    EXPECT_EQ(t.seconds, 5);
+    EXPECT_EQ(t.hundredths, 7);
     t = rs::SplitTime(59.899);
-    EXPECT_EQ(t.minutes, 0); EXPECT_EQ(t.seconds, 59); EXPECT_EQ(t.hundredths, 90);
+    EXPECT_EQ(t.minutes, 0);
+    EXPECT_EQ(t.seconds, 59);
+    EXPECT_EQ(t.hundredths, 90);
     t = rs::SplitTime(720.0);
-    EXPECT_EQ(t.minutes, 12); EXPECT_EQ(t.seconds, 0); EXPECT_EQ(t.hundredths, 0);
+    EXPECT_EQ(t.minutes, 12);
+    EXPECT_EQ(t.seconds, 0);
+    EXPECT_EQ(t.hundredths, 0);
     t = rs::SplitTime(59.996);  // rounds up into the next minute, not to 0:59.100
-    EXPECT_EQ(t.minutes, 1); EXPECT_EQ(t.seconds, 0); EXPECT_EQ(t.hundredths, 0);
+    EXPECT_EQ(t.minutes, 1);
+    EXPECT_EQ(t.seconds, 0);
+    EXPECT_EQ(t.hundredths, 0);
 }
 
-TEST(RaceServerPackets, EventAndReplyPacketsPutEveryFieldAtItsOffset)
-{
+TEST(RaceServerPackets, EventAndReplyPacketsPutEveryFieldAtItsOffset) {
     const std::string name24 = "^1ABCDEFGHIJ^2KLMNOPQRST";  // exactly 24 bytes, no terminator
     ASSERT_EQ(name24.size(), 24u);
 
@@ -150,15 +154,12 @@ TEST(RaceServerPackets, EventAndReplyPacketsPutEveryFieldAtItsOffset)
     EXPECT_EQ(Type(rs::BuildRen()), "REN");
 }
 
-TEST(RaceServerPackets, ReorderOfAFullFieldKeepsCountAndSlotsApart)
-{
+TEST(RaceServerPackets, ReorderOfAFullFieldKeepsCountAndSlotsApart) {
     std::vector<int> order(32);
-    for (int i = 0; i < 32; ++i)
-        order[static_cast<std::size_t>(i)] = 31 - i;
+    for (int i = 0; i < 32; ++i) order[static_cast<std::size_t>(i)] = 31 - i;
     const auto b = rs::BuildReo(order);
     ASSERT_GE(b.size(), 67u);
-    for (std::size_t i = 0; i < 32; ++i)
-        EXPECT_EQ(U8(b, 4 + 2 * i), 31 - i) << "position " << i;
+    for (std::size_t i = 0; i < 32; ++i) EXPECT_EQ(U8(b, 4 + 2 * i), 31 - i) << "position " << i;
     EXPECT_EQ(U8(b, 61), 32u);
 
     const auto small = rs::BuildReo({2, 0, 1});
@@ -168,8 +169,7 @@ TEST(RaceServerPackets, ReorderOfAFullFieldKeepsCountAndSlotsApart)
     EXPECT_EQ(U8(small, 61), 3u);
 }
 
-TEST(RelayPackets, ListChunksCarryEightEntriesAndTheTotal)
-{
+TEST(RelayPackets, ListChunksCarryEightEntriesAndTheTotal) {
     std::vector<gs::relay::RelayEntry> entries;
     for (int i = 0; i < 13; ++i) {
         gs::relay::RelayEntry e;
@@ -202,8 +202,7 @@ TEST(RelayPackets, ListChunksCarryEightEntriesAndTheTotal)
     EXPECT_EQ(U16(empty[0], 4), 0u);
 }
 
-TEST(RelayPackets, ErrorAndInitPackets)
-{
+TEST(RelayPackets, ErrorAndInitPackets) {
     for (std::uint8_t flags : {0, 1, 2}) {
         const auto b = gs::relay::BuildErr(flags);
         ASSERT_GE(b.size(), 5u);
@@ -216,8 +215,7 @@ TEST(RelayPackets, ErrorAndInitPackets)
     EXPECT_EQ(Field(isi, 8, 16), "0123456789abcdef");
 }
 
-TEST(RelayConfig, EntriesParseAndBadOnesAreRefusedWithTheReason)
-{
+TEST(RelayConfig, EntriesParseAndBadOnesAreRefusedWithTheReason) {
     auto e = gs::relay::ParseEntry("^1Grid^7scope ^3Demo|12|secret|127.0.0.1:29999|adm");
     EXPECT_EQ(e.name, "^1Grid^7scope ^3Demo");
     EXPECT_EQ(e.players, 12);
@@ -253,8 +251,7 @@ TEST(RelayConfig, EntriesParseAndBadOnesAreRefusedWithTheReason)
     EXPECT_EQ(entries[1].password, "pw");
 }
 
-TEST(RelayConfig, TheDemoListParses)
-{
+TEST(RelayConfig, TheDemoListParses) {
     const auto entries = gs::relay::ReadRelayConfig(GS_DEMO_RELAY_CONF);
     ASSERT_EQ(entries.size(), 10u);
     EXPECT_EQ(entries[0].name, "^1Grid^7scope ^3Demo");
@@ -264,8 +261,7 @@ TEST(RelayConfig, TheDemoListParses)
     EXPECT_FALSE(entries[2].address);
 }
 
-TEST(PeerOptions, ValuesFlagsAndErrors)
-{
+TEST(PeerOptions, ValuesFlagsAndErrors) {
     const char* argv[] = {"prog", "--port", "123", "--name=^1A b", "--verbose", "--server", "x", "--server", "y"};
     const gs::peers::Options o(9, argv, {"port", "name", "server", "laps"}, {"verbose"});
     EXPECT_EQ(o.Integer("port", 0, 0, 65535), 123);
@@ -284,8 +280,7 @@ TEST(PeerOptions, ValuesFlagsAndErrors)
     EXPECT_THROW(gs::peers::Options(3, junk, {"port"}).Integer("port", 0, 0, 65535), std::runtime_error);
 }
 
-TEST(PathFiles, AnOvalReadsBackNodeForNode)
-{
+TEST(PathFiles, AnOvalReadsBackNodeForNode) {
     TempDir dir;
     Oval oval;
     oval.finish = 17;
@@ -303,8 +298,7 @@ TEST(PathFiles, AnOvalReadsBackNodeForNode)
     }
 }
 
-TEST(PathFiles, BrokenFilesAreRefusedWithTheFileAndFault)
-{
+TEST(PathFiles, BrokenFilesAreRefusedWithTheFileAndFault) {
     TempDir dir;
     const auto file = dir.path / "BL1.pth";
     Oval().Write(file);
@@ -328,24 +322,34 @@ TEST(PathFiles, BrokenFilesAreRefusedWithTheFileAndFault)
     expectRefused(Bytes(good.begin(), good.begin() + 10), "header");
     expectRefused(Bytes(good.begin(), good.end() - 1), "bytes");  // last node cut short
     Bytes bad = good;
-    bad[8] = 0xFF; bad[9] = 0xFF; bad[10] = 0xFF; bad[11] = 0x7F;  // absurd node count
+    bad[8] = 0xFF;
+    bad[9] = 0xFF;
+    bad[10] = 0xFF;
+    bad[11] = 0x7F;  // absurd node count
     expectRefused(bad, "node count");
     bad = good;
-    bad[8] = 2; bad[9] = 0; bad[10] = 0; bad[11] = 0;
+    bad[8] = 2;
+    bad[9] = 0;
+    bad[10] = 0;
+    bad[11] = 0;
     expectRefused(bad, "node count");
     bad = good;
     const std::uint32_t count = U32(good, 8);
-    bad[12] = count & 0xFF; bad[13] = (count >> 8) & 0xFF; bad[14] = 0; bad[15] = 0;
+    bad[12] = count & 0xFF;
+    bad[13] = (count >> 8) & 0xFF;
+    bad[14] = 0;
+    bad[15] = 0;
     expectRefused(bad, "finish node");
     bad = good;
-    bad[16 + 40 * 3 + 32] = 0x00; bad[16 + 40 * 3 + 33] = 0x00;
-    bad[16 + 40 * 3 + 34] = 0xC0; bad[16 + 40 * 3 + 35] = 0x7F;  // NaN road limit
+    bad[16 + 40 * 3 + 32] = 0x00;
+    bad[16 + 40 * 3 + 33] = 0x00;
+    bad[16 + 40 * 3 + 34] = 0xC0;
+    bad[16 + 40 * 3 + 35] = 0x7F;  // NaN road limit
     expectRefused(bad, "finite");
     EXPECT_THROW(gs::peers::ReadPathFile(dir.path / "missing.pth"), std::runtime_error);
 }
 
-TEST(PathFiles, TrackCodesAndFileNames)
-{
+TEST(PathFiles, TrackCodesAndFileNames) {
     EXPECT_TRUE(gs::peers::IsCatalogueTrackCode("AS1"));
     EXPECT_TRUE(gs::peers::IsCatalogueTrackCode("WE3R"));
     EXPECT_FALSE(gs::peers::IsCatalogueTrackCode("AS4"));

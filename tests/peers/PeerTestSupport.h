@@ -5,6 +5,7 @@
 
 #include "Udp.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <numbers>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace peertest {
@@ -28,46 +28,46 @@ inline std::uint32_t U32(const Bytes& b, std::size_t at) { return U16(b, at) | (
 inline std::int32_t I32(const Bytes& b, std::size_t at) { return static_cast<std::int32_t>(U32(b, at)); }
 inline std::string Type(const Bytes& b) { return b.size() >= 3 ? std::string(b.begin(), b.begin() + 3) : ""; }
 // A zero-padded field's text up to its first zero byte.
-inline std::string Field(const Bytes& b, std::size_t at, std::size_t width)
-{
+inline std::string Field(const Bytes& b, std::size_t at, std::size_t width) {
     std::string s;
     for (std::size_t i = 0; i < width && at + i < b.size() && b[at + i] != 0; ++i)
         s.push_back(static_cast<char>(b[at + i]));
     return s;
 }
-inline std::string StripCodes(const std::string& s)
-{
+inline std::string StripCodes(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '^') { ++i; continue; }
+        if (s[i] == '^') {
+            ++i;
+            continue;
+        }
         out.push_back(s[i]);
     }
     return out;
 }
 
 // Packets a spectator sends, laid out by hand.
-inline Bytes General(const char* type, std::uint32_t value)
-{
+inline Bytes General(const char* type, std::uint32_t value) {
     Bytes b(8, 0);
     std::memcpy(b.data(), type, 3);
-    b[4] = value & 0xFF; b[5] = (value >> 8) & 0xFF; b[6] = (value >> 16) & 0xFF; b[7] = value >> 24;
+    b[4] = value & 0xFF;
+    b[5] = (value >> 8) & 0xFF;
+    b[6] = (value >> 16) & 0xFF;
+    b[7] = value >> 24;
     return b;
 }
-inline Bytes Isi(const std::string& password)
-{
+inline Bytes Isi(const std::string& password) {
     Bytes b(24, 0);
     std::memcpy(b.data(), "ISI", 3);
     b[6] = 0x31;
     std::memcpy(b.data() + 8, password.data(), std::min<std::size_t>(password.size(), 16));
     return b;
 }
-inline Bytes Ccn(std::uint8_t code)
-{
+inline Bytes Ccn(std::uint8_t code) {
     Bytes b{'C', 'C', 'N', 0, code, 0, 0, 1};
     return b;
 }
-inline Bytes Hos(const std::string& name, const std::string& password)
-{
+inline Bytes Hos(const std::string& name, const std::string& password) {
     Bytes b(60, 0);
     std::memcpy(b.data(), "HOS", 3);
     std::memcpy(b.data() + 4, name.data(), std::min<std::size_t>(name.size(), 32));
@@ -82,8 +82,7 @@ struct Oval {
     double straight = 300, radius = 50, spacing = 4, half = 6, z = 2;
     std::uint32_t finish = 10;
 
-    std::vector<std::array<double, 3>> Points() const
-    {
+    std::vector<std::array<double, 3>> Points() const {
         std::vector<std::array<double, 3>> pts;  // x, y, direction
         const int ns = static_cast<int>(straight / spacing);
         const int nc = static_cast<int>(std::numbers::pi * radius / spacing);
@@ -102,8 +101,7 @@ struct Oval {
         return pts;
     }
     // Distance of (x, y) from the centre line.
-    double OffCentre(double x, double y) const
-    {
+    double OffCentre(double x, double y) const {
         const double cx = std::clamp(x, -straight / 2, straight / 2);
         return std::abs(std::hypot(x - cx, y) - radius);
     }
@@ -111,15 +109,18 @@ struct Oval {
     bool OnStraightMiddle(double x) const { return std::abs(x) < straight * 0.15; }
     double Length() const { return 2 * straight + 2 * std::numbers::pi * radius; }
 
-    void Write(const std::filesystem::path& file) const
-    {
+    void Write(const std::filesystem::path& file) const {
         const auto pts = Points();
         Bytes b(16 + 40 * pts.size(), 0);
         std::memcpy(b.data(), "GSPATH\0\0", 8);
         auto put32 = [&](std::size_t at, std::uint32_t v) {
             for (int k = 0; k < 4; ++k) b[at + k] = (v >> (8 * k)) & 0xFF;
         };
-        auto putF = [&](std::size_t at, float f) { std::uint32_t v; std::memcpy(&v, &f, 4); put32(at, v); };
+        auto putF = [&](std::size_t at, float f) {
+            std::uint32_t v;
+            std::memcpy(&v, &f, 4);
+            put32(at, v);
+        };
         put32(8, static_cast<std::uint32_t>(pts.size()));
         put32(12, finish);
         for (std::size_t i = 0; i < pts.size(); ++i) {
@@ -135,16 +136,15 @@ struct Oval {
             putF(at + 32, static_cast<float>(-half));
             putF(at + 36, static_cast<float>(half));
         }
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                    static_cast<std::streamsize>(b.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     }
 };
 
 // A fresh temporary folder, removed at the end of the test.
 struct TempDir {
     std::filesystem::path path;
-    TempDir()
-    {
+    TempDir() {
         char pattern[] = "/tmp/gs-peers-XXXXXX";
         path = mkdtemp(pattern);
     }
@@ -155,28 +155,23 @@ struct TempDir {
 struct Client {
     gs::peers::UdpPort port;
     gs::peers::Address to;
-    explicit Client(std::uint16_t serverPort)
-    {
+    explicit Client(std::uint16_t serverPort) {
         port.Bind("127.0.0.1", 0);
         to = *gs::peers::Resolve("127.0.0.1", serverPort);
     }
     void Send(const Bytes& b) { port.SendTo(to, b); }
-    std::vector<Bytes> Drain()
-    {
+    std::vector<Bytes> Drain() {
         std::vector<Bytes> got;
-        while (auto d = port.Receive())
-            got.push_back(d->bytes);
+        while (auto d = port.Receive()) got.push_back(d->bytes);
         return got;
     }
 };
 
-inline std::vector<Bytes> OfType(const std::vector<Bytes>& packets, const std::string& type)
-{
+inline std::vector<Bytes> OfType(const std::vector<Bytes>& packets, const std::string& type) {
     std::vector<Bytes> out;
     for (const auto& p : packets)
-        if (Type(p) == type)
-            out.push_back(p);
+        if (Type(p) == type) out.push_back(p);
     return out;
 }
 
-} // namespace peertest
+}  // namespace peertest

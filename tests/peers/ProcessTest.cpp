@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdio>
 #include <poll.h>
 #include <sys/wait.h>
+#include <csignal>
+#include <cstdio>
 
 using namespace peertest;
 
@@ -16,21 +16,18 @@ namespace {
 
 using Process = gs::test::ChildProcess;
 
-std::vector<Bytes> Collect(Client& client, int ms)
-{
+std::vector<Bytes> Collect(Client& client, int ms) {
     std::vector<Bytes> got;
     for (int waited = 0; waited < ms; waited += 10) {
         client.port.WaitReadable(10);
-        for (auto& b : client.Drain())
-            got.push_back(b);
+        for (auto& b : client.Drain()) got.push_back(b);
     }
     return got;
 }
 
-} // namespace
+}  // namespace
 
-TEST(PeerPrograms, RaceServerAndRelayServeRealSpectators)
-{
+TEST(PeerPrograms, RaceServerAndRelayServeRealSpectators) {
     TempDir dir;
     Oval().Write(dir.path / "AS1.pth");
     Process server({GS_RACESERVER, "--port", "0", "--files", dir.path.string(), "--admin", "pw", "--cars", "9",
@@ -72,8 +69,7 @@ TEST(PeerPrograms, RaceServerAndRelayServeRealSpectators)
     EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(PeerPrograms, RefuseBadOptionsAndBrokenTracksWithAReason)
-{
+TEST(PeerPrograms, RefuseBadOptionsAndBrokenTracksWithAReason) {
     TempDir dir;
     {
         Process p({GS_RACESERVER, "--port", "0", "--files", dir.path.string()});

@@ -18,8 +18,7 @@ struct ServerRig {
     std::unique_ptr<rs::RaceSim> sim;
     std::unique_ptr<rs::RaceServer> server;
 
-    explicit ServerRig(rs::ServerOptions options = {}, rs::SimOptions simOptions = {})
-    {
+    explicit ServerRig(rs::ServerOptions options = {}, rs::SimOptions simOptions = {}) {
         TempDir dir;
         oval.Write(dir.path / "AS1.pth");
         auto track = std::make_shared<rs::SimTrack>("AS1", gs::peers::ReadPathFile(dir.path / "AS1.pth"));
@@ -29,29 +28,25 @@ struct ServerRig {
         server = std::make_unique<rs::RaceServer>(options, *sim, [this] { return now; });
     }
     // Lets `seconds` of test time pass in steps of `tick`, collecting what `client` gets.
-    std::vector<Bytes> Run(Client& client, double seconds, double tick = 0.05)
-    {
+    std::vector<Bytes> Run(Client& client, double seconds, double tick = 0.05) {
         std::vector<Bytes> got;
         for (double t = 0; t < seconds - 1e-9; t += tick) {
             now += tick;
             server->Step(0);
-            for (auto& b : client.Drain())
-                got.push_back(b);
+            for (auto& b : client.Drain()) got.push_back(b);
         }
         return got;
     }
-    std::vector<Bytes> Exchange(Client& client, const Bytes& request)
-    {
+    std::vector<Bytes> Exchange(Client& client, const Bytes& request) {
         client.Send(request);
         server->Step(0);
         return client.Drain();
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(RaceServer, AnswersInitOnlyWithTheRightPassword)
-{
+TEST(RaceServer, AnswersInitOnlyWithTheRightPassword) {
     rs::ServerOptions options;
     options.inSimVersion = 1;
     ServerRig rig(options);
@@ -69,8 +64,7 @@ TEST(RaceServer, AnswersInitOnlyWithTheRightPassword)
     EXPECT_EQ(rig.server->SpectatorCount(), 1u);
 }
 
-TEST(RaceServer, AnswersStateNameVersionAndPlayerRequests)
-{
+TEST(RaceServer, AnswersStateNameVersionAndPlayerRequests) {
     rs::ServerOptions options;
     options.serverName = "^1Grid^7scope ^3Demo";
     options.inSimVersion = 3;  // to test a mismatch on the spectator's side
@@ -104,8 +98,7 @@ TEST(RaceServer, AnswersStateNameVersionAndPlayerRequests)
     EXPECT_TRUE(OfType(rig.Exchange(client, General("NPL", 0xFFFFFFFF)), "NPL").empty());
 }
 
-TEST(RaceServer, SendsCarInfoAtTheRequestedIntervalInChunksOfEight)
-{
+TEST(RaceServer, SendsCarInfoAtTheRequestedIntervalInChunksOfEight) {
     rs::SimOptions simOptions;
     simOptions.cars = 19;
     ServerRig rig({}, simOptions);
@@ -143,8 +136,7 @@ TEST(RaceServer, SendsCarInfoAtTheRequestedIntervalInChunksOfEight)
     EXPECT_TRUE(OfType(rig.Run(client, 2.0), "MCI").empty()) << "NLI 0 stops car info";
 }
 
-TEST(RaceServer, BroadcastsSessionEventsToEveryLiveSpectator)
-{
+TEST(RaceServer, BroadcastsSessionEventsToEveryLiveSpectator) {
     rs::ServerOptions options;
     options.timeScale = 40;  // 40 simulated seconds per test second
     rs::SimOptions simOptions;
@@ -172,8 +164,7 @@ TEST(RaceServer, BroadcastsSessionEventsToEveryLiveSpectator)
     auto events = [](const std::vector<Bytes>& all) {
         std::vector<Bytes> e;
         for (const auto& p : all)
-            if (Type(p) != "MCI" && Type(p) != "VER")
-                e.push_back(p);
+            if (Type(p) != "MCI" && Type(p) != "VER") e.push_back(p);
         return e;
     };
     const auto eventsA = events(gotA);
@@ -182,18 +173,15 @@ TEST(RaceServer, BroadcastsSessionEventsToEveryLiveSpectator)
     EXPECT_GE(OfType(eventsA, "LAP").size(), 2u * 6);
     EXPECT_GE(OfType(eventsA, "RES").size(), 6u);
     EXPECT_GE(OfType(eventsA, "REN").size(), 1u);
-    for (const auto& lap : OfType(eventsA, "LAP"))
-        EXPECT_LT(U8(lap, 88), 7u);
+    for (const auto& lap : OfType(eventsA, "LAP")) EXPECT_LT(U8(lap, 88), 7u);
 }
 
-TEST(RaceServer, ForgetsSpectatorsThatSayGoodbyeOrFallSilent)
-{
+TEST(RaceServer, ForgetsSpectatorsThatSayGoodbyeOrFallSilent) {
     rs::ServerOptions options;
     options.spectatorTimeout = 90;
     ServerRig rig(options);
     Client leaving(rig.server->Port()), silent(rig.server->Port()), chatty(rig.server->Port());
-    for (Client* c : {&leaving, &silent, &chatty})
-        rig.Exchange(*c, Isi("letmein"));
+    for (Client* c : {&leaving, &silent, &chatty}) rig.Exchange(*c, Isi("letmein"));
     ASSERT_EQ(rig.server->SpectatorCount(), 3u);
 
     rig.Exchange(leaving, General("ISC", 0));

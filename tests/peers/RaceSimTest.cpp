@@ -15,32 +15,28 @@ namespace rs = gs::raceserver;
 
 namespace {
 
-std::shared_ptr<const rs::SimTrack> OvalTrack(const std::string& code, const Oval& oval = Oval())
-{
+std::shared_ptr<const rs::SimTrack> OvalTrack(const std::string& code, const Oval& oval = Oval()) {
     TempDir dir;
     oval.Write(dir.path / "t.pth");
     return std::make_shared<rs::SimTrack>(code, gs::peers::ReadPathFile(dir.path / "t.pth"));
 }
 
-int ModelIndex(std::string_view name)
-{
+int ModelIndex(std::string_view name) {
     for (std::size_t i = 0; i < rs::kCarModels.size(); ++i)
-        if (rs::kCarModels[i].name == name)
-            return static_cast<int>(i);
+        if (rs::kCarModels[i].name == name) return static_cast<int>(i);
     return -1;
 }
 
 double ToMetres(std::int32_t raw) { return raw / 65536.0; }
 
-} // namespace
+}  // namespace
 
-TEST(SimTrack, CornersAreSlowerThanStraightsAndClassesDifferInPace)
-{
+TEST(SimTrack, CornersAreSlowerThanStraightsAndClassesDifferInPace) {
     const Oval oval;
     const auto track = OvalTrack("AS1", oval);
     EXPECT_NEAR(track->Length(), oval.Length(), oval.Length() * 0.01);
     const double finish = track->FinishDistance();
-    const double midStraight = finish + oval.straight / 2 - 10 * oval.spacing;  // bottom straight, x near 0
+    const double midStraight = finish + oval.straight / 2 - 10 * oval.spacing;    // bottom straight, x near 0
     const double midCorner = oval.straight + std::numbers::pi * oval.radius / 2;  // apex of the right bend
     const int gti = ModelIndex("XF GTI"), v8 = ModelIndex("FORMULA V8"), uf1 = ModelIndex("UF1");
     ASSERT_GE(gti, 0);
@@ -57,8 +53,7 @@ TEST(SimTrack, CornersAreSlowerThanStraightsAndClassesDifferInPace)
     EXPECT_GT(track->ProfileSpeed(gti, oval.straight - 80), track->ProfileSpeed(gti, oval.straight - 5));
 }
 
-TEST(SimTrack, SparsePathsAndMissingRoadLimitsStillMakeADrivableTrack)
-{
+TEST(SimTrack, SparsePathsAndMissingRoadLimitsStillMakeADrivableTrack) {
     Oval sparse;
     sparse.spacing = 40;  // a node every 40 m: bends sit at the nodes
     sparse.half = 0;      // no road limits, outer limits of 3 m
@@ -69,8 +64,7 @@ TEST(SimTrack, SparsePathsAndMissingRoadLimitsStillMakeADrivableTrack)
     EXPECT_NEAR(track->HalfWidth(apex), 3 - 1.2, 1e-6);
 }
 
-TEST(RaceSim, CarsStayOnTheRoadPointWhereTheyGoAndSlowForCorners)
-{
+TEST(RaceSim, CarsStayOnTheRoadPointWhereTheyGoAndSlowForCorners) {
     const Oval oval;
     rs::SimOptions options;
     options.cars = 20;
@@ -98,9 +92,11 @@ TEST(RaceSim, CarsStayOnTheRoadPointWhereTheyGoAndSlowForCorners)
             const double kmh = now[i].speed * 0.011;
             ASSERT_LE(kmh, 300.0);
             if (sim.Time() > 20 && oval.InCorner(x)) {
-                cornerSum += kmh; ++cornerCount;
+                cornerSum += kmh;
+                ++cornerCount;
             } else if (sim.Time() > 20 && oval.OnStraightMiddle(x)) {
-                straightSum += kmh; ++straightCount;
+                straightSum += kmh;
+                ++straightCount;
             }
             const double dx = x - ToMetres(previous[i].x), dy = y - ToMetres(previous[i].y);
             const double moved = std::hypot(dx, dy);
@@ -114,8 +110,7 @@ TEST(RaceSim, CarsStayOnTheRoadPointWhereTheyGoAndSlowForCorners)
         for (std::size_t i = 0; i < now.size(); ++i)
             for (std::size_t j = 0; j < now.size(); ++j) {
                 const long d = progress(now[i]) - progress(now[j]);
-                if (d == 0 || std::abs(d) > 4)
-                    continue;
+                if (d == 0 || std::abs(d) > 4) continue;
                 int& was = order[{i, j}];
                 overtakes += was < 0 && d > 0;
                 was = d > 0 ? 1 : -1;
@@ -131,8 +126,7 @@ TEST(RaceSim, CarsStayOnTheRoadPointWhereTheyGoAndSlowForCorners)
     EXPECT_LT(headingGood, headingChecks) << "nobody spun in five minutes of twenty cars";
 }
 
-TEST(RaceSim, SessionsRunQualifyingThenARaceWithLapsResultsAndEnds)
-{
+TEST(RaceSim, SessionsRunQualifyingThenARaceWithLapsResultsAndEnds) {
     rs::SimOptions options;
     options.cars = 8;
     options.laps = 3;
@@ -151,7 +145,7 @@ TEST(RaceSim, SessionsRunQualifyingThenARaceWithLapsResultsAndEnds)
     }
     // Sessions: RST(0, 2 min) ... REN, then RST(3 laps, 0) ... REN, alternating.
     std::vector<std::pair<int, int>> starts;
-    std::map<std::string, int> results;      // per session: driver -> RES count
+    std::map<std::string, int> results;  // per session: driver -> RES count
     int sessions = 0, laps = 0;
     bool inSession = false;
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -168,8 +162,7 @@ TEST(RaceSim, SessionsRunQualifyingThenARaceWithLapsResultsAndEnds)
             ++sessions;
             // Every driver of the session got exactly one result.
             EXPECT_EQ(static_cast<int>(results.size()), countAtEvent[i]);
-            for (const auto& [name, n] : results)
-                EXPECT_EQ(n, 1) << name;
+            for (const auto& [name, n] : results) EXPECT_EQ(n, 1) << name;
         } else if (type == "LAP") {
             ASSERT_TRUE(inSession);
             ++laps;
@@ -198,8 +191,7 @@ TEST(RaceSim, SessionsRunQualifyingThenARaceWithLapsResultsAndEnds)
     EXPECT_GT(laps, 3 * 8);
 }
 
-TEST(RaceSim, FieldChangesKeepNamesUniqueAndSlotsConsistent)
-{
+TEST(RaceSim, FieldChangesKeepNamesUniqueAndSlotsConsistent) {
     rs::SimOptions options;
     options.cars = 10;
     options.laps = 1;
@@ -211,8 +203,7 @@ TEST(RaceSim, FieldChangesKeepNamesUniqueAndSlotsConsistent)
     rs::RaceSim sim(options, {OvalTrack("FE1", small)});
     // Mirror the field from the events alone, as a spectator would.
     std::vector<std::string> names;
-    for (int i = 0; i < sim.PlayerCount(); ++i)
-        names.push_back(sim.DriverName(i));
+    for (int i = 0; i < sim.PlayerCount(); ++i) names.push_back(sim.DriverName(i));
     std::map<std::string, int> seen;
     for (double t = 0; t < 3000; t += 2) {
         sim.AdvanceTo(t);
@@ -234,8 +225,7 @@ TEST(RaceSim, FieldChangesKeepNamesUniqueAndSlotsConsistent)
                 const std::size_t n = U8(e, 61);
                 ASSERT_EQ(n, names.size());
                 std::vector<std::string> reordered;
-                for (std::size_t i = 0; i < n; ++i)
-                    reordered.push_back(names.at(U8(e, 4 + 2 * i)));
+                for (std::size_t i = 0; i < n; ++i) reordered.push_back(names.at(U8(e, 4 + 2 * i)));
                 names = reordered;
             }
         }
@@ -257,8 +247,7 @@ TEST(RaceSim, FieldChangesKeepNamesUniqueAndSlotsConsistent)
     EXPECT_GT(seen["MSO"], 0);
 }
 
-TEST(RaceSim, SameSeedSameRaceOtherSeedOtherRace)
-{
+TEST(RaceSim, SameSeedSameRaceOtherSeedOtherRace) {
     auto run = [](std::uint32_t seed) {
         rs::SimOptions options;
         options.cars = 12;
@@ -269,10 +258,8 @@ TEST(RaceSim, SameSeedSameRaceOtherSeedOtherRace)
         std::vector<Bytes> all;
         for (double t = 0; t < 400; t += 0.5) {
             sim.AdvanceTo(t);
-            for (auto& e : sim.TakeEvents())
-                all.push_back(e);
-            for (auto& m : rs::BuildMci(sim.CarInfos()))
-                all.push_back(m);
+            for (auto& e : sim.TakeEvents()) all.push_back(e);
+            for (auto& m : rs::BuildMci(sim.CarInfos())) all.push_back(m);
         }
         return all;
     };
@@ -281,8 +268,7 @@ TEST(RaceSim, SameSeedSameRaceOtherSeedOtherRace)
     EXPECT_NE(a, c);
 }
 
-TEST(RaceSim, NewSessionsMoveToAnotherTrackWithAStatePacketFirst)
-{
+TEST(RaceSim, NewSessionsMoveToAnotherTrackWithAStatePacketFirst) {
     rs::SimOptions options;
     options.cars = 4;
     options.laps = 1;
@@ -304,8 +290,7 @@ TEST(RaceSim, NewSessionsMoveToAnotherTrackWithAStatePacketFirst)
     EXPECT_EQ(sim.TrackCode().substr(0, 2) == "AS" || sim.TrackCode() == "WE2R", true);
 }
 
-TEST(RaceSim, GivenNamesGoToTheFirstDriversAsTheirBytes)
-{
+TEST(RaceSim, GivenNamesGoToTheFirstDriversAsTheirBytes) {
     rs::SimOptions options;
     options.cars = 4;
     // Windows-1252 bytes (euro sign, curly quotes), a name too long for the

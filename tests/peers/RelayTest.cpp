@@ -14,15 +14,13 @@ using gs::relay::RelayEntry;
 
 namespace {
 
-RelayEntry Entry(const std::string& name, int players, const std::string& password = "",
-                 std::uint16_t port = 0, const std::string& admin = "")
-{
+RelayEntry Entry(const std::string& name, int players, const std::string& password = "", std::uint16_t port = 0,
+                 const std::string& admin = "") {
     RelayEntry e;
     e.name = name;
     e.players = players;
     e.password = password;
-    if (port)
-        e.address = gs::peers::Resolve("127.0.0.1", port);
+    if (port) e.address = gs::peers::Resolve("127.0.0.1", port);
     e.admin = admin;
     return e;
 }
@@ -34,8 +32,7 @@ struct RelayRig {
     std::unique_ptr<rs::RaceServer> server;
     std::unique_ptr<gs::relay::Relay> relay;
 
-    explicit RelayRig(std::size_t maxClients = 16, int extraListed = 0)
-    {
+    explicit RelayRig(std::size_t maxClients = 16, int extraListed = 0) {
         TempDir dir;
         oval.Write(dir.path / "AS1.pth");
         rs::SimOptions simOptions;
@@ -54,30 +51,26 @@ struct RelayRig {
         options.servers.push_back(Entry("^1Grid^7scope ^3Demo", 10, "", server->Port(), "adm"));
         options.servers.push_back(Entry("^2Locked ^7Server", 4, "sesame", server->Port(), "adm"));
         options.servers.push_back(Entry("^5Far Away", 20));  // listed only
-        for (int i = 0; i < extraListed; ++i)
-            options.servers.push_back(Entry("Listed " + std::to_string(i), i));
+        for (int i = 0; i < extraListed; ++i) options.servers.push_back(Entry("Listed " + std::to_string(i), i));
         relay = std::make_unique<gs::relay::Relay>(options, [this] { return now; });
     }
     // A few rounds of both peers, collecting what the client gets.
-    std::vector<Bytes> Pump(Client& client, double seconds = 0.1)
-    {
+    std::vector<Bytes> Pump(Client& client, double seconds = 0.1) {
         std::vector<Bytes> got;
         for (double t = 0; t < seconds - 1e-9; t += 0.05) {
             now += 0.05;
             relay->Step(0);
             server->Step(0);
             relay->Step(0);
-            for (auto& b : client.Drain())
-                got.push_back(b);
+            for (auto& b : client.Drain()) got.push_back(b);
         }
         return got;
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(Relay, ListsItsServersInChunksOfEight)
-{
+TEST(Relay, ListsItsServersInChunksOfEight) {
     RelayRig rig(16, 10);  // 13 entries
     Client client(rig.relay->Port());
     client.Send(Ccn(3));
@@ -101,8 +94,7 @@ TEST(Relay, ListsItsServersInChunksOfEight)
     EXPECT_EQ(OfType(rig.Pump(client), "CHL").size(), 2u);
 }
 
-TEST(Relay, ReportsWrongPasswordsUnreachableServersAndAFullRelay)
-{
+TEST(Relay, ReportsWrongPasswordsUnreachableServersAndAFullRelay) {
     RelayRig rig(2);
     Client first(rig.relay->Port()), second(rig.relay->Port()), third(rig.relay->Port());
 
@@ -137,8 +129,7 @@ TEST(Relay, ReportsWrongPasswordsUnreachableServersAndAFullRelay)
     EXPECT_FALSE(OfType(rig.Pump(third), "CHL").empty());
 }
 
-TEST(Relay, ForwardsTrafficBothWaysBetweenSpectatorAndServer)
-{
+TEST(Relay, ForwardsTrafficBothWaysBetweenSpectatorAndServer) {
     RelayRig rig;
     Client alice(rig.relay->Port()), bob(rig.relay->Port());
     alice.Send(Ccn(3));
@@ -151,8 +142,7 @@ TEST(Relay, ForwardsTrafficBothWaysBetweenSpectatorAndServer)
     // answered the init and streams car info through the relay.
     EXPECT_EQ(OfType(got, "VER").size(), 1u);
     EXPECT_GE(OfType(got, "MCI").size(), 3u * 2);
-    for (const auto& mci : OfType(got, "MCI"))
-        EXPECT_EQ(U8(mci, 8), 10u);
+    for (const auto& mci : OfType(got, "MCI")) EXPECT_EQ(U8(mci, 8), 10u);
     EXPECT_EQ(rig.server->SpectatorCount(), 2u) << "each relayed spectator is its own address upstream";
 
     // Spectator to server: requests go up, answers come back.
@@ -176,8 +166,7 @@ TEST(Relay, ForwardsTrafficBothWaysBetweenSpectatorAndServer)
     EXPECT_TRUE(rig.Pump(alice, 1.0).empty());
 }
 
-TEST(Relay, ForgetsSilentClientsAndClosesTheirUpstream)
-{
+TEST(Relay, ForgetsSilentClientsAndClosesTheirUpstream) {
     RelayRig rig;
     Client quiet(rig.relay->Port());
     quiet.Send(Hos("^1Grid^7scope ^3Demo", ""));

@@ -6,22 +6,22 @@
 #include "Recording.h"
 #include "common/Text.h"
 #include "connection/Connection.h"
-#include "connection/UdpSocket.h"
 #include "connection/ServerList.h"
+#include "connection/UdpSocket.h"
 #include "support/ChildProcess.h"
 #include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <poll.h>
 #include <chrono>
 #include <fstream>
 #include <map>
-#include <poll.h>
 #include <set>
-#include <tuple>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 using namespace peertest;
 using gs::test::ChildProcess;
@@ -32,14 +32,11 @@ using Steady = std::chrono::steady_clock;
 
 // ------------------------------------------------ files written by hand
 
-void Put(Bytes& b, std::uint64_t v, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+void Put(Bytes& b, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-Bytes FileHeader(std::uint16_t version = 1, std::int64_t startUs = 1'796'817'600'000'000)
-{
+Bytes FileHeader(std::uint16_t version = 1, std::int64_t startUs = 1'796'817'600'000'000) {
     Bytes b{'G', 'S', 'R', 'E', 'C', 0x0D, 0x0A, 0x1A};
     Put(b, version, 2);
     Put(b, 20, 2);
@@ -47,8 +44,7 @@ Bytes FileHeader(std::uint16_t version = 1, std::int64_t startUs = 1'796'817'600
     return b;
 }
 
-void AddRecord(Bytes& file, double seconds, std::uint8_t kind, const Bytes& payload)
-{
+void AddRecord(Bytes& file, double seconds, std::uint8_t kind, const Bytes& payload) {
     Bytes h;
     Put(h, static_cast<std::uint64_t>(std::llround(seconds * 1e6)), 8);
     Put(h, payload.size(), 2);
@@ -62,59 +58,48 @@ void AddRecord(Bytes& file, double seconds, std::uint8_t kind, const Bytes& payl
     file.insert(file.end(), payload.begin(), payload.end());
 }
 
-void WriteFile(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes ReadFile(const std::filesystem::path& path)
-{
+Bytes ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 // Server packets laid out by hand at the offsets the spectator reads.
-Bytes Packet(const char* type, std::size_t size)
-{
+Bytes Packet(const char* type, std::size_t size) {
     Bytes b(size, 0);
     std::memcpy(b.data(), type, 3);
     return b;
 }
-void Text(Bytes& b, std::size_t at, const std::string& text)
-{
-    std::memcpy(b.data() + at, text.data(), text.size());
-}
-Bytes Ism(const std::string& name)
-{
+void Text(Bytes& b, std::size_t at, const std::string& text) { std::memcpy(b.data() + at, text.data(), text.size()); }
+Bytes Ism(const std::string& name) {
     Bytes b = Packet("ISM", 40);
     Text(b, 8, name);
     return b;
 }
-Bytes Sta(int players, int mode, const std::string& track)
-{
+Bytes Sta(int players, int mode, const std::string& track) {
     Bytes b = Packet("STA", 28);
     b[12] = static_cast<std::uint8_t>(players);
     b[15] = static_cast<std::uint8_t>(mode);
     Text(b, 20, track);
     return b;
 }
-Bytes Npl(int slot, const std::string& name, const std::string& car)
-{
+Bytes Npl(int slot, const std::string& name, const std::string& car) {
     Bytes b = Packet("NPL", 100);
     Text(b, 28, name);
     Text(b, 60, car);
     b[96] = static_cast<std::uint8_t>(slot);
     return b;
 }
-Bytes Mso(const std::string& text)
-{
+Bytes Mso(const std::string& text) {
     Bytes b = Packet("MSO", 132);
     Text(b, 4, text);
     return b;
 }
-Bytes Cpr(const std::string& from, const std::string& to)
-{
+Bytes Cpr(const std::string& from, const std::string& to) {
     Bytes b = Packet("CPR", 76);
     Text(b, 28, from);
     Text(b, 52, to);
@@ -130,34 +115,28 @@ struct Arrival {
 
 // Everything the clients receive within `ms`, each datagram stamped with its
 // arrival time relative to `zero`; all clients are watched at once.
-void Pump(const std::vector<std::pair<Client*, std::vector<Arrival>*>>& clients, int ms, Steady::time_point zero)
-{
+void Pump(const std::vector<std::pair<Client*, std::vector<Arrival>*>>& clients, int ms, Steady::time_point zero) {
     const auto end = Steady::now() + std::chrono::milliseconds(ms);
     do {
         std::vector<pollfd> fds;
-        for (const auto& c : clients)
-            fds.push_back(pollfd{c.first->port.Fd(), POLLIN, 0});
+        for (const auto& c : clients) fds.push_back(pollfd{c.first->port.Fd(), POLLIN, 0});
         ::poll(fds.data(), fds.size(), 2);
         const double at = std::chrono::duration<double>(Steady::now() - zero).count();
         for (const auto& [client, got] : clients)
-            for (auto& b : client->Drain())
-                got->push_back({at, b});
+            for (auto& b : client->Drain()) got->push_back({at, b});
     } while (Steady::now() < end);
 }
 
-std::vector<Arrival> CollectTimed(Client& client, int ms, Steady::time_point zero)
-{
+std::vector<Arrival> CollectTimed(Client& client, int ms, Steady::time_point zero) {
     std::vector<Arrival> got;
     Pump({{&client, &got}}, ms, zero);
     return got;
 }
 
-std::vector<Arrival> Only(const std::vector<Arrival>& all, const std::string& type)
-{
+std::vector<Arrival> Only(const std::vector<Arrival>& all, const std::string& type) {
     std::vector<Arrival> out;
     for (const auto& a : all)
-        if (Type(a.bytes) == type)
-            out.push_back(a);
+        if (Type(a.bytes) == type) out.push_back(a);
     return out;
 }
 
@@ -175,32 +154,28 @@ struct ProgramSpectator {
     ProgramSpectator() { race.InitSampleClock(clock); }
     // Ticks until `done` holds or `ms` pass.
     template <class Done>
-    bool RunUntil(Done done, int ms)
-    {
+    bool RunUntil(Done done, int ms) {
         for (int t = 0; t < ms; t += 50) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             clock.AdvanceMs(50);
             link.OnPacketTick();
-            if (done())
-                return true;
+            if (done()) return true;
         }
         return false;
     }
 };
 
-std::string RunProgram(const std::vector<std::string>& argv, int* status)
-{
+std::string RunProgram(const std::vector<std::string>& argv, int* status) {
     ChildProcess p(argv);
     *status = p.Wait(20000);
     return p.Output();
 }
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------------------
 
-TEST(RecordingFile, HandWrittenRecordsCutsDamageAndRefusals)
-{
+TEST(RecordingFile, HandWrittenRecordsCutsDamageAndRefusals) {
     Bytes file = FileHeader();
     AddRecord(file, 0.0, 1, Ism("^1Hand"));
     AddRecord(file, 1.5, 2, Bytes{'l', 'o', 's', 't'});
@@ -221,8 +196,8 @@ TEST(RecordingFile, HandWrittenRecordsCutsDamageAndRefusals)
     // Cut anywhere: every complete record survives, the rest is reported.
     for (std::size_t cut = 20; cut <= file.size(); ++cut) {
         const auto r = gs::peers::ParseRecording(file.data(), cut);
-        const std::size_t complete = static_cast<std::size_t>(std::upper_bound(std::begin(ends), std::end(ends), cut)
-                                                              - std::begin(ends)) - 1;
+        const std::size_t complete =
+            static_cast<std::size_t>(std::upper_bound(std::begin(ends), std::end(ends), cut) - std::begin(ends)) - 1;
         ASSERT_EQ(r.records.size(), complete) << "cut at " << cut;
         const bool onBoundary = std::find(std::begin(ends), std::end(ends), cut) != std::end(ends);
         EXPECT_EQ(r.end, onBoundary ? gs::peers::Recording::End::Complete : gs::peers::Recording::End::Truncated)
@@ -272,8 +247,7 @@ TEST(RecordingFile, HandWrittenRecordsCutsDamageAndRefusals)
     EXPECT_NE(refusal(FileHeader(0)).find("not a Gridscope recording"), std::string::npos);
 }
 
-TEST(RecordingFile, ProgramsRefuseForeignFilesAndReadUpToTheDamage)
-{
+TEST(RecordingFile, ProgramsRefuseForeignFilesAndReadUpToTheDamage) {
     TempDir dir;
     WriteFile(dir.path / "notes.gsrec", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
     Bytes newer = FileHeader(7);
@@ -289,8 +263,9 @@ TEST(RecordingFile, ProgramsRefuseForeignFilesAndReadUpToTheDamage)
     std::string out = RunProgram({GS_RECORD, "--info", (dir.path / "notes.gsrec").string()}, &status);
     EXPECT_EQ(status, 2);
     EXPECT_NE(out.find("not a Gridscope recording"), std::string::npos) << out;
-    out = RunProgram({GS_RECORD, "--report", (dir.path / "newer.gsrec").string(), "--html", (dir.path / "r.html").string()},
-              &status);
+    out = RunProgram(
+        {GS_RECORD, "--report", (dir.path / "newer.gsrec").string(), "--html", (dir.path / "r.html").string()},
+        &status);
     EXPECT_EQ(status, 2);
     EXPECT_NE(out.find("version 7, newer"), std::string::npos) << out;
     EXPECT_FALSE(std::filesystem::exists(dir.path / "r.html"));
@@ -309,8 +284,7 @@ TEST(RecordingFile, ProgramsRefuseForeignFilesAndReadUpToTheDamage)
     EXPECT_NE(out.find("Datagrams: 1"), std::string::npos) << out;
 }
 
-TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
-{
+TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop) {
     TempDir dir;
     Bytes file = FileHeader();
     AddRecord(file, 0.00, 1, Ism("^1Hand ^7Made"));
@@ -319,14 +293,13 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     AddRecord(file, 0.05, 1, Npl(1, "Bob", "FZ5"));
     for (int i = 1; i <= 10; ++i) {
         AddRecord(file, 0.2 * i, 1, Mso("m" + std::to_string(i)));
-        if (i == 9)
-            AddRecord(file, 1.8, 1, Cpr("Bob", "^5Rob"));
+        if (i == 9) AddRecord(file, 1.8, 1, Cpr("Bob", "^5Rob"));
     }
     WriteFile(dir.path / "hand.gsrec", file);
 
     // Half speed is too slow for a test; twice the speed: 0.2 s apart become 0.1 s.
-    ChildProcess server({GS_RACESERVER, "--replay", (dir.path / "hand.gsrec").string(), "--port", "0", "--speed",
-                         "2", "--admin", "pw"});
+    ChildProcess server({GS_RACESERVER, "--replay", (dir.path / "hand.gsrec").string(), "--port", "0", "--speed", "2",
+                         "--admin", "pw"});
     const int port = server.ListeningPort();
     ASSERT_NE(port, 0) << server.Output();
 
@@ -346,7 +319,8 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
         EXPECT_EQ(Field(msoA[i].bytes, 4, 128), "m" + std::to_string(i + 1));
         EXPECT_EQ(Field(msoB[i].bytes, 4, 128), "m" + std::to_string(i + 1));
         const double wanted = 0.1 * i;
-        worst = std::max({worst, std::abs(msoA[i].at - msoA[0].at - wanted), std::abs(msoB[i].at - msoB[0].at - wanted)});
+        worst =
+            std::max({worst, std::abs(msoA[i].at - msoA[0].at - wanted), std::abs(msoB[i].at - msoB[0].at - wanted)});
     }
     EXPECT_LT(worst, 0.04) << "replayed times stray from the recorded ones scaled by 2";
     EXPECT_GT(msoB[0].at - msoA[0].at, 0.4) << "the second spectator starts at its own join";
@@ -377,8 +351,8 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     EXPECT_EQ(server.Stop(), 0);
 
     // --from skips ahead (the state before it still answers), --loop starts again.
-    ChildProcess looping({GS_RACESERVER, "--replay", (dir.path / "hand.gsrec").string(), "--port", "0", "--speed",
-                          "4", "--from", "1.1", "--loop"});
+    ChildProcess looping({GS_RACESERVER, "--replay", (dir.path / "hand.gsrec").string(), "--port", "0", "--speed", "4",
+                          "--from", "1.1", "--loop"});
     const int loopPort = looping.ListeningPort();
     ASSERT_NE(loopPort, 0) << looping.Output();
     Client d(static_cast<std::uint16_t>(loopPort));
@@ -388,8 +362,7 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
     const auto msoD = Only(gotD, "MSO");
     ASSERT_GE(msoD.size(), 8u);
     const std::vector<std::string> expected = {"m6", "m7", "m8", "m9", "m10", "m6", "m7", "m8"};
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(Field(msoD[i].bytes, 4, 128), expected[i]) << i;
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Field(msoD[i].bytes, 4, 128), expected[i]) << i;
     ASSERT_FALSE(Only(gotD, "NPL").empty());
     EXPECT_EQ(Field(Only(gotD, "NPL")[0].bytes, 28, 24), "Bob");
     EXPECT_EQ(Field(Only(gotD, "NPL")[0].bytes, 60, 16), "FZ5");
@@ -415,8 +388,7 @@ TEST(Replay, SpectatorsAtTheirOwnPositionsWithSpeedFromAndLoop)
 namespace {
 
 // A race server on an oval in `dir`, started with `extra` options.
-std::vector<std::string> RaceServerArgs(const TempDir& dir, std::vector<std::string> extra)
-{
+std::vector<std::string> RaceServerArgs(const TempDir& dir, std::vector<std::string> extra) {
     std::vector<std::string> args = {GS_RACESERVER, "--files", dir.path.string(), "--sessions", "race", "--seed", "3"};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
@@ -425,24 +397,20 @@ std::vector<std::string> RaceServerArgs(const TempDir& dir, std::vector<std::str
 // The values of `first` and `second` in every element of `html` that starts with
 // `<tag first="..." second="...`, in order.
 std::vector<std::pair<std::string, std::string>> Attributes(const std::string& html, const std::string& tag,
-                                                            const std::string& first, const std::string& second)
-{
+                                                            const std::string& first, const std::string& second) {
     std::vector<std::pair<std::string, std::string>> found;
     const std::string open = "<" + tag + " " + first + "=\"";
     for (auto at = html.find(open); at != std::string::npos; at = html.find(open, at + 1)) {
         const auto a = at + open.size(), aEnd = html.find('"', a);
         const std::string next = "\" " + second + "=\"";
-        if (aEnd == std::string::npos || html.compare(aEnd, next.size(), next) != 0)
-            continue;
+        if (aEnd == std::string::npos || html.compare(aEnd, next.size(), next) != 0) continue;
         const auto b = aEnd + next.size(), bEnd = html.find('"', b);
-        if (bEnd != std::string::npos)
-            found.emplace_back(html.substr(a, aEnd - a), html.substr(b, bEnd - b));
+        if (bEnd != std::string::npos) found.emplace_back(html.substr(a, aEnd - a), html.substr(b, bEnd - b));
     }
     return found;
 }
 
-std::vector<std::string> InfoLines(const std::string& out, const std::string& heading)
-{
+std::vector<std::string> InfoLines(const std::string& out, const std::string& heading) {
     std::vector<std::string> lines;
     std::istringstream in(out);
     std::string line;
@@ -452,29 +420,26 @@ std::vector<std::string> InfoLines(const std::string& out, const std::string& he
             inside = true;
             continue;
         }
-        if (inside && line.rfind("  ", 0) != 0)
-            break;
-        if (inside)
-            lines.push_back(line.substr(2));
+        if (inside && line.rfind("  ", 0) != 0) break;
+        if (inside) lines.push_back(line.substr(2));
     }
     return lines;
 }
 
-} // namespace
+}  // namespace
 
-TEST(RecordAndReplay, TheProgramReachesTheLiveStateOfARecordedServer)
-{
+TEST(RecordAndReplay, TheProgramReachesTheLiveStateOfARecordedServer) {
     TempDir dir;
     Oval().Write(dir.path / "AS1.pth");
-    ChildProcess live(RaceServerArgs(dir, {"--port", "0", "--cars", "6", "--admin", "secret", "--name",
-                                           "^3Rec ^7Server", "--track", "AS1"}));
+    ChildProcess live(RaceServerArgs(
+        dir, {"--port", "0", "--cars", "6", "--admin", "secret", "--name", "^3Rec ^7Server", "--track", "AS1"}));
     const int livePort = live.ListeningPort();
     ASSERT_NE(livePort, 0) << live.Output();
     const auto original = dir.path / "live.gsrec";
     int status = 0;
     std::string out = RunProgram({GS_RECORD, "--server", "127.0.0.1:" + std::to_string(livePort), "--admin", "secret",
-                           "--out", original.string(), "--seconds", "4"},
-                          &status);
+                                  "--out", original.string(), "--seconds", "4"},
+                                 &status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_EQ(live.Stop(), 0);
 
@@ -493,11 +458,9 @@ TEST(RecordAndReplay, TheProgramReachesTheLiveStateOfARecordedServer)
     program.link.ConnectCommand("127.0.0.1", replayPort, "again");
     const bool live_ = program.RunUntil(
         [&] {
-            if (program.link.LinkState < gs::lsLive || program.race.PlayerCount != 6)
-                return false;
+            if (program.link.LinkState < gs::lsLive || program.race.PlayerCount != 6) return false;
             for (int i = 0; i < 6; ++i)
-                if (program.race.Players[i].Name[0] == '\0')
-                    return false;
+                if (program.race.Players[i].Name[0] == '\0') return false;
             return true;
         },
         4000);
@@ -515,18 +478,16 @@ TEST(RecordAndReplay, TheProgramReachesTheLiveStateOfARecordedServer)
     // The replay, recorded in turn, repeats the original's car info at its times.
     const auto again = dir.path / "again.gsrec";
     out = RunProgram({GS_RECORD, "--server", "127.0.0.1:" + std::to_string(replayPort), "--admin", "again", "--out",
-               again.string(), "--seconds", "4.6"},
-              &status);
+                      again.string(), "--seconds", "4.6"},
+                     &status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_EQ(replay.Stop(), 0);
     const auto a = gs::peers::ReadRecordingFile(original), b = gs::peers::ReadRecordingFile(again);
     std::vector<const gs::peers::Record*> mciA, mciB;
     for (const auto& r : a.records)
-        if (Type(r.bytes) == "MCI")
-            mciA.push_back(&r);
+        if (Type(r.bytes) == "MCI") mciA.push_back(&r);
     for (const auto& r : b.records)
-        if (Type(r.bytes) == "MCI")
-            mciB.push_back(&r);
+        if (Type(r.bytes) == "MCI") mciB.push_back(&r);
     ASSERT_GE(mciA.size(), 5u);
     ASSERT_EQ(mciB.size(), mciA.size());
     double sum = 0, worst = 0;
@@ -541,8 +502,7 @@ TEST(RecordAndReplay, TheProgramReachesTheLiveStateOfARecordedServer)
     EXPECT_LT(worst, 0.05);
 }
 
-TEST(Recorder, SurvivesARestartOfTheServerAndNotesTheGap)
-{
+TEST(Recorder, SurvivesARestartOfTheServerAndNotesTheGap) {
     TempDir dir;
     Oval().Write(dir.path / "AS1.pth");
     const int port = gs::test::FreeUdpPort();
@@ -569,26 +529,22 @@ TEST(Recorder, SurvivesARestartOfTheServerAndNotesTheGap)
     EXPECT_EQ(rec.end, gs::peers::Recording::End::Complete) << rec.note;
     std::size_t gapAt = rec.records.size();
     for (std::size_t i = 0; i < rec.records.size(); ++i)
-        if (rec.records[i].kind == gs::peers::RecordKind::Gap && gapAt == rec.records.size())
-            gapAt = i;
+        if (rec.records[i].kind == gs::peers::RecordKind::Gap && gapAt == rec.records.size()) gapAt = i;
     ASSERT_LT(gapAt, rec.records.size());
     auto names = [&](std::size_t from, std::size_t to) {
         std::set<std::string> seen;
         for (std::size_t i = from; i < to; ++i)
-            if (Type(rec.records[i].bytes) == "ISM")
-                seen.insert(Field(rec.records[i].bytes, 8, 32));
+            if (Type(rec.records[i].bytes) == "ISM") seen.insert(Field(rec.records[i].bytes, 8, 32));
         return seen;
     };
     EXPECT_EQ(names(0, gapAt), std::set<std::string>{"First"});
     EXPECT_EQ(names(gapAt + 1, rec.records.size()), std::set<std::string>{"Second"});
     std::size_t mciAfter = 0;
-    for (std::size_t i = gapAt + 1; i < rec.records.size(); ++i)
-        mciAfter += Type(rec.records[i].bytes) == "MCI";
+    for (std::size_t i = gapAt + 1; i < rec.records.size(); ++i) mciAfter += Type(rec.records[i].bytes) == "MCI";
     EXPECT_GE(mciAfter, 2u);
 }
 
-TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
-{
+TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided) {
     TempDir dir;
     Oval oval;
     oval.straight = 120;
@@ -596,9 +552,26 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
     oval.Write(dir.path / "AS1.pth");
     // Qualifying, then the race: the race's standings must not be held back by
     // what the qualifying left in the race model.
-    ChildProcess server({GS_RACESERVER, "--files", dir.path.string(), "--sessions", "both", "--qualify-minutes", "1",
-                         "--seed", "3", "--port", "0", "--cars", "8", "--laps", "2", "--time-scale", "10", "--name",
-                         "^1L&ague <Final>", "--verbose"});
+    ChildProcess server({GS_RACESERVER,
+                         "--files",
+                         dir.path.string(),
+                         "--sessions",
+                         "both",
+                         "--qualify-minutes",
+                         "1",
+                         "--seed",
+                         "3",
+                         "--port",
+                         "0",
+                         "--cars",
+                         "8",
+                         "--laps",
+                         "2",
+                         "--time-scale",
+                         "10",
+                         "--name",
+                         "^1L&ague <Final>",
+                         "--verbose"});
     const int port = server.ListeningPort();
     ASSERT_NE(port, 0) << server.Output();
     const auto file = dir.path / "race.gsrec";
@@ -606,12 +579,10 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
     auto ends = [&] {
         const std::string& log = server.Output();
         std::size_t n = 0;
-        for (auto at = log.find("event REN"); at != std::string::npos; at = log.find("event REN", at + 1))
-            ++n;
+        for (auto at = log.find("event REN"); at != std::string::npos; at = log.find("event REN", at + 1)) ++n;
         return n;
     };
-    for (int waited = 0; ends() < 2 && waited < 40000; waited += 100)
-        server.WaitFor("\x01", 100);
+    for (int waited = 0; ends() < 2 && waited < 40000; waited += 100) server.WaitFor("\x01", 100);
     ASSERT_EQ(ends(), 2u) << server.Output();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(recorder.Stop(), 0) << recorder.Output();
@@ -637,23 +608,22 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
             auto& best = bestInQualifying[StripCodes(Field(r.bytes, 28, 24))];
             best = best == 0 ? lap : std::min(best, lap);
         }
-        if (!raceOn)
-            continue;
+        if (!raceOn) continue;
         if (Type(r.bytes) == "RES")
-            totals[StripCodes(Field(r.bytes, 28, 24))] = U8(r.bytes, 96) * 6000 + U8(r.bytes, 97) * 100 + U8(r.bytes, 98);
+            totals[StripCodes(Field(r.bytes, 28, 24))] =
+                U8(r.bytes, 96) * 6000 + U8(r.bytes, 97) * 100 + U8(r.bytes, 98);
         if (Type(r.bytes) == "LAP") {
             const int lap = static_cast<int>(U16(r.bytes, 80));
             lapPositions[StripCodes(Field(r.bytes, 28, 24))].push_back(++crossedLap[lap]);
         }
-        if (Type(r.bytes) == "REN")
-            break;
+        if (Type(r.bytes) == "REN") break;
     }
     ASSERT_EQ(totals.size(), 8u);
 
     const auto html = dir.path / "report.html";
     int status = 0;
-    const std::string out =
-        RunProgram({GS_RECORD, "--report", file.string(), "--html", html.string(), "--files", dir.path.string()}, &status);
+    const std::string out = RunProgram(
+        {GS_RECORD, "--report", file.string(), "--html", html.string(), "--files", dir.path.string()}, &status);
     ASSERT_EQ(status, 0) << out;
     const Bytes page = ReadFile(html);
     const std::string text(page.begin(), page.end());
@@ -673,15 +643,13 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
         classified.emplace_back(-static_cast<int>(lapPositions[name].size()), total, name);
     std::sort(classified.begin(), classified.end());
     std::vector<std::string> expected;
-    for (const auto& entry : classified)
-        expected.push_back(std::get<2>(entry));
+    for (const auto& entry : classified) expected.push_back(std::get<2>(entry));
     EXPECT_EQ(table, expected);
 
     std::map<std::string, std::vector<int>> chart;
     for (const auto& [driver, list] : Attributes(section, "polyline", "data-driver", "data-positions")) {
         std::istringstream positions(list);
-        for (int p; positions >> p;)
-            chart[driver].push_back(p);
+        for (int p; positions >> p;) chart[driver].push_back(p);
     }
     EXPECT_EQ(chart, lapPositions);
     EXPECT_NE(section.find("class=\"chart racetrace\""), std::string::npos);
@@ -696,11 +664,9 @@ TEST(Report, ResultTableAndLapChartMatchWhatTheRaceServerDecided)
     for (const auto& [driver, position] : Attributes(qualifyingSection, "tr", "data-driver", "data-position"))
         grid.push_back(driver);
     std::vector<std::pair<std::uint32_t, std::string>> byBest;
-    for (const auto& [name, best] : bestInQualifying)
-        byBest.push_back({best, name});
+    for (const auto& [name, best] : bestInQualifying) byBest.push_back({best, name});
     std::sort(byBest.begin(), byBest.end());
     ASSERT_GE(grid.size(), byBest.size());
-    for (std::size_t i = 0; i < byBest.size(); ++i)
-        EXPECT_EQ(grid[i], byBest[i].second) << i;
+    for (std::size_t i = 0; i < byBest.size(); ++i) EXPECT_EQ(grid[i], byBest[i].second) << i;
     EXPECT_EQ(qualifyingSection.find("lapchart"), std::string::npos);
 }

@@ -31,11 +31,11 @@ const Pixels ThreeByTwo = {255, 0, 0, 0, 255, 0, 0, 0, 255, 1, 2, 3, 4, 5, 6, 7,
 
 TEST_F(BitmapImageTest, TwentyFourBitRowsComeOutBottomFirstRgbWithoutPadding) {
     const Bytes file = Bytes().raw({
-        'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                   // file header
-        40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0,     // info header
-        24, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 255, 0, 255, 0, 255, 0, 0, 0xEE, 0xEE, 0xEE,                // bottom row, BGR
-        3, 2, 1, 6, 5, 4, 9, 8, 7, 0xEE, 0xEE, 0xEE,                      // top row
+        'B', 'M', 78,  0, 0,    0,    0,   0, 0,    0,    54,   0,    0, 0,                     // file header
+        40,  0,   0,   0, 3,    0,    0,   0, 2,    0,    0,    0,    1, 0, 24, 0, 0, 0, 0, 0,  // info header
+        24,  0,   0,   0, 0x13, 0x0B, 0,   0, 0x13, 0x0B, 0,    0,    0, 0, 0,  0, 0, 0, 0, 0,
+        0,   0,   255, 0, 255,  0,    255, 0, 0,    0xEE, 0xEE, 0xEE,  // bottom row, BGR
+        3,   2,   1,   6, 5,    4,    9,   8, 7,    0xEE, 0xEE, 0xEE,  // top row
     });
     ASSERT_EQ(file.v.size(), 78u);
     const auto image = Load(file);
@@ -50,8 +50,7 @@ TEST_F(BitmapImageTest, TopDownRowsAndBareHeaderGiveTheSameRecord) {
     const Bytes bottom = Bytes().raw({0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 0});
     const Bytes top = Bytes().raw({3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0});
 
-    const auto topDown = Load(WithFileHeader(InfoHeader(3, -2, 24), Bytes(),
-                                             Bytes().append(top).append(bottom)));
+    const auto topDown = Load(WithFileHeader(InfoHeader(3, -2, 24), Bytes(), Bytes().append(top).append(bottom)));
     ASSERT_TRUE(topDown.has_value());
     EXPECT_EQ(topDown->Height, 2);
     EXPECT_EQ(topDown->Data, ThreeByTwo);
@@ -66,8 +65,10 @@ TEST_F(BitmapImageTest, TopDownRowsAndBareHeaderGiveTheSameRecord) {
 Bytes Palette8(int entries) {
     Bytes palette;
     for (int i = 0; i < entries; ++i)
-        palette.u8(static_cast<std::uint8_t>(i)).u8(static_cast<std::uint8_t>(255 - i))
-            .u8(static_cast<std::uint8_t>(i / 2)).u8(0);
+        palette.u8(static_cast<std::uint8_t>(i))
+            .u8(static_cast<std::uint8_t>(255 - i))
+            .u8(static_cast<std::uint8_t>(i / 2))
+            .u8(0);
     return palette;
 }
 Pixels Colour8(std::initializer_list<int> indexes) {
@@ -104,7 +105,8 @@ TEST_F(BitmapImageTest, OneBitRowsAcrossAByteBoundary) {
     const auto image = Load(WithFileHeader(InfoHeader(10, 2, 1), palette, pixels));
     ASSERT_TRUE(image.has_value());
     Pixels expected;
-    for (char bit : std::string("1010101010" "1100000011")) {
+    for (char bit : std::string("1010101010"
+                                "1100000011")) {
         const Pixels colour = bit == '1' ? Pixels{10, 20, 30} : Pixels{0, 0, 0};
         expected.insert(expected.end(), colour.begin(), colour.end());
     }
@@ -114,13 +116,13 @@ TEST_F(BitmapImageTest, OneBitRowsAcrossAByteBoundary) {
 TEST_F(BitmapImageTest, FourBitCoreHeaderWithThreeBytePaletteEntries) {
     Bytes palette;  // entry i: red 255-i, green i, blue 16 i
     for (int i = 0; i < 16; ++i)
-        palette.u8(static_cast<std::uint8_t>(16 * i)).u8(static_cast<std::uint8_t>(i))
+        palette.u8(static_cast<std::uint8_t>(16 * i))
+            .u8(static_cast<std::uint8_t>(i))
             .u8(static_cast<std::uint8_t>(255 - i));
     const Bytes pixels = Bytes().raw({0x12, 0x30, 0, 0, 0xF0, 0x70, 0, 0});
     Pixels expected;
     for (int i : {1, 2, 3, 15, 0, 7})
-        expected.insert(expected.end(), {static_cast<std::uint8_t>(255 - i),
-                                         static_cast<std::uint8_t>(i),
+        expected.insert(expected.end(), {static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(i),
                                          static_cast<std::uint8_t>(16 * i)});
 
     const auto withFile = Load(WithFileHeader(CoreHeader(3, 2, 4), palette, pixels));
@@ -153,14 +155,13 @@ TEST_F(BitmapImageTest, RunLengthEncodedEightBit) {
                                     2, 0, 2, 1, 0, 1});  // top: two of 0, two of 1, end
     const auto image = Load(WithFileHeader(InfoHeader(4, 2, 8, 1, 2), palette, runs));
     ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(image->Data, (Pixels{90, 80, 70, 90, 80, 70, 90, 80, 70, 90, 80, 70,
-                                   9, 8, 7, 9, 8, 7, 90, 80, 70, 90, 80, 70}));
+    EXPECT_EQ(image->Data,
+              (Pixels{90, 80, 70, 90, 80, 70, 90, 80, 70, 90, 80, 70, 9, 8, 7, 9, 8, 7, 90, 80, 70, 90, 80, 70}));
 }
 
 TEST_F(BitmapImageTest, MissingOrEmptyFileCannotBeOpened) {
     EXPECT_FALSE(LoadBitmapImage("nosuch.bmp", reporter_.Function()).has_value());
-    EXPECT_EQ(reporter_.Reports,
-              (std::vector<Report>{{"Error", "Failed to open DIB file nosuch.bmp.\n"}}));
+    EXPECT_EQ(reporter_.Reports, (std::vector<Report>{{"Error", "Failed to open DIB file nosuch.bmp.\n"}}));
     ExpectFailure(Bytes(), "Failed to open DIB file test.bmp.\n");
 }
 
@@ -201,16 +202,12 @@ TEST_F(BitmapImageTest, PointersOutsideTheFileAreConversionErrors) {
 
 TEST_F(BitmapImageTest, AbsurdDimensionsAreRefusedWithoutAllocating) {
     // Far beyond the cap: refused before anything is allocated.
-    ExpectFailure(WithFileHeader(InfoHeader(100000, 100000, 24), Bytes(), Bytes().zeros(16)),
-                  "Out of memory.");
-    ExpectFailure(WithFileHeader(InfoHeader(1, INT32_MIN, 24), Bytes(), Bytes().zeros(16)),
-                  "Out of memory.");
+    ExpectFailure(WithFileHeader(InfoHeader(100000, 100000, 24), Bytes(), Bytes().zeros(16)), "Out of memory.");
+    ExpectFailure(WithFileHeader(InfoHeader(1, INT32_MIN, 24), Bytes(), Bytes().zeros(16)), "Out of memory.");
     // Within the cap but compressed into a few bytes: the decoder refuses it.
-    ExpectFailure(WithFileHeader(InfoHeader(16384, 16384, 8, 1, 2), Bytes().zeros(8),
-                                 Bytes().raw({0, 1})),
+    ExpectFailure(WithFileHeader(InfoHeader(16384, 16384, 8, 1, 2), Bytes().zeros(8), Bytes().raw({0, 1})),
                   "Image file conversion error.");
 }
-
 
 // Every cut-off length and every single-byte corruption of valid files of
 // each kind: either a complete record or exactly one "Error" box, never a
@@ -220,16 +217,14 @@ TEST_F(BitmapImageTest, CorruptedFilesGiveARecordOrOneError) {
         SolidBitmap(3, 2, 1, 2, 3),
         InfoHeader(4, 2, 8).append(Palette8(256)).append(Bytes().zeros(8)),
         WithFileHeader(CoreHeader(3, 2, 4), Bytes().zeros(48), Bytes().zeros(8)),
-        WithFileHeader(InfoHeader(4, 2, 8, 1, 2), Bytes().zeros(8),
-                       Bytes().raw({4, 1, 0, 0, 2, 0, 2, 1, 0, 1})),
+        WithFileHeader(InfoHeader(4, 2, 8, 1, 2), Bytes().zeros(8), Bytes().raw({4, 1, 0, 0, 2, 0, 2, 1, 0, 1})),
     };
     const auto check = [&](const Bytes& file) {
         reporter_.Reports.clear();
         const auto image = Load(file);
         if (image) {
             EXPECT_TRUE(reporter_.Reports.empty());
-            EXPECT_EQ(image->Data.size(),
-                      static_cast<std::size_t>(image->Width) * image->Height * 3);
+            EXPECT_EQ(image->Data.size(), static_cast<std::size_t>(image->Width) * image->Height * 3);
         } else {
             ASSERT_EQ(reporter_.Reports.size(), 1u);
             EXPECT_EQ(reporter_.Reports[0].Caption, "Error");

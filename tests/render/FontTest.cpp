@@ -24,8 +24,7 @@ protected:
         if (HasFatalFailure()) return;
         const auto start = std::chrono::steady_clock::now();
         font.Build();
-        buildMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                       .count();
+        buildMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         SetOrtho(-4, 4);
     }
     // Ortho view of x in [left, right] and y in [-4, 4] (z -10..10).

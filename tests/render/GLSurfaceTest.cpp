@@ -97,9 +97,8 @@ TEST_F(GLSurfaceTest, ContextThatCannotBeMadeCurrentIsReported) {
     QOffscreenSurface notCreated;  // no native surface behind it
     EXPECT_FALSE(GLInit(&other, 800, 600, reporter_.Function(), &notCreated));
     EXPECT_FALSE(GLInit(&other, 800, 600, reporter_.Function()));  // never current anywhere
-    EXPECT_EQ(reporter_.Reports,
-              (std::vector<Report>{{"", "MakeCurrent of rendering context failed."},
-                                   {"", "MakeCurrent of rendering context failed."}}));
+    EXPECT_EQ(reporter_.Reports, (std::vector<Report>{{"", "MakeCurrent of rendering context failed."},
+                                                      {"", "MakeCurrent of rendering context failed."}}));
 
     // Given a usable surface, GLInit makes the context current itself.
     reporter_.Reports.clear();

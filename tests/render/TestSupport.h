@@ -25,23 +25,45 @@ namespace gs::test {
 // Little-endian byte builder for bitmap files.
 struct Bytes {
     std::vector<std::uint8_t> v;
-    Bytes& u8(std::uint8_t x) { v.push_back(x); return *this; }
+    Bytes& u8(std::uint8_t x) {
+        v.push_back(x);
+        return *this;
+    }
     Bytes& u16(std::uint16_t x) { return u8(x & 0xFF).u8(x >> 8); }
     Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
     Bytes& i32(std::int32_t x) { return u32(static_cast<std::uint32_t>(x)); }
-    Bytes& raw(std::initializer_list<std::uint8_t> xs) { v.insert(v.end(), xs); return *this; }
-    Bytes& append(const Bytes& b) { v.insert(v.end(), b.v.begin(), b.v.end()); return *this; }
-    Bytes& zeros(std::size_t n) { v.insert(v.end(), n, 0); return *this; }
+    Bytes& raw(std::initializer_list<std::uint8_t> xs) {
+        v.insert(v.end(), xs);
+        return *this;
+    }
+    Bytes& append(const Bytes& b) {
+        v.insert(v.end(), b.v.begin(), b.v.end());
+        return *this;
+    }
+    Bytes& zeros(std::size_t n) {
+        v.insert(v.end(), n, 0);
+        return *this;
+    }
 };
 
 inline Bytes FileHeader(std::uint32_t fileSize, std::uint32_t pixelOffset) {
     return Bytes().raw({'B', 'M'}).u32(fileSize).u16(0).u16(0).u32(pixelOffset);
 }
 
-inline Bytes InfoHeader(std::int32_t width, std::int32_t height, std::uint16_t bits,
-                        std::uint32_t compression = 0, std::uint32_t coloursUsed = 0) {
-    return Bytes().u32(40).i32(width).i32(height).u16(1).u16(bits).u32(compression)
-        .u32(0).i32(2835).i32(2835).u32(coloursUsed).u32(0);
+inline Bytes InfoHeader(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression = 0,
+                        std::uint32_t coloursUsed = 0) {
+    return Bytes()
+        .u32(40)
+        .i32(width)
+        .i32(height)
+        .u16(1)
+        .u16(bits)
+        .u32(compression)
+        .u32(0)
+        .i32(2835)
+        .i32(2835)
+        .u32(coloursUsed)
+        .u32(0);
 }
 
 inline Bytes CoreHeader(std::uint16_t width, std::uint16_t height, std::uint16_t bits) {
@@ -52,7 +74,9 @@ inline Bytes CoreHeader(std::uint16_t width, std::uint16_t height, std::uint16_t
 inline Bytes WithFileHeader(const Bytes& header, const Bytes& palette, const Bytes& pixels) {
     const auto offset = static_cast<std::uint32_t>(14 + header.v.size() + palette.v.size());
     return FileHeader(static_cast<std::uint32_t>(offset + pixels.v.size()), offset)
-        .append(header).append(palette).append(pixels);
+        .append(header)
+        .append(palette)
+        .append(pixels);
 }
 
 // A uniform 24-bit picture, rows padded to 4 bytes.
@@ -82,8 +106,7 @@ public:
     }
     void Write(const std::string& name, const Bytes& bytes) const {
         std::ofstream out(path_ / name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.v.data()),
-                  static_cast<std::streamsize>(bytes.v.size()));
+        out.write(reinterpret_cast<const char*>(bytes.v.data()), static_cast<std::streamsize>(bytes.v.size()));
     }
     const std::filesystem::path& Path() const { return path_; }
 
@@ -115,8 +138,7 @@ protected:
         context_.setFormat(QSurfaceFormat::defaultFormat());
         ASSERT_TRUE(context_.create()) << "no GL context: run the GL tests under xvfb-run";
         ASSERT_TRUE(context_.makeCurrent(&surface_));
-        fbo_ = std::make_unique<QOpenGLFramebufferObject>(Size, Size,
-                                                          QOpenGLFramebufferObject::Depth);
+        fbo_ = std::make_unique<QOpenGLFramebufferObject>(Size, Size, QOpenGLFramebufferObject::Depth);
         ASSERT_TRUE(fbo_->isValid());
         ASSERT_TRUE(fbo_->bind());
         glViewport(0, 0, Size, Size);

@@ -94,8 +94,7 @@ protected:
     }
     static int Differing(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
         int n = 0;
-        for (std::size_t i = 0; i < a.size(); i += 4)
-            n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
+        for (std::size_t i = 0; i < a.size(); i += 4) n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
         return n;
     }
 

@@ -54,8 +54,7 @@ TEST_F(TexturesTest, FortyThreeSlotsLoadInOrderWithTheRepeatedCarFiles) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(textures_.Load(reporter_.Function()));
     std::printf("LoadTextures (43 x 5x3): %.1f ms\n",
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count());
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     EXPECT_TRUE(reporter_.Reports.empty());
     EXPECT_EQ(firstSlot_.size(), 41u);
 
@@ -68,8 +67,7 @@ TEST_F(TexturesTest, FortyThreeSlotsLoadInOrderWithTheRepeatedCarFiles) {
         ASSERT_GT(width * height, 0) << slot;
         const auto expected = ColourOf(firstSlot_[TextureFiles[slot]]);
         for (std::size_t i = 0; i < texels.size(); i += 3)
-            ASSERT_TRUE(texels[i] == expected[0] && texels[i + 1] == expected[1] &&
-                        texels[i + 2] == expected[2])
+            ASSERT_TRUE(texels[i] == expected[0] && texels[i + 1] == expected[1] && texels[i + 2] == expected[2])
                 << "slot " << slot << " texel " << i / 3;
         GLint minFilter = 0, magFilter = 0;
         glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
@@ -110,9 +108,8 @@ TEST_F(TexturesTest, ScaledPicturesKeepEveryRowInOrder) {
     folder_.Write("hud_bar.bmp", WithFileHeader(InfoHeader(5, 4, 24), Bytes(), pixels));
     // 2 x 2, the same colours, first to load: 6-byte rows that GL must not
     // take as 8.
-    folder_.Write("getlist.bmp",
-                  WithFileHeader(InfoHeader(2, 2, 24), Bytes(),
-                                 Bytes().raw({255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0})));
+    folder_.Write("getlist.bmp", WithFileHeader(InfoHeader(2, 2, 24), Bytes(),
+                                                Bytes().raw({255, 0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0})));
     // Uniform pictures of sizes GLU alone gets wrong (it blackened the last
     // row whenever only the width changed) and of sizes it gets right.
     const std::map<int, std::pair<int, int>> sizes = {
@@ -160,8 +157,7 @@ TEST_F(TexturesTest, MissingFileIsReportedAndOnlyItsSlotStaysEmpty) {
     std::filesystem::remove(folder_.Path() / "FXO.bmp");
     textures_.Load(reporter_.Function());
 
-    EXPECT_EQ(reporter_.Reports,
-              (std::vector<Report>{{"Error", "Failed to open DIB file FXO.bmp.\n"}}));
+    EXPECT_EQ(reporter_.Reports, (std::vector<Report>{{"Error", "Failed to open DIB file FXO.bmp.\n"}}));
     EXPECT_NE(textures_[13], 0u);
     EXPECT_EQ(LevelZeroWidth(13), 0);
     for (int slot = 0; slot < TextureCount; ++slot) {
@@ -173,10 +169,14 @@ TEST_F(TexturesTest, MissingFileIsReportedAndOnlyItsSlotStaysEmpty) {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, textures_[13]);
     glBegin(GL_QUADS);
-    glTexCoord2f(0, 0); glVertex2f(-0.5f, -0.5f);
-    glTexCoord2f(1, 0); glVertex2f(0.5f, -0.5f);
-    glTexCoord2f(1, 1); glVertex2f(0.5f, 0.5f);
-    glTexCoord2f(0, 1); glVertex2f(-0.5f, 0.5f);
+    glTexCoord2f(0, 0);
+    glVertex2f(-0.5f, -0.5f);
+    glTexCoord2f(1, 0);
+    glVertex2f(0.5f, -0.5f);
+    glTexCoord2f(1, 1);
+    glVertex2f(0.5f, 0.5f);
+    glTexCoord2f(0, 1);
+    glVertex2f(-0.5f, 0.5f);
     glEnd();
     glDisable(GL_TEXTURE_2D);
     glFinish();
@@ -187,8 +187,7 @@ TEST_F(TexturesTest, StartUpSizedArtworkLoadsWithoutReports) {
     WriteAll(128, 128);
     const auto start = std::chrono::steady_clock::now();
     textures_.Load(reporter_.Function());
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("LoadTextures (41 files of 128x128, 24-bit): %.1f ms\n", ms);
     EXPECT_TRUE(reporter_.Reports.empty());
 }

@@ -80,5 +80,4 @@ struct PacketBuilder {
     operator Bytes() const { return bytes; }
 };
 
-
 }  // namespace gs::test

@@ -15,8 +15,7 @@ struct Pixel {
 
 // An uncompressed 24-bit bitmap with a 40-byte info header; `at(x, y)` gives
 // the pixel with y = 0 the top row of the picture.
-void WriteBmp24(const std::string& path, int width, int height,
-                const std::function<Pixel(int x, int y)>& at);
+void WriteBmp24(const std::string& path, int width, int height, const std::function<Pixel(int x, int y)>& at);
 
 // A file holding exactly `bytes`.
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);

@@ -190,7 +190,8 @@ TEST(MeshFile, RefusesCountsTheFileCannotHold) {
         objects[0].pointCountOverride = points;
         objects[0].triangleCountOverride = triangles;
         TrackMesh m = LoadedMesh();
-        EXPECT_EQ(Decode(MeshBytes(objects), m), MeshStatus::Broken) << points << " points, " << triangles << " triangles";
+        EXPECT_EQ(Decode(MeshBytes(objects), m), MeshStatus::Broken)
+            << points << " points, " << triangles << " triangles";
         ExpectEmpty(m);
     }
 }
@@ -280,8 +281,7 @@ void ExpectSameMesh(const TrackMesh& a, const TrackMesh& b) {
         ASSERT_EQ(x.TriangleCount, y.TriangleCount) << i;
         EXPECT_EQ(x.CentreX, y.CentreX) << i;
         EXPECT_EQ(std::memcmp(x.Points, y.Points, sizeof(MeshPoint) * std::size_t(x.PointCount)), 0) << i;
-        EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)), 0)
-            << i;
+        EXPECT_EQ(std::memcmp(x.Triangles, y.Triangles, sizeof(MeshTriangle) * std::size_t(x.TriangleCount)), 0) << i;
     }
 }
 

@@ -18,7 +18,7 @@ TEST(TrackNames, PathFileNameRule) {
     EXPECT_EQ(PathFileName("SO2r"), "files/SO2r.pth");  // lower-case r marks nothing
     EXPECT_EQ(PathFileName("R"), "files/r.pth");
     EXPECT_EQ(PathFileName(""), "files/.pth");
-    EXPECT_EQ(PathFileName("KY3RR"), "files/KY3Rr.pth");  // only the last R counts
+    EXPECT_EQ(PathFileName("KY3RR"), "files/KY3Rr.pth");     // only the last R counts
     EXPECT_EQ(PathFileName("WE1XYZR"), "files/WE1XYZ.pth");  // at most six characters are a name
 }
 

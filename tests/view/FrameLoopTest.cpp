@@ -3,11 +3,11 @@
 #include <cmath>
 #include <map>
 
-#include "common/Settings.h"
 #include "common/Platform.h"
+#include "common/Settings.h"
 #include "connection/RaceState.h"
-#include "view/FrameLoop.h"
 #include "track/TrackData.h"
+#include "view/FrameLoop.h"
 
 namespace gs {
 namespace {
@@ -230,10 +230,10 @@ protected:
 };
 
 TEST_F(Visibility, ConesAndSizeCut) {
-    Object(0, 0, 0, 0.4f);     // below the eye, just large enough
-    Object(0, 0, 0, 0.39f);    // too small at height 100
-    Object(100, 0, 0, 50);     // 45 degrees off: beyond the 40 degree cone
-    Object(30, 0, 0, 1);       // 16.7 degrees: inside
+    Object(0, 0, 0, 0.4f);   // below the eye, just large enough
+    Object(0, 0, 0, 0.39f);  // too small at height 100
+    Object(100, 0, 0, 50);   // 45 degrees off: beyond the 40 degree cone
+    Object(30, 0, 0, 1);     // 16.7 degrees: inside
     UpdateVisibility(mesh, camera);
     EXPECT_EQ(mesh.Objects[0].Visible, 1);
     EXPECT_EQ(mesh.Objects[1].Visible, 0);

@@ -16,16 +16,23 @@ TEST(CarIcons, ExactCaseSensitiveNamesAndAFallbackWithItsOwnMask) {
     EXPECT_EQ(CarIconSlot("RA"), 25);
     EXPECT_EQ(CarIconSlot("UF1"), 23);
     EXPECT_EQ(CarIconSlot("FZ50 GTR"), 41);
-    EXPECT_EQ(CarIconSlot("fz50"), 7);      // unknown: a real image slot...
+    EXPECT_EQ(CarIconSlot("fz50"), 7);  // unknown: a real image slot...
     EXPECT_EQ(CarIconSlot(""), 7);
     EXPECT_EQ(CarIconSlot("XR GT TURB"), 7);
     EXPECT_EQ(CarIconSlot("nothing") % 2, 1);  // ...paired with its own mask in the next slot
 }
 
 TEST(PlayerColours, KnownValuesAndDefinedForEverySlot) {
-    const struct { int slot; float r, g, b; } known[] = {
-        {0, 1, 1, 1}, {1, 0.996f, 0.931f, 0.733f}, {2, 0.984f, 0.733f, 0.075f},
-        {3, 0.965f, 0.434f, 0.623f}, {4, 0.938f, 0.075f, 0.989f}, {21, 0, 0, 1},
+    const struct {
+        int slot;
+        float r, g, b;
+    } known[] = {
+        {0, 1, 1, 1},
+        {1, 0.996f, 0.931f, 0.733f},
+        {2, 0.984f, 0.733f, 0.075f},
+        {3, 0.965f, 0.434f, 0.623f},
+        {4, 0.938f, 0.075f, 0.989f},
+        {21, 0, 0, 1},
     };
     for (const auto& k : known) {
         const Rgb c = PlayerColour(k.slot);
@@ -89,7 +96,7 @@ TEST(Toolbar, BoundariesBelongToNoButton) {
     EXPECT_EQ(ToolbarButtonAt(700, 445, 155, 23), 1);
     EXPECT_EQ(ToolbarButtonAt(700, 445, 284, 23), 1);
     EXPECT_EQ(ToolbarButtonAt(700, 445, 285, 23), 2);
-    EXPECT_EQ(ToolbarButtonAt(540, 445, 20, 10), 0);  // 540 div 28 = 19; 540 * 0 = 0
+    EXPECT_EQ(ToolbarButtonAt(540, 445, 20, 10), 0);   // 540 div 28 = 19; 540 * 0 = 0
     EXPECT_EQ(ToolbarButtonAt(540, 445, 120, 10), 1);  // 19 + 100 = 119 exactly: boundary
     EXPECT_EQ(ToolbarButtonAt(540, 445, 119, 10), -1);
 }
@@ -105,8 +112,8 @@ TEST(CircleInView, EdgesOfTheViewTurnsAndHeight) {
     EXPECT_TRUE(in(57.0f, 41.0f, 0));
     EXPECT_FALSE(in(59.0f, 0, 0.5f));
     EXPECT_FALSE(in(0, -43.0f, 0.5f));
-    EXPECT_TRUE(in(59.0f, 0, 2.0f));   // reaches back over the edge
-    EXPECT_TRUE(in(57.5f, 0, 0));      // within the two pixels spared for rounding
+    EXPECT_TRUE(in(59.0f, 0, 2.0f));  // reaches back over the edge
+    EXPECT_TRUE(in(57.5f, 0, 0));     // within the two pixels spared for rounding
     EXPECT_FALSE(in(300, 300, 10));
     EXPECT_TRUE(in(300, 300, 400));
     EXPECT_TRUE(in(300, 300, 0, 100));  // level with the eye

@@ -28,12 +28,12 @@ TEST(Ranking, RaceByLapThenPathPositionAroundTheFinishLine) {
     race.RaceMode = rmRace;
     // 300 nodes, the lap begins at node 120: nodes past it are early in the
     // lap, nodes below it (after the wrap at 299) late.
-    Add(race, "Late", 3, 100);    // nearly round: ahead of both early cars
-    Add(race, "Early", 3, 130);   // just past the line
+    Add(race, "Late", 3, 100);   // nearly round: ahead of both early cars
+    Add(race, "Early", 3, 130);  // just past the line
     Add(race, "Further", 3, 250);
     Add(race, "Leader", 4, 10);
     Add(race, "Twin", 2, 50);
-    Add(race, "Twin", 2, 50);     // same name, lap and node: shared position
+    Add(race, "Twin", 2, 50);  // same name, lap and node: shared position
     Add(race, "Back", 1, 0);
     ComputePositions(race, 300, 120);
     EXPECT_EQ(race.Players[3].Position, 1);

@@ -39,10 +39,10 @@ std::vector<ArtworkFile> DrawAllArtwork();
 // Drawing helpers shared by the pictures.
 // Scales every pixel of the picture by the coverage picture's grey level
 // (or by its inverse), so that the picture is black where nothing covers it.
-void KeepWhereCovered(QImage &picture, const QImage &coverage, bool inverse = false);
+void KeepWhereCovered(QImage& picture, const QImage& coverage, bool inverse = false);
 // A chequered flag of cols x rows squares, light and dark alternating.
-void DrawChequers(QPainter &painter, QPointF origin, int cols, int rows, double size, const QColor &light,
-                  const QColor &dark);
+void DrawChequers(QPainter& painter, QPointF origin, int cols, int rows, double size, const QColor& light,
+                  const QColor& dark);
 
 // The program's icon for the desktop: the SVG, a picture of it at one size,
 // and the hicolor theme's files, "scalable/apps/NAME.svg" and
@@ -50,10 +50,10 @@ void DrawChequers(QPainter &painter, QPointF origin, int cols, int rows, double 
 // False on failure, with the file that could not be written in `failed`.
 inline constexpr int IconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 QByteArray IconSvg();
-QImage RenderIcon(const QByteArray &svg, int size);
-bool WriteIconTheme(const QString &folder, const QString &name, QString *failed);
+QImage RenderIcon(const QByteArray& svg, int size);
+bool WriteIconTheme(const QString& folder, const QString& name, QString* failed);
 
 // Writes the picture as an uncompressed 24-bit bitmap file. False on failure.
-bool SaveBitmap24(const QImage &image, const QString &path);
+bool SaveBitmap24(const QImage& image, const QString& path);
 
-} // namespace gs::art
+}  // namespace gs::art

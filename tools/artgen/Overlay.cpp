@@ -19,8 +19,7 @@ namespace {
 constexpr double ButtonStretch = (0.22 / 0.04) / (double(ButtonWidth) / ButtonHeight);
 constexpr double LogicalButtonWidth = ButtonWidth * ButtonStretch;
 
-QFont CaptionFont(double pixelSize, bool italic = false)
-{
+QFont CaptionFont(double pixelSize, bool italic = false) {
     QFont font("DejaVu Sans");
     font.setPixelSize(int(pixelSize));
     font.setBold(true);
@@ -30,8 +29,7 @@ QFont CaptionFont(double pixelSize, bool italic = false)
 }
 
 // Pictograms: a white symbol on a coloured disc of radius 24 about the origin.
-void PictogramList(QPainter &p)
-{
+void PictogramList(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     for (int row = -1; row <= 1; ++row) {
@@ -40,8 +38,7 @@ void PictogramList(QPainter &p)
     }
 }
 
-void PictogramPlug(QPainter &p)
-{
+void PictogramPlug(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     // Plug body with two pins, its cable leaving downwards.
@@ -55,18 +52,15 @@ void PictogramPlug(QPainter &p)
     p.drawPath(cable);
 }
 
-void PictogramGear(QPainter &p)
-{
+void PictogramGear(QPainter& p) {
     QPainterPath gear;
     const int teeth = 8;
     for (int i = 0; i < teeth * 4; ++i) {
         const double angle = (i - 0.5) * M_PI * 2 / (teeth * 4);
         const double r = (i % 4 == 0 || i % 4 == 1) ? 17.0 : 12.5;
         const QPointF point(r * std::cos(angle), r * std::sin(angle));
-        if (i == 0)
-            gear.moveTo(point);
-        else
-            gear.lineTo(point);
+        if (i == 0) gear.moveTo(point);
+        else gear.lineTo(point);
     }
     gear.closeSubpath();
     QPainterPath hole;
@@ -74,8 +68,7 @@ void PictogramGear(QPainter &p)
     p.fillPath(gear.subtracted(hole), Qt::white);
 }
 
-void PictogramInfo(QPainter &p)
-{
+void PictogramInfo(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     p.drawEllipse(QPointF(0, -11), 3.8, 3.8);
@@ -84,22 +77,20 @@ void PictogramInfo(QPainter &p)
     p.drawRect(QRectF(-7, 12.5, 14, 3.5));
 }
 
-void PictogramCross(QPainter &p)
-{
+void PictogramCross(QPainter& p) {
     p.setPen(QPen(Qt::white, 6.5, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(-9, -9), QPointF(9, 9));
     p.drawLine(QPointF(-9, 9), QPointF(9, -9));
 }
 
 struct ButtonDesign {
-    const char *file;
-    const char *caption;
+    const char* file;
+    const char* caption;
     QColor accent;
-    std::function<void(QPainter &)> pictogram;
+    std::function<void(QPainter&)> pictogram;
 };
 
-QImage DrawButton(const ButtonDesign &design)
-{
+QImage DrawButton(const ButtonDesign& design) {
     QImage image(ButtonWidth, ButtonHeight, QImage::Format_RGB32);
     image.fill(QColor(24, 26, 30));
     QPainter p(&image);
@@ -146,16 +137,14 @@ QImage DrawButton(const ButtonDesign &design)
 // happens in those units, with the picture's top row at y = 0.414.
 constexpr double BarLeft = -0.6, BarRight = 0.6, BarBottom = 0.09, BarTop = 0.414;
 
-void ToEyeUnits(QPainter &p)
-{
+void ToEyeUnits(QPainter& p) {
     p.scale(HudWidth / (BarRight - BarLeft), -HudHeight / (BarTop - BarBottom));
     p.translate(-BarLeft, -BarTop);
 }
 
 // The strip that the five buttons fill: they touch each other, so together
 // they make one parallelogram leaning right, widened by a small margin.
-QPainterPath ButtonStrip(double margin)
-{
+QPainterPath ButtonStrip(double margin) {
     QPainterPath strip;
     strip.moveTo(-0.53 - margin, 0.37 - margin);
     strip.lineTo(-0.52 - margin + margin * 0.25, BarTop + 0.01);
@@ -165,15 +154,14 @@ QPainterPath ButtonStrip(double margin)
     return strip;
 }
 
-constexpr double LedgeBottom = 0.35;  // the side panels' top edge
-constexpr double PanelInner = 0.118;  // their inner edge
-constexpr double PanelBottom = 0.104; // their bottom edge
+constexpr double LedgeBottom = 0.35;   // the side panels' top edge
+constexpr double PanelInner = 0.118;   // their inner edge
+constexpr double PanelBottom = 0.104;  // their bottom edge
 constexpr double FrameWidth = 0.005;
 
 // The plate along the top: a ledge under the buttons with a small name tab
 // hanging into the middle of the view.
-QPainterPath TopPlate()
-{
+QPainterPath TopPlate() {
     QPainterPath plate;
     plate.moveTo(BarLeft - 0.01, BarTop + 0.01);
     plate.lineTo(BarRight + 0.01, BarTop + 0.01);
@@ -188,8 +176,7 @@ QPainterPath TopPlate()
 }
 
 // Thin rails outlining the side panels' inner and lower edges (k = -1 left).
-QPainterPath PanelRail(int k)
-{
+QPainterPath PanelRail(int k) {
     QPainterPath rail;
     const double w = FrameWidth;
     rail.moveTo(k * (PanelInner - w), LedgeBottom);
@@ -204,10 +191,9 @@ QPainterPath PanelRail(int k)
     return rail;
 }
 
-} // namespace
+}  // namespace
 
-std::vector<ArtworkFile> DrawHudBar()
-{
+std::vector<ArtworkFile> DrawHudBar() {
     const QPainterPath plate = TopPlate();
     const QPainterPath rails = PanelRail(-1).united(PanelRail(1));
 
@@ -289,8 +275,7 @@ std::vector<ArtworkFile> DrawHudBar()
             {"hud_bar_mask.bmp", mask.convertToFormat(QImage::Format_RGB888)}};
 }
 
-std::vector<ArtworkFile> DrawToolbarButtons()
-{
+std::vector<ArtworkFile> DrawToolbarButtons() {
     const ButtonDesign designs[] = {
         {"getlist.bmp", "Server List", QColor(40, 110, 200), PictogramList},
         {"connect.bmp", "Connect", QColor(40, 150, 70), PictogramPlug},
@@ -299,9 +284,8 @@ std::vector<ArtworkFile> DrawToolbarButtons()
         {"exit.bmp", "Exit", QColor(200, 45, 40), PictogramCross},
     };
     std::vector<ArtworkFile> files;
-    for (const ButtonDesign &design : designs)
-        files.push_back({design.file, DrawButton(design)});
+    for (const ButtonDesign& design : designs) files.push_back({design.file, DrawButton(design)});
     return files;
 }
 
-} // namespace gs::art
+}  // namespace gs::art

@@ -10,8 +10,7 @@
 namespace gs::art {
 namespace {
 
-QImage LightBackdrop(int width, int height)
-{
+QImage LightBackdrop(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     QPainter p(&image);
     QLinearGradient sky(0, 0, width * 0.3, height);
@@ -23,9 +22,8 @@ QImage LightBackdrop(int width, int height)
 
 // A sweeping stretch of circuit: a pale tarmac ribbon with red and white
 // kerbs on its edges and a dashed centre line, all kept light.
-void DrawCircuit(QPainter &p, const QPainterPath &centreLine, double width, int strength)
-{
-    auto pen = [](const QBrush &brush, double w, Qt::PenStyle style = Qt::SolidLine) {
+void DrawCircuit(QPainter& p, const QPainterPath& centreLine, double width, int strength) {
+    auto pen = [](const QBrush& brush, double w, Qt::PenStyle style = Qt::SolidLine) {
         QPen pen(brush, w, style, Qt::FlatCap, Qt::RoundJoin);
         return pen;
     };
@@ -40,8 +38,7 @@ void DrawCircuit(QPainter &p, const QPainterPath &centreLine, double width, int 
     p.strokePath(centreLine, dashes);
 }
 
-QImage SettingsPicture()
-{
+QImage SettingsPicture() {
     QImage image = LightBackdrop(SettingsPictureWidth, SettingsPictureHeight);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -65,8 +62,7 @@ QImage SettingsPicture()
     return image.convertToFormat(QImage::Format_RGB888);
 }
 
-QImage AboutPicture()
-{
+QImage AboutPicture() {
     QImage image = LightBackdrop(AboutPictureWidth, AboutPictureHeight);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -76,16 +72,16 @@ QImage AboutPicture()
     track.cubicTo(QPointF(228, 60), QPointF(160, 30), QPointF(250, 8));
     DrawCircuit(p, track, 14, 18);
     DrawChequers(p, QPointF(0, 0), 5, 2, 6, QColor(0, 0, 0, 0), QColor(228, 232, 238));
-    DrawChequers(p, QPointF(AboutPictureWidth - 30, AboutPictureHeight - 12), 5, 2, 6, QColor(0, 0, 0, 0), QColor(228, 232, 238));
+    DrawChequers(p, QPointF(AboutPictureWidth - 30, AboutPictureHeight - 12), 5, 2, 6, QColor(0, 0, 0, 0),
+                 QColor(228, 232, 238));
     p.end();
     return image.convertToFormat(QImage::Format_RGB888);
 }
 
-} // namespace
+}  // namespace
 
-std::vector<ArtworkFile> DrawDialogPictures()
-{
+std::vector<ArtworkFile> DrawDialogPictures() {
     return {{"settings_picture.bmp", SettingsPicture()}, {"about_picture.bmp", AboutPicture()}};
 }
 
-} // namespace gs::art
+}  // namespace gs::art

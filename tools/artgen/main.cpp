@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     const bool icons = argc == 4 && std::strcmp(argv[1], "--icons") == 0;
     if (argc != 2 && !icons) {
-        std::fprintf(stderr, "usage: gridscope-artgen <output-folder>\n"
-                             "       gridscope-artgen --icons <theme-folder> <name>\n");
+        std::fprintf(stderr,
+                     "usage: gridscope-artgen <output-folder>\n"
+                     "       gridscope-artgen --icons <theme-folder> <name>\n");
         return 2;
     }
     // Text needs a QGuiApplication; the offscreen platform needs no display.
@@ -35,7 +35,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "gridscope-artgen: cannot create %s\n", argv[1]);
         return 1;
     }
-    for (const gs::art::ArtworkFile &file : gs::art::DrawAllArtwork()) {
+    for (const gs::art::ArtworkFile& file : gs::art::DrawAllArtwork()) {
         const QString path = folder.filePath(file.name);
         if (!gs::art::SaveBitmap24(file.image, path)) {
             std::fprintf(stderr, "gridscope-artgen: cannot write %s\n", qPrintable(path));

@@ -28,9 +28,8 @@ std::string ColourText(int slot) {
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 QJsonObject SessionObject(const SessionView& s) {
-    return QJsonObject{{"server", Q(s.server)}, {"track", Q(s.track)},   {"mode", Q(s.mode)},
-                       {"laps", s.laps},        {"minutes", s.minutes}, {"link", Q(s.link)},
-                       {"trackLoaded", s.trackLoaded}};
+    return QJsonObject{{"server", Q(s.server)}, {"track", Q(s.track)}, {"mode", Q(s.mode)},           {"laps", s.laps},
+                       {"minutes", s.minutes},  {"link", Q(s.link)},   {"trackLoaded", s.trackLoaded}};
 }
 
 void PutRow(QJsonObject& o, const CarView& c) {

@@ -32,19 +32,17 @@ namespace gs::live {
 
 struct CarView {
     int slot = 0;
-    std::string name, car;    // UTF-8, colour codes removed
+    std::string name, car;  // UTF-8, colour codes removed
     int lap = 0;
-    std::string best, gap;    // the standings' texts
+    std::string best, gap;  // the standings' texts
     int pos = 0;
     bool finished = false;
-    double x = 0, y = 0;      // world units, rounded to 0.01
-    double heading = 0;       // radians, rounded to 0.01
+    double x = 0, y = 0;  // world units, rounded to 0.01
+    double heading = 0;   // radians, rounded to 0.01
     int kmh = 0;
-    std::string colour;       // "#rrggbb" of the player slot
+    std::string colour;  // "#rrggbb" of the player slot
 
-    bool SamePose(const CarView& o) const {
-        return x == o.x && y == o.y && heading == o.heading && kmh == o.kmh;
-    }
+    bool SamePose(const CarView& o) const { return x == o.x && y == o.y && heading == o.heading && kmh == o.kmh; }
 };
 
 struct SessionView {
@@ -53,7 +51,7 @@ struct SessionView {
     std::string mode;    // "race", "qualifying" or ""
     int laps = 0;
     int minutes = 0;
-    std::string link;    // "connecting", "live", "silent" or "disconnected"
+    std::string link;  // "connecting", "live", "silent" or "disconnected"
     bool trackLoaded = false;
     bool operator==(const SessionView&) const = default;
 };

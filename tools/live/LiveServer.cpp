@@ -199,14 +199,13 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     } else if (path == "/api/track") {
         const Spectator::Picture picture =
             spectator_.TrackPictureOf(request.query().queryItemValue("code").toStdString());
-        if (picture.plain.isEmpty())
-            Reply(r, "No such track\n", "text/plain; charset=utf-8", Status::NotFound);
+        if (picture.plain.isEmpty()) Reply(r, "No such track\n", "text/plain; charset=utf-8", Status::NotFound);
         else if (request.value("accept-encoding").contains("deflate"))
-            r.write(picture.deflated,
-                    {{"Content-Type", "application/octet-stream"}, {"Content-Encoding", "deflate"},
-                     {"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
-        else
-            Reply(r, picture.plain, "application/octet-stream");
+            r.write(picture.deflated, {{"Content-Type", "application/octet-stream"},
+                                       {"Content-Encoding", "deflate"},
+                                       {"Cache-Control", "no-store"},
+                                       {"X-Content-Type-Options", "nosniff"}});
+        else Reply(r, picture.plain, "application/octet-stream");
     } else if (path == "/api/live") {
         Reply(r, "WebSocket only\n", "text/plain; charset=utf-8", Status::UpgradeRequired);
     } else {

@@ -68,8 +68,8 @@ class GuardedTcpServer final : public QTcpServer {
     Q_OBJECT
 public:
     static constexpr int MaxConnections = 4000;
-    static constexpr int IdleMs = 10000;         // an HTTP connection silent this long is closed
-    static constexpr int LifetimeMs = 60000;     // and any HTTP connection after this long
+    static constexpr int IdleMs = 10000;      // an HTTP connection silent this long is closed
+    static constexpr int LifetimeMs = 60000;  // and any HTTP connection after this long
     static constexpr qint64 MaxRequestBytes = 64 * 1024;
 
     explicit GuardedTcpServer(QObject* parent = nullptr) : QTcpServer(parent) {}

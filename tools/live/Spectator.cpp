@@ -95,8 +95,7 @@ public:
         const bool ok = socket_.Open(host, port, error);
         if (ok) {
             owner_.notifier_ = std::make_unique<QSocketNotifier>(socket_.Descriptor(), QSocketNotifier::Read);
-            QObject::connect(owner_.notifier_.get(), &QSocketNotifier::activated, &owner_,
-                             &Spectator::OnReadable);
+            QObject::connect(owner_.notifier_.get(), &QSocketNotifier::activated, &owner_, &Spectator::OnReadable);
         }
         return ok;
     }
@@ -129,8 +128,8 @@ private:
 
 Spectator::Spectator(SpectatorOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)), socket_(std::make_unique<WatchedSocket>(*this)) {
-    connection_ = std::make_unique<Connection>(
-        race_, servers_, ConnectionPorts{clock_, timer1Port_, timer2Port_, *socket_, *this});
+    connection_ = std::make_unique<Connection>(race_, servers_,
+                                               ConnectionPorts{clock_, timer1Port_, timer2Port_, *socket_, *this});
     timer1_.setInterval(50);
     timer1_.setTimerType(Qt::PreciseTimer);
     timer2_.setInterval(5000);

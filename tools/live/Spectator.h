@@ -28,8 +28,8 @@
 #include "common/Platform.h"
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
-#include "connection/UdpSocket.h"
 #include "connection/ServerList.h"
+#include "connection/UdpSocket.h"
 #include "track/TrackData.h"
 
 namespace gs::live {

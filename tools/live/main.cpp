@@ -8,11 +8,11 @@
 #include <QHostAddress>
 #include <QSocketNotifier>
 
-#include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdio>
 
 #include "LiveServer.h"
 #include "Spectator.h"
@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
     gs::live::Publisher publisher(spectator, static_cast<int>(delay * 1000 + 0.5));
     gs::live::WebServer web(publisher, spectator);
     QString error;
-    if (!web.Listen(httpAddress, httpPort, error)) return Fail("cannot serve on " + parser.value("http") + ": " + error);
+    if (!web.Listen(httpAddress, httpPort, error))
+        return Fail("cannot serve on " + parser.value("http") + ": " + error);
 
     const QString shown = httpAddress.protocol() == QAbstractSocket::IPv6Protocol ? "[" + httpHost + "]" : httpHost;
     std::printf("gridscope-live listening on %s:%u for %s:%u, delay %.1f s\n", qPrintable(httpHost),

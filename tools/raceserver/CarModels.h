@@ -10,9 +10,9 @@ namespace gs::raceserver {
 struct CarModel {
     std::string_view name;  // as the spectator's icon table names it
     double topKmh;
-    double gripG;       // lateral acceleration in g at the limit
-    double accel;       // m/s² available at low speed
-    double brake;       // m/s²
+    double gripG;  // lateral acceleration in g at the limit
+    double accel;  // m/s² available at low speed
+    double brake;  // m/s²
 };
 
 inline constexpr std::array<CarModel, 18> kCarModels{{
@@ -36,4 +36,4 @@ inline constexpr std::array<CarModel, 18> kCarModels{{
     {"FZ50 GTR", 258, 1.55, 6.5, 13.5},
 }};
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

@@ -13,27 +13,22 @@ constexpr std::size_t kIsiSize = 24;
 constexpr double kMinMciInterval = 0.02;  // an NLI below 20 ms would flood the link
 constexpr double kMaxMciInterval = 60.0;
 
-} // namespace
+}  // namespace
 
-double RaceServer::SteadySeconds()
-{
+double RaceServer::SteadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 RaceServer::RaceServer(ServerOptions options, RaceSim& sim, Clock clock)
-    : options_(std::move(options)), sim_(sim), clock_(std::move(clock)), start_(clock_())
-{
+    : options_(std::move(options)), sim_(sim), clock_(std::move(clock)), start_(clock_()) {
     socket_.Bind(options_.bindHost, options_.port);
 }
 
-void RaceServer::Log(const std::string& line) const
-{
-    if (log)
-        log(line);
+void RaceServer::Log(const std::string& line) const {
+    if (log) log(line);
 }
 
-void RaceServer::Step(int maxWaitMs)
-{
+void RaceServer::Step(int maxWaitMs) {
     double now = clock_();
     int wait = std::max(0, maxWaitMs);
     for (const auto& [address, spectator] : spectators_)
@@ -43,11 +38,9 @@ void RaceServer::Step(int maxWaitMs)
 
     now = clock_();
     sim_.AdvanceTo((now - start_) * options_.timeScale);
-    for (const Bytes& event : sim_.TakeEvents())
-        Broadcast(event);
+    for (const Bytes& event : sim_.TakeEvents()) Broadcast(event);
 
-    while (const auto datagram = socket_.Receive())
-        Handle(*datagram, now);
+    while (const auto datagram = socket_.Receive()) Handle(*datagram, now);
 
     SendCarInfo(now);
 
@@ -61,36 +54,28 @@ void RaceServer::Step(int maxWaitMs)
     }
 }
 
-void RaceServer::Broadcast(const Bytes& packet)
-{
-    if (log && packet.size() >= 3)
-        Log("event " + std::string(packet.begin(), packet.begin() + 3));
-    for (const auto& [address, spectator] : spectators_)
-        socket_.SendTo(address, packet);
+void RaceServer::Broadcast(const Bytes& packet) {
+    if (log && packet.size() >= 3) Log("event " + std::string(packet.begin(), packet.begin() + 3));
+    for (const auto& [address, spectator] : spectators_) socket_.SendTo(address, packet);
 }
 
-void RaceServer::SendCarInfo(double now)
-{
+void RaceServer::SendCarInfo(double now) {
     std::vector<Bytes> packets;
     bool built = false;
     for (auto& [address, spectator] : spectators_) {
-        if (spectator.mciInterval <= 0 || now < spectator.nextMci)
-            continue;
+        if (spectator.mciInterval <= 0 || now < spectator.nextMci) continue;
         if (!built) {
             packets = BuildMci(sim_.CarInfos());
             built = true;
         }
-        for (const Bytes& packet : packets)
-            socket_.SendTo(address, packet);
+        for (const Bytes& packet : packets) socket_.SendTo(address, packet);
         // Keep the cadence; after a stall start afresh rather than burst.
         spectator.nextMci += spectator.mciInterval;
-        if (spectator.nextMci < now)
-            spectator.nextMci = now + spectator.mciInterval;
+        if (spectator.nextMci < now) spectator.nextMci = now + spectator.mciInterval;
     }
 }
 
-void RaceServer::Handle(const peers::Datagram& datagram, double now)
-{
+void RaceServer::Handle(const peers::Datagram& datagram, double now) {
     const peers::PacketReader in(datagram.bytes);
     const auto found = spectators_.find(datagram.from);
 
@@ -107,8 +92,7 @@ void RaceServer::Handle(const peers::Datagram& datagram, double now)
         socket_.SendTo(datagram.from, BuildVer(options_.inSimVersion));
         return;
     }
-    if (found == spectators_.end())
-        return;  // only initialised spectators are answered
+    if (found == spectators_.end()) return;  // only initialised spectators are answered
     Spectator& spectator = found->second;
     spectator.lastHeard = now;
     const std::uint32_t value = in.U32(4);
@@ -133,4 +117,4 @@ void RaceServer::Handle(const peers::Datagram& datagram, double now)
     // "ACK" and anything else only count as a sign of life.
 }
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

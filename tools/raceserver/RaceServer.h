@@ -60,4 +60,4 @@ private:
     std::map<peers::Address, Spectator> spectators_;
 };
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

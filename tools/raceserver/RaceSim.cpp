@@ -11,28 +11,35 @@ namespace gs::raceserver {
 
 namespace {
 
-const char* const kFirstNames[] = {"Alex", "Mira", "Jonas", "Kai", "Lena", "Tomas", "Ines", "Rafa", "Noor",
-                                   "Emil", "Sanne", "Oskar", "Yuki", "Pavel", "Lotte", "Bram", "Ada", "Milo",
-                                   "Vera", "Hugo", "Tariq", "Elin", "Dario", "Fenna", "Ivo", "Juna"};
-const char* const kLastNames[] = {"Berg", "Costa", "Dahl", "Eriks", "Falk", "Grau", "Holm", "Ito", "Jansen",
-                                  "Kovac", "Lund", "Moreau", "Nagy", "Olsen", "Petri", "Quist", "Rossi",
-                                  "Sato", "Toivo", "Ueda", "Varga", "Wolff", "Young", "Zeller"};
+const char* const kFirstNames[] = {"Alex", "Mira",  "Jonas", "Kai",  "Lena",  "Tomas", "Ines", "Rafa", "Noor",
+                                   "Emil", "Sanne", "Oskar", "Yuki", "Pavel", "Lotte", "Bram", "Ada",  "Milo",
+                                   "Vera", "Hugo",  "Tariq", "Elin", "Dario", "Fenna", "Ivo",  "Juna"};
+const char* const kLastNames[] = {"Berg",   "Costa", "Dahl",  "Eriks",  "Falk",  "Grau",  "Holm",  "Ito",
+                                  "Jansen", "Kovac", "Lund",  "Moreau", "Nagy",  "Olsen", "Petri", "Quist",
+                                  "Rossi",  "Sato",  "Toivo", "Ueda",   "Varga", "Wolff", "Young", "Zeller"};
 const char* const kTags[] = {"[GS]", "RX|", "Team7 ", "NRG.", "FM-"};
-const char* const kChatLines[] = {"gl everyone", "sorry, my bad", "nice move!", "blue flag please",
-                                  "lag spike, sorry", "gg", "that corner is tricky", "close one!",
-                                  "brb", "good race all", "who set up this track?", "watch the kerbs"};
+const char* const kChatLines[] = {"gl everyone",
+                                  "sorry, my bad",
+                                  "nice move!",
+                                  "blue flag please",
+                                  "lag spike, sorry",
+                                  "gg",
+                                  "that corner is tricky",
+                                  "close one!",
+                                  "brb",
+                                  "good race all",
+                                  "who set up this track?",
+                                  "watch the kerbs"};
 
 constexpr std::size_t kNameBytes = 24;
 
-int RandomIndex(std::mt19937& rng, std::size_t size)
-{
+int RandomIndex(std::mt19937& rng, std::size_t size) {
     return static_cast<int>(std::uniform_int_distribution<std::size_t>(0, size - 1)(rng));
 }
 
-} // namespace
+}  // namespace
 
-std::string StripColours(const std::string& name)
-{
+std::string StripColours(const std::string& name) {
     std::string plain;
     for (std::size_t i = 0; i < name.size(); ++i) {
         if (name[i] == '^') {
@@ -45,16 +52,13 @@ std::string StripColours(const std::string& name)
 }
 
 RaceSim::RaceSim(SimOptions options, std::vector<std::shared_ptr<const SimTrack>> tracks, std::size_t firstTrack)
-    : options_(options), tracks_(std::move(tracks)), rng_(options.seed)
-{
-    if (tracks_.empty() || firstTrack >= tracks_.size())
-        throw std::invalid_argument("race needs at least one track");
+    : options_(options), tracks_(std::move(tracks)), rng_(options.seed) {
+    if (tracks_.empty() || firstTrack >= tracks_.size()) throw std::invalid_argument("race needs at least one track");
     options_.cars = std::clamp(options_.cars, 1, 32);
     options_.laps = std::clamp(options_.laps, 1, 255);
     options_.qualifyMinutes = std::clamp(options_.qualifyMinutes, 1, 255);
     track_ = tracks_[firstTrack];
-    for (int i = 0; i < options_.cars; ++i)
-        cars_.push_back(NewCar());
+    for (int i = 0; i < options_.cars; ++i) cars_.push_back(NewCar());
     // Before the first session the field cruises round, spread over the lap.
     for (std::size_t i = 0; i < cars_.size(); ++i) {
         cars_[i].startOffset = track_->Length() * static_cast<double>(i) / static_cast<double>(cars_.size());
@@ -62,20 +66,14 @@ RaceSim::RaceSim(SimOptions options, std::vector<std::shared_ptr<const SimTrack>
     }
 }
 
-double RaceSim::Uniform(double low, double high)
-{
-    return std::uniform_real_distribution<double>(low, high)(rng_);
-}
+double RaceSim::Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(rng_); }
 
-std::string RaceSim::NewName()
-{
+std::string RaceSim::NewName() {
     std::set<std::string> taken;
-    for (const Car& car : cars_)
-        taken.insert(StripColours(car.name));
+    for (const Car& car : cars_) taken.insert(StripColours(car.name));
     while (nextGivenName_ < options_.names.size()) {
         const std::string& given = options_.names[nextGivenName_++];
-        if (!given.empty() && given.size() <= kNameBytes && !taken.count(StripColours(given)))
-            return given;
+        if (!given.empty() && given.size() <= kNameBytes && !taken.count(StripColours(given))) return given;
     }
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string first = kFirstNames[RandomIndex(rng_, std::size(kFirstNames))];
@@ -84,24 +82,21 @@ std::string RaceSim::NewName()
         const char c2 = static_cast<char>('0' + RandomIndex(rng_, 10));
         std::string name;
         switch (RandomIndex(rng_, 4)) {
-        case 0: name = std::string("^") + c1 + first + " ^" + c2 + last; break;
-        case 1: name = std::string("^") + c1 + first + "^" + c2 + " " + last; break;
-        case 2: name = std::string("^") + c1 + kTags[RandomIndex(rng_, std::size(kTags))] + "^" + c2 + first; break;
-        default: name = std::string("^") + c1 + first + " " + last; break;
+            case 0: name = std::string("^") + c1 + first + " ^" + c2 + last; break;
+            case 1: name = std::string("^") + c1 + first + "^" + c2 + " " + last; break;
+            case 2: name = std::string("^") + c1 + kTags[RandomIndex(rng_, std::size(kTags))] + "^" + c2 + first; break;
+            default: name = std::string("^") + c1 + first + " " + last; break;
         }
-        if (name.size() <= kNameBytes && !taken.count(StripColours(name)))
-            return name;
+        if (name.size() <= kNameBytes && !taken.count(StripColours(name))) return name;
     }
     // More drivers than names: number them (the field never exceeds 32).
     for (int n = 1;; ++n) {
         const std::string name = "^7Driver " + std::to_string(n);
-        if (!taken.count(StripColours(name)))
-            return name;
+        if (!taken.count(StripColours(name))) return name;
     }
 }
 
-RaceSim::Car RaceSim::NewCar()
-{
+RaceSim::Car RaceSim::NewCar() {
     Car car;
     car.name = NewName();
     car.model = RandomIndex(rng_, kCarModels.size());
@@ -110,26 +105,19 @@ RaceSim::Car RaceSim::NewCar()
     return car;
 }
 
-double RaceSim::Position(const Car& car) const
-{
-    return track_->FinishDistance() + car.startOffset + car.dist;
+double RaceSim::Position(const Car& car) const { return track_->FinishDistance() + car.startOffset + car.dist; }
+
+void RaceSim::AdvanceTo(double seconds) {
+    while (static_cast<double>(steps_ + 1) * kStep <= seconds + 1e-9) Step();
 }
 
-void RaceSim::AdvanceTo(double seconds)
-{
-    while (static_cast<double>(steps_ + 1) * kStep <= seconds + 1e-9)
-        Step();
-}
-
-std::vector<Bytes> RaceSim::TakeEvents()
-{
+std::vector<Bytes> RaceSim::TakeEvents() {
     std::vector<Bytes> taken;
     taken.swap(events_);
     return taken;
 }
 
-std::vector<CarInfo> RaceSim::CarInfos() const
-{
+std::vector<CarInfo> RaceSim::CarInfos() const {
     std::vector<CarInfo> infos;
     for (std::size_t i = 0; i < cars_.size(); ++i) {
         const Car& car = cars_[i];
@@ -151,32 +139,25 @@ std::vector<CarInfo> RaceSim::CarInfos() const
     return infos;
 }
 
-std::string RaceSim::DriverName(int slot) const
-{
+std::string RaceSim::DriverName(int slot) const {
     return slot >= 0 && slot < PlayerCount() ? cars_[static_cast<std::size_t>(slot)].name : std::string();
 }
 
-std::string RaceSim::CarName(int slot) const
-{
+std::string RaceSim::CarName(int slot) const {
     return slot >= 0 && slot < PlayerCount()
-        ? std::string(kCarModels[static_cast<std::size_t>(cars_[static_cast<std::size_t>(slot)].model)].name)
-        : std::string();
+               ? std::string(kCarModels[static_cast<std::size_t>(cars_[static_cast<std::size_t>(slot)].model)].name)
+               : std::string();
 }
 
-double RaceSim::CarSpeed(int slot) const
-{
+double RaceSim::CarSpeed(int slot) const {
     return slot >= 0 && slot < PlayerCount() ? cars_[static_cast<std::size_t>(slot)].v : 0.0;
 }
 
-void RaceSim::Chat(const std::string& line)
-{
-    events_.push_back(BuildMso(line));
-}
+void RaceSim::Chat(const std::string& line) { events_.push_back(BuildMso(line)); }
 
 // ---- The session cycle ---------------------------------------------------------
 
-void RaceSim::Step()
-{
+void RaceSim::Step() {
     ++steps_;
     time_ = static_cast<double>(steps_) * kStep;
 
@@ -185,41 +166,34 @@ void RaceSim::Step()
             playersChanged_ = true;
             ChangePlayers();
         }
-        if (time_ >= phaseEnd_)
-            StartSession();
+        if (time_ >= phaseEnd_) StartSession();
     }
 
     std::vector<double> positions(cars_.size());
-    for (std::size_t i = 0; i < cars_.size(); ++i)
-        positions[i] = Position(cars_[i]);
-    for (std::size_t i = 0; i < cars_.size(); ++i)
-        Drive(i, positions);
+    for (std::size_t i = 0; i < cars_.size(); ++i) positions[i] = Position(cars_[i]);
+    for (std::size_t i = 0; i < cars_.size(); ++i) Drive(i, positions);
 
     if (phase_ == Phase::Session) {
-        const bool allFinished
-            = std::all_of(cars_.begin(), cars_.end(), [](const Car& c) { return c.finished; });
-        if (allFinished || time_ >= phaseEnd_)
-            EndSession();
+        const bool allFinished = std::all_of(cars_.begin(), cars_.end(), [](const Car& c) { return c.finished; });
+        if (allFinished || time_ >= phaseEnd_) EndSession();
         else if (Chance(kStep / 45.0) && !cars_.empty())
-            Chat(StripColours(cars_[static_cast<std::size_t>(RandomIndex(rng_, cars_.size()))].name) + " : "
-                 + kChatLines[RandomIndex(rng_, std::size(kChatLines))]);
+            Chat(StripColours(cars_[static_cast<std::size_t>(RandomIndex(rng_, cars_.size()))].name) + " : " +
+                 kChatLines[RandomIndex(rng_, std::size(kChatLines))]);
     }
 }
 
-void RaceSim::StartSession()
-{
+void RaceSim::StartSession() {
     switch (options_.kinds) {
-    case SessionKinds::Race: sessionIsRace_ = true; break;
-    case SessionKinds::Qualify: sessionIsRace_ = false; break;
-    case SessionKinds::Both: sessionIsRace_ = lastWasQualify_; break;
+        case SessionKinds::Race: sessionIsRace_ = true; break;
+        case SessionKinds::Qualify: sessionIsRace_ = false; break;
+        case SessionKinds::Both: sessionIsRace_ = lastWasQualify_; break;
     }
 
     // Sometimes the next session is held elsewhere.
     if (tracks_.size() > 1 && steps_ * kStep > kFirstSessionAt + kStep && Chance(options_.trackChange)) {
         std::vector<std::size_t> others;
         for (std::size_t i = 0; i < tracks_.size(); ++i)
-            if (tracks_[i] != track_)
-                others.push_back(i);
+            if (tracks_[i] != track_) others.push_back(i);
         track_ = tracks_[others[static_cast<std::size_t>(RandomIndex(rng_, others.size()))]];
     }
     raceMode_ = sessionIsRace_ ? kModeRace : kModeQualify;
@@ -286,30 +260,24 @@ void RaceSim::StartSession()
     lastWasQualify_ = !sessionIsRace_;
 }
 
-void RaceSim::EndSession()
-{
+void RaceSim::EndSession() {
     events_.push_back(BuildRen());
     phase_ = Phase::Intermission;
     phaseEnd_ = time_ + kIntermission;
     playersChanged_ = false;
 }
 
-void RaceSim::Reorder(const std::vector<int>& order)
-{
+void RaceSim::Reorder(const std::vector<int>& order) {
     bool identity = true;
-    for (std::size_t i = 0; i < order.size(); ++i)
-        identity = identity && order[i] == static_cast<int>(i);
-    if (identity)
-        return;
+    for (std::size_t i = 0; i < order.size(); ++i) identity = identity && order[i] == static_cast<int>(i);
+    if (identity) return;
     std::vector<Car> reordered;
-    for (const int from : order)
-        reordered.push_back(cars_[static_cast<std::size_t>(from)]);
+    for (const int from : order) reordered.push_back(cars_[static_cast<std::size_t>(from)]);
     cars_ = std::move(reordered);
     events_.push_back(BuildReo(order));
 }
 
-void RaceSim::ChangePlayers()
-{
+void RaceSim::ChangePlayers() {
     const int before = PlayerCount();
     if (PlayerCount() > 2 && Chance(0.35)) {
         const auto leaving = static_cast<std::size_t>(RandomIndex(rng_, cars_.size()));
@@ -332,16 +300,14 @@ void RaceSim::ChangePlayers()
         events_.push_back(BuildCpr(car.name, renamed));
         car.name = renamed;
     }
-    if (PlayerCount() != before)
-        events_.push_back(BuildSta(PlayerCount(), raceMode_, track_->Code()));
+    if (PlayerCount() != before) events_.push_back(BuildSta(PlayerCount(), raceMode_, track_->Code()));
     if (Chance(0.5) && !cars_.empty())
         Chat(StripColours(cars_[static_cast<std::size_t>(RandomIndex(rng_, cars_.size()))].name) + " : gg");
 }
 
 // ---- One step of driving -------------------------------------------------------
 
-void RaceSim::Drive(std::size_t index, const std::vector<double>& positions)
-{
+void RaceSim::Drive(std::size_t index, const std::vector<double>& positions) {
     Car& car = cars_[index];
     const CarModel& model = kCarModels[static_cast<std::size_t>(car.model)];
     const double length = track_->Length();
@@ -350,18 +316,15 @@ void RaceSim::Drive(std::size_t index, const std::vector<double>& positions)
     const bool racing = phase_ == Phase::Session && !car.finished;
 
     double desired = track_->ProfileSpeed(car.model, s) * car.skill * car.form;
-    if (!racing)
-        desired *= 0.55;
+    if (!racing) desired *= 0.55;
 
     // The nearest car ahead on much the same line: follow it, or try to pass.
     double gapAhead = 1e9;
     std::size_t ahead = index;
     for (std::size_t j = 0; j < cars_.size(); ++j) {
-        if (j == index)
-            continue;
+        if (j == index) continue;
         double gap = std::fmod(positions[j] - s, length);
-        if (gap < 0)
-            gap += length;
+        if (gap < 0) gap += length;
         if (gap > 0.01 && gap < gapAhead && std::abs(cars_[j].lateral - car.lateral) < 1.9) {
             gapAhead = gap;
             ahead = j;
@@ -389,8 +352,7 @@ void RaceSim::Drive(std::size_t index, const std::vector<double>& positions)
         if (Chance(kStep / 3000.0 * (1.0 + 6.0 * cornering))) {
             car.spinUntil = time_ + Uniform(2.0, 3.5);
             car.spinRate = Uniform(3.0, 5.0) * (Chance(0.5) ? 1 : -1);
-            if (Chance(0.4))
-                Chat(StripColours(car.name) + " : " + (Chance(0.5) ? "oops" : "sorry, spun"));
+            if (Chance(0.4)) Chat(StripColours(car.name) + " : " + (Chance(0.5) ? "oops" : "sorry, spun"));
         }
     }
     if (car.spinUntil >= time_) {
@@ -401,13 +363,10 @@ void RaceSim::Drive(std::size_t index, const std::vector<double>& positions)
         if (car.spinHeading != 0) {
             // Back on course: settle the nose towards the road the short way round.
             car.spinHeading = std::remainder(car.spinHeading, 2.0 * std::numbers::pi) * std::exp(-3.0 * kStep);
-            if (std::abs(car.spinHeading) < 0.01)
-                car.spinHeading = 0;
+            if (std::abs(car.spinHeading) < 0.01) car.spinHeading = 0;
         }
-        if (car.v < desired)
-            car.v = std::min(desired, car.v + model.accel * std::max(0.15, 1.0 - car.v / top) * kStep);
-        else
-            car.v = std::max(desired, car.v - model.brake * 1.3 * kStep);
+        if (car.v < desired) car.v = std::min(desired, car.v + model.accel * std::max(0.15, 1.0 - car.v / top) * kStep);
+        else car.v = std::max(desired, car.v - model.brake * 1.3 * kStep);
     }
 
     const double target = std::clamp(car.targetLateral, -half, half);
@@ -418,24 +377,20 @@ void RaceSim::Drive(std::size_t index, const std::vector<double>& positions)
     const int crossingsBefore = static_cast<int>(std::floor((car.startOffset + car.dist) / length));
     car.dist += car.v * kStep;
     const int crossingsAfter = static_cast<int>(std::floor((car.startOffset + car.dist) / length));
-    if (crossingsAfter > crossingsBefore)
-        CompleteLap(index);
+    if (crossingsAfter > crossingsBefore) CompleteLap(index);
 }
 
-void RaceSim::CompleteLap(std::size_t index)
-{
+void RaceSim::CompleteLap(std::size_t index) {
     Car& car = cars_[index];
     car.lapsDone += 1;
     car.form = Uniform(0.975, 1.0);
-    if (phase_ != Phase::Session || car.finished)
-        return;
+    if (phase_ != Phase::Session || car.finished) return;
     const double sessionTime = time_ - sessionStart_;
     if (car.lapStart >= 0) {
         const double lap = sessionTime - car.lapStart;
-        if (car.best == 0 || lap < car.best)
-            car.best = lap;
-        events_.push_back(BuildLap(static_cast<int>(index), car.name, CarName(static_cast<int>(index)),
-                                   SplitTime(lap), car.lapsDone));
+        if (car.best == 0 || lap < car.best) car.best = lap;
+        events_.push_back(BuildLap(static_cast<int>(index), car.name, CarName(static_cast<int>(index)), SplitTime(lap),
+                                   car.lapsDone));
     }
     car.lapStart = sessionTime;
 
@@ -447,12 +402,11 @@ void RaceSim::CompleteLap(std::size_t index)
             leaderFinished_ = true;
             leaderFinishedAt_ = time_;
             // Stragglers get two minutes after the winner to cross the line.
-            if (sessionIsRace_)
-                phaseEnd_ = std::min(phaseEnd_, time_ + 120.0);
+            if (sessionIsRace_) phaseEnd_ = std::min(phaseEnd_, time_ + 120.0);
         }
         events_.push_back(BuildRes(car.name, CarName(static_cast<int>(index)), SplitTime(car.total),
                                    SplitTime(car.best), ++finishCount_));
     }
 }
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

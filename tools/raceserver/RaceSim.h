@@ -22,9 +22,9 @@ namespace gs::raceserver {
 enum class SessionKinds { Race, Qualify, Both };
 
 struct SimOptions {
-    int cars = 12;              // field size at start and the most the field grows to (1..32)
-    int laps = 5;               // race length
-    int qualifyMinutes = 5;     // qualifying length
+    int cars = 12;           // field size at start and the most the field grows to (1..32)
+    int laps = 5;            // race length
+    int qualifyMinutes = 5;  // qualifying length
     SessionKinds kinds = SessionKinds::Both;
     std::uint32_t seed = 1;
     double trackChange = 0.25;  // chance that a new session moves to another track
@@ -66,16 +66,16 @@ private:
     struct Car {
         std::string name;
         int model = 0;
-        double skill = 1;          // driver's share of the car's pace
-        double form = 1;           // this lap's share of the driver's pace
-        double startOffset = 0;    // arc length from the finish line at the session start
-        double dist = 0;           // metres driven this session
-        double v = 0;              // m/s
+        double skill = 1;        // driver's share of the car's pace
+        double form = 1;         // this lap's share of the driver's pace
+        double startOffset = 0;  // arc length from the finish line at the session start
+        double dist = 0;         // metres driven this session
+        double v = 0;            // m/s
         double lateral = 0, targetLateral = 0, lateralRate = 0;
         int lapsDone = 0;
-        double lapStart = -1;      // session time at which the timed lap began; -1: out-lap
-        double best = 0;           // best lap in seconds, 0 = none
-        double total = 0;          // session time at the finish
+        double lapStart = -1;  // session time at which the timed lap began; -1: out-lap
+        double best = 0;       // best lap in seconds, 0 = none
+        double total = 0;      // session time at the finish
         bool finished = false;
         double spinUntil = -1, spinRate = 0, spinHeading = 0;
         double passingUntil = -1;
@@ -123,4 +123,4 @@ private:
 // The name without its colour codes ("^" and the character after it).
 std::string StripColours(const std::string& name);
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

@@ -12,21 +12,18 @@ constexpr std::size_t kIsiSize = 24;
 constexpr std::size_t kNameWidth = 24;
 
 // Offsets of the fields the replay keeps track of.
-constexpr std::size_t kMciCount = 8, kStaCount = 12, kStaMode = 15, kNplName = 28, kNplSlot = 96,
-                      kPllName = 28, kCprOld = 28, kCprNew = 52, kReoFirst = 4, kReoCount = 61, kRstLaps = 4,
-                      kRstMinutes = 5;
+constexpr std::size_t kMciCount = 8, kStaCount = 12, kStaMode = 15, kNplName = 28, kNplSlot = 96, kPllName = 28,
+                      kCprOld = 28, kCprNew = 52, kReoFirst = 4, kReoCount = 61, kRstLaps = 4, kRstMinutes = 5;
 
-std::string PlainName(const peers::PacketReader& in, std::size_t offset)
-{
+std::string PlainName(const peers::PacketReader& in, std::size_t offset) {
     return StripColours(in.Text(offset, kNameWidth));
 }
 
-} // namespace
+}  // namespace
 
 // ------------------------------------------------------------- recorded state
 
-void RecordedState::Apply(const Bytes& datagram)
-{
+void RecordedState::Apply(const Bytes& datagram) {
     const peers::PacketReader in(datagram);
     if (in.IsType("ISM")) {
         ism_ = datagram;
@@ -39,8 +36,7 @@ void RecordedState::Apply(const Bytes& datagram)
         players_ = static_cast<int>(std::min<std::uint32_t>(in.U8(kMciCount), 32));
     } else if (in.IsType("NPL") && in.Has(kNplSlot, 1)) {
         const std::uint32_t slot = in.U8(kNplSlot);
-        if (slot < npl_.size())
-            npl_[slot] = datagram;
+        if (slot < npl_.size()) npl_[slot] = datagram;
     } else if (in.IsType("PLL") && in.Has(kPllName, kNameWidth)) {
         const int k = FindSlot(PlainName(in, kPllName));
         if (k >= 0) {
@@ -57,8 +53,7 @@ void RecordedState::Apply(const Bytes& datagram)
         std::array<Bytes, 32> reordered = npl_;
         for (int i = 0; i < players_; ++i) {
             const std::uint32_t from = in.U8(kReoFirst + 2 * static_cast<std::size_t>(i));
-            if (from < npl_.size())
-                reordered[static_cast<std::size_t>(i)] = npl_[from];
+            if (from < npl_.size()) reordered[static_cast<std::size_t>(i)] = npl_[from];
         }
         npl_ = std::move(reordered);
         players_ = static_cast<int>(std::min<std::uint32_t>(in.U8(kReoCount), 32));
@@ -67,57 +62,45 @@ void RecordedState::Apply(const Bytes& datagram)
     }
 }
 
-int RecordedState::FindSlot(const std::string& plainName) const
-{
+int RecordedState::FindSlot(const std::string& plainName) const {
     for (int i = 0; i < players_; ++i) {
         const Bytes& npl = npl_[static_cast<std::size_t>(i)];
-        if (!npl.empty() && PlainName(peers::PacketReader(npl), kNplName) == plainName)
-            return i;
+        if (!npl.empty() && PlainName(peers::PacketReader(npl), kNplName) == plainName) return i;
     }
     return -1;
 }
 
-Bytes RecordedState::State() const
-{
+Bytes RecordedState::State() const {
     Bytes sta = sta_;
-    if (sta.size() > kStaCount)
-        sta[kStaCount] = static_cast<std::uint8_t>(players_);
+    if (sta.size() > kStaCount) sta[kStaCount] = static_cast<std::uint8_t>(players_);
     return sta;
 }
 
-Bytes RecordedState::NewPlayer(std::uint32_t slot) const
-{
-    if (slot >= static_cast<std::uint32_t>(players_) || slot >= npl_.size())
-        return {};
+Bytes RecordedState::NewPlayer(std::uint32_t slot) const {
+    if (slot >= static_cast<std::uint32_t>(players_) || slot >= npl_.size()) return {};
     Bytes npl = npl_[slot];
-    if (npl.size() > kNplSlot)
-        npl[kNplSlot] = static_cast<std::uint8_t>(slot);
+    if (npl.size() > kNplSlot) npl[kNplSlot] = static_cast<std::uint8_t>(slot);
     return npl;
 }
 
 // ------------------------------------------------------------------ playback
 
 ReplayServer::ReplayServer(ReplayOptions options, const peers::Recording& recording, Clock clock)
-    : options_(std::move(options)), recording_(recording), clock_(std::move(clock))
-{
+    : options_(std::move(options)), recording_(recording), clock_(std::move(clock)) {
     options_.speed = std::clamp(options_.speed, 0.01, 1000.0);
     const auto& records = recording_.records;
     while (firstIndex_ < records.size() && records[firstIndex_].Seconds() < options_.from) {
-        if (records[firstIndex_].kind == peers::RecordKind::Datagram)
-            stateAtFirst_.Apply(records[firstIndex_].bytes);
+        if (records[firstIndex_].kind == peers::RecordKind::Datagram) stateAtFirst_.Apply(records[firstIndex_].bytes);
         ++firstIndex_;
     }
     socket_.Bind(options_.bindHost, options_.port);
 }
 
-void ReplayServer::Log(const std::string& line) const
-{
-    if (log)
-        log(line);
+void ReplayServer::Log(const std::string& line) const {
+    if (log) log(line);
 }
 
-void ReplayServer::Start(Spectator& spectator, double now) const
-{
+void ReplayServer::Start(Spectator& spectator, double now) const {
     spectator.startReal = now;
     spectator.skipped = 0;
     spectator.next = firstIndex_;
@@ -125,14 +108,12 @@ void ReplayServer::Start(Spectator& spectator, double now) const
     spectator.state = stateAtFirst_;
 }
 
-double ReplayServer::DueAt(const Spectator& spectator) const
-{
+double ReplayServer::DueAt(const Spectator& spectator) const {
     const double recorded = recording_.records[spectator.next].Seconds() - std::max(options_.from, 0.0);
     return spectator.startReal + (recorded - spectator.skipped) / options_.speed;
 }
 
-void ReplayServer::Play(const peers::Address& address, Spectator& spectator, double now)
-{
+void ReplayServer::Play(const peers::Address& address, Spectator& spectator, double now) {
     const auto& records = recording_.records;
     while (!spectator.ended) {
         if (spectator.next >= records.size()) {
@@ -146,8 +127,7 @@ void ReplayServer::Play(const peers::Address& address, Spectator& spectator, dou
             break;
         }
         // A gap note is taken at once: it shortens the silence that precedes it.
-        if (records[spectator.next].kind != peers::RecordKind::Gap && DueAt(spectator) > now)
-            break;
+        if (records[spectator.next].kind != peers::RecordKind::Gap && DueAt(spectator) > now) break;
         const peers::Record& record = records[spectator.next++];
         if (record.kind == peers::RecordKind::Gap) {
             // The silence around a lost connection: from the last datagram before
@@ -170,8 +150,7 @@ void ReplayServer::Play(const peers::Address& address, Spectator& spectator, dou
     }
 }
 
-void ReplayServer::Step(int maxWaitMs)
-{
+void ReplayServer::Step(int maxWaitMs) {
     double now = clock_();
     int wait = std::max(0, maxWaitMs);
     for (const auto& [address, spectator] : spectators_)
@@ -180,10 +159,8 @@ void ReplayServer::Step(int maxWaitMs)
     socket_.WaitReadable(wait);
 
     now = clock_();
-    while (const auto datagram = socket_.Receive())
-        Handle(*datagram, now);
-    for (auto& [address, spectator] : spectators_)
-        Play(address, spectator, now);
+    while (const auto datagram = socket_.Receive()) Handle(*datagram, now);
+    for (auto& [address, spectator] : spectators_) Play(address, spectator, now);
 
     for (auto it = spectators_.begin(); it != spectators_.end();) {
         if (now - it->second.lastHeard > options_.spectatorTimeout) {
@@ -197,8 +174,7 @@ void ReplayServer::Step(int maxWaitMs)
 
 // ------------------------------------------------------------------ requests
 
-void ReplayServer::Handle(const peers::Datagram& datagram, double now)
-{
+void ReplayServer::Handle(const peers::Datagram& datagram, double now) {
     const peers::PacketReader in(datagram.bytes);
     if (in.IsType("ISI")) {
         if (in.Size() < kIsiSize || in.Text(8, 16) != options_.adminPassword) {
@@ -213,14 +189,12 @@ void ReplayServer::Handle(const peers::Datagram& datagram, double now)
         return;
     }
     const auto found = spectators_.find(datagram.from);
-    if (found == spectators_.end())
-        return;
+    if (found == spectators_.end()) return;
     Spectator& spectator = found->second;
     spectator.lastHeard = now;
     const RecordedState& state = spectator.state;
     auto answer = [&](const Bytes& packet) {
-        if (!packet.empty())
-            socket_.SendTo(datagram.from, packet);
+        if (!packet.empty()) socket_.SendTo(datagram.from, packet);
     };
     if (in.IsType("SST")) {
         answer(state.State());
@@ -238,4 +212,4 @@ void ReplayServer::Handle(const peers::Datagram& datagram, double now)
     // only count as a sign of life.
 }
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

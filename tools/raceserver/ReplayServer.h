@@ -59,8 +59,7 @@ public:
     using Clock = RaceServer::Clock;
 
     // Binds the port at once (throws std::runtime_error when it cannot).
-    ReplayServer(ReplayOptions options, const peers::Recording& recording,
-                 Clock clock = &RaceServer::SteadySeconds);
+    ReplayServer(ReplayOptions options, const peers::Recording& recording, Clock clock = &RaceServer::SteadySeconds);
 
     std::uint16_t Port() const { return socket_.LocalPort(); }
     // Waits up to `maxWaitMs` for a datagram (less when a record falls due),
@@ -74,9 +73,9 @@ public:
 private:
     struct Spectator {
         double lastHeard = 0;
-        double startReal = 0;      // real time at which playback began
-        double skipped = 0;        // recorded seconds left out at gaps
-        std::size_t next = 0;      // index of the next record to send
+        double startReal = 0;  // real time at which playback began
+        double skipped = 0;    // recorded seconds left out at gaps
+        std::size_t next = 0;  // index of the next record to send
         bool ended = false;
         RecordedState state;
     };
@@ -96,4 +95,4 @@ private:
     std::map<peers::Address, Spectator> spectators_;
 };
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

@@ -17,9 +17,8 @@ constexpr std::size_t kMciEntrySize = 24;
 constexpr std::size_t kMciMaxEntries = 8;
 
 // Lengths of the packets below.
-constexpr std::size_t kVerSize = 20, kStaSize = 28, kIsmSize = 40, kNplSize = 100, kPllSize = 52,
-                      kLapSize = 92, kResSize = 104, kCprSize = 76, kMsoSize = 132, kRstSize = 8, kRenSize = 4,
-                      kReoSize = 68;
+constexpr std::size_t kVerSize = 20, kStaSize = 28, kIsmSize = 40, kNplSize = 100, kPllSize = 52, kLapSize = 92,
+                      kResSize = 104, kCprSize = 76, kMsoSize = 132, kRstSize = 8, kRenSize = 4, kReoSize = 68;
 
 // Wire scale factors: positions in 1/65536 m, speed × 0.011 = km/h, heading ×
 // kHeadingUnit = radians (heading 0 points along +y, counter-clockwise positive).
@@ -63,4 +62,4 @@ Bytes BuildRen();
 // order[i] is the former slot of the player that now takes slot i.
 Bytes BuildReo(const std::vector<int>& order);
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

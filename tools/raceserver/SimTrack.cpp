@@ -16,21 +16,17 @@ constexpr double kGravity = 9.81;
 constexpr double kMinCurvatureSpan = 12.0;
 constexpr double kDefaultHalfWidth = 5.0;
 
-double AngleDiff(double a, double b)
-{
+double AngleDiff(double a, double b) {
     double d = std::fmod(a - b, 2.0 * std::numbers::pi);
-    if (d > std::numbers::pi)
-        d -= 2.0 * std::numbers::pi;
-    if (d < -std::numbers::pi)
-        d += 2.0 * std::numbers::pi;
+    if (d > std::numbers::pi) d -= 2.0 * std::numbers::pi;
+    if (d < -std::numbers::pi) d += 2.0 * std::numbers::pi;
     return d;
 }
 
-} // namespace
+}  // namespace
 
 SimTrack::SimTrack(std::string code, const peers::PathData& path)
-    : code_(std::move(code)), nodes_(path.nodes), finish_(path.finishNode)
-{
+    : code_(std::move(code)), nodes_(path.nodes), finish_(path.finishNode) {
     const std::size_t n = nodes_.size();
     if (n < 3 || finish_ >= n)
         throw std::runtime_error("track " + code_ + ": path too short or finish node outside it");
@@ -41,8 +37,7 @@ SimTrack::SimTrack(std::string code, const peers::PathData& path)
         cumulative_[i + 1] = cumulative_[i] + std::hypot(b.x - a.x, b.y - a.y);
     }
     length_ = cumulative_[n];
-    if (!(length_ > 10.0))
-        throw std::runtime_error("track " + code_ + ": path is shorter than 10 m");
+    if (!(length_ > 10.0)) throw std::runtime_error("track " + code_ + ": path is shorter than 10 m");
 
     // On a sparse path a bend sits at a node but belongs to the segments around
     // it: measure over at least one and a half average segments.
@@ -55,26 +50,22 @@ SimTrack::SimTrack(std::string code, const peers::PathData& path)
         const double outAngle = std::atan2(ahead.y - here.y, ahead.x - here.x);
         curvature_[i] = std::abs(AngleDiff(outAngle, inAngle)) / span;
     }
-    for (const CarModel& model : kCarModels)
-        profiles_.push_back(BuildProfile(model));
+    for (const CarModel& model : kCarModels) profiles_.push_back(BuildProfile(model));
 }
 
-double SimTrack::Wrap(double s) const
-{
+double SimTrack::Wrap(double s) const {
     s = std::fmod(s, length_);
     return s < 0 ? s + length_ : s;
 }
 
-std::size_t SimTrack::NodeIndexAt(double s) const
-{
+std::size_t SimTrack::NodeIndexAt(double s) const {
     s = Wrap(s);
     const auto it = std::upper_bound(cumulative_.begin(), cumulative_.end(), s);
     const std::size_t index = static_cast<std::size_t>(it - cumulative_.begin());
     return std::min(index == 0 ? 0 : index - 1, nodes_.size() - 1);
 }
 
-TrackPoint SimTrack::At(double s, double lateral) const
-{
+TrackPoint SimTrack::At(double s, double lateral) const {
     s = Wrap(s);
     const std::size_t i = NodeIndexAt(s);
     const std::size_t j = (i + 1) % nodes_.size();
@@ -91,21 +82,17 @@ TrackPoint SimTrack::At(double s, double lateral) const
     return p;
 }
 
-double SimTrack::HalfWidth(double s) const
-{
+double SimTrack::HalfWidth(double s) const {
     // A path without road limits falls back on its outer limits, and one without
     // either on an ordinary road's width, so that cars can still pass each other.
     const auto& node = nodes_[NodeIndexAt(s)];
     double half = std::min(std::abs(node.roadLeft), std::abs(node.roadRight));
-    if (half < 0.5)
-        half = std::min(std::abs(node.outerLeft), std::abs(node.outerRight));
-    if (half < 0.5)
-        half = kDefaultHalfWidth;
+    if (half < 0.5) half = std::min(std::abs(node.outerLeft), std::abs(node.outerRight));
+    if (half < 0.5) half = kDefaultHalfWidth;
     return std::max(0.0, half - 1.2);
 }
 
-std::vector<double> SimTrack::BuildProfile(const CarModel& model) const
-{
+std::vector<double> SimTrack::BuildProfile(const CarModel& model) const {
     const std::size_t n = nodes_.size();
     const double top = model.topKmh / 3.6;
     std::vector<double> v(n);
@@ -135,8 +122,7 @@ std::vector<double> SimTrack::BuildProfile(const CarModel& model) const
     return v;
 }
 
-double SimTrack::ProfileSpeed(int model, double s) const
-{
+double SimTrack::ProfileSpeed(int model, double s) const {
     const auto& v = profiles_[static_cast<std::size_t>(model)];
     s = Wrap(s);
     const std::size_t i = NodeIndexAt(s);
@@ -146,4 +132,4 @@ double SimTrack::ProfileSpeed(int model, double s) const
     return v[i] + (v[j] - v[i]) * t;
 }
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

@@ -51,4 +51,4 @@ private:
     double length_ = 0;
 };
 
-} // namespace gs::raceserver
+}  // namespace gs::raceserver

@@ -16,10 +16,7 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void RequestStop(int)
-{
-    stopRequested = 1;
-}
+void RequestStop(int) { stopRequested = 1; }
 
 const char* const kUsage = R"(usage: gridscope-raceserver [options]
   --port N              UDP port to listen on (default 29999; 0 picks a free one)
@@ -50,8 +47,7 @@ replay mode: serves a recording made by gridscope-record instead of a simulation
   --loop                start again at the end instead of falling silent
 )";
 
-int Replay(const gs::peers::Options& args)
-{
+int Replay(const gs::peers::Options& args) {
     using namespace gs;
     raceserver::ReplayOptions options;
     options.port = static_cast<std::uint16_t>(args.Integer("port", 29999, 0, 65535));
@@ -61,48 +57,43 @@ int Replay(const gs::peers::Options& args)
     options.from = args.Number("from", 0.0, 0.0, 1e9);
     options.loop = args.Has("loop");
     options.spectatorTimeout = args.Number("spectator-timeout", 90.0, 0.1, 86400.0);
-    if (options.adminPassword.size() > 16)
-        throw std::runtime_error("option --admin: at most 16 bytes");
+    if (options.adminPassword.size() > 16) throw std::runtime_error("option --admin: at most 16 bytes");
 
     const std::string file = args.Text("replay", "");
     const peers::Recording recording = peers::ReadRecordingFile(file);
     if (recording.end != peers::Recording::End::Complete)
-        std::cerr << "gridscope-raceserver: " << file << ": " << recording.note
-                  << "; the replay ends there" << std::endl;
+        std::cerr << "gridscope-raceserver: " << file << ": " << recording.note << "; the replay ends there"
+                  << std::endl;
     if (options.from > recording.LengthSeconds())
         std::cerr << "gridscope-raceserver: --from " << options.from << " is past the end of the recording ("
                   << recording.LengthSeconds() << " s)" << std::endl;
 
     raceserver::ReplayServer peer(options, recording);
-    if (args.Has("verbose"))
-        peer.log = [](const std::string& line) { std::cout << line << std::endl; };
+    if (args.Has("verbose")) peer.log = [](const std::string& line) { std::cout << line << std::endl; };
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
-    std::cout << "gridscope-raceserver listening on " << options.bindHost << ":" << peer.Port() << " replaying "
-              << file << " (" << recording.records.size() << " records, " << recording.LengthSeconds()
-              << " s) at speed " << options.speed << std::endl;
-    while (!stopRequested)
-        peer.Step(50);
+    std::cout << "gridscope-raceserver listening on " << options.bindHost << ":" << peer.Port() << " replaying " << file
+              << " (" << recording.records.size() << " records, " << recording.LengthSeconds() << " s) at speed "
+              << options.speed << std::endl;
+    while (!stopRequested) peer.Step(50);
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     using namespace gs;
     try {
-        const peers::Options args(argc, argv,
-                                  {"port", "bind", "cars", "laps", "qualify-minutes", "sessions", "track",
-                                   "track-change", "files", "name", "names", "admin", "version", "seed",
-                                   "time-scale", "spectator-timeout", "replay", "speed", "from"},
-                                  {"verbose", "help", "loop"});
+        const peers::Options args(
+            argc, argv,
+            {"port", "bind", "cars", "laps", "qualify-minutes", "sessions", "track", "track-change", "files", "name",
+             "names", "admin", "version", "seed", "time-scale", "spectator-timeout", "replay", "speed", "from"},
+            {"verbose", "help", "loop"});
         if (args.Has("help")) {
             std::cout << kUsage;
             return 0;
         }
-        if (args.Has("replay"))
-            return Replay(args);
+        if (args.Has("replay")) return Replay(args);
         for (const char* replayOnly : {"speed", "from", "loop"})
             if (args.Has(replayOnly))
                 throw std::runtime_error(std::string("option --") + replayOnly + " needs --replay");
@@ -114,26 +105,19 @@ int main(int argc, char** argv)
         sim.trackChange = args.Number("track-change", 0.25, 0.0, 1.0);
         if (args.Has("names")) {
             std::ifstream list(args.Text("names", ""), std::ios::binary);
-            if (!list)
-                throw std::runtime_error("option --names: cannot read '" + args.Text("names", "") + "'");
+            if (!list) throw std::runtime_error("option --names: cannot read '" + args.Text("names", "") + "'");
             for (std::string line; std::getline(list, line);) {
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
+                if (!line.empty() && line.back() == '\r') line.pop_back();
                 if (line.size() > 24)
                     throw std::runtime_error("option --names: '" + line + "' is longer than 24 bytes");
-                if (!line.empty())
-                    sim.names.push_back(line);
+                if (!line.empty()) sim.names.push_back(line);
             }
         }
         const std::string kinds = args.Text("sessions", "both");
-        if (kinds == "race")
-            sim.kinds = raceserver::SessionKinds::Race;
-        else if (kinds == "qualify")
-            sim.kinds = raceserver::SessionKinds::Qualify;
-        else if (kinds == "both")
-            sim.kinds = raceserver::SessionKinds::Both;
-        else
-            throw std::runtime_error("option --sessions needs race, qualify or both, got '" + kinds + "'");
+        if (kinds == "race") sim.kinds = raceserver::SessionKinds::Race;
+        else if (kinds == "qualify") sim.kinds = raceserver::SessionKinds::Qualify;
+        else if (kinds == "both") sim.kinds = raceserver::SessionKinds::Both;
+        else throw std::runtime_error("option --sessions needs race, qualify or both, got '" + kinds + "'");
 
         raceserver::ServerOptions server;
         server.port = static_cast<std::uint16_t>(args.Integer("port", 29999, 0, 65535));
@@ -143,22 +127,20 @@ int main(int argc, char** argv)
         server.inSimVersion = static_cast<int>(args.Integer("version", 1, 0, 65535));
         server.timeScale = args.Number("time-scale", 1.0, 0.01, 1000.0);
         server.spectatorTimeout = args.Number("spectator-timeout", 90.0, 0.1, 86400.0);
-        if (server.serverName.size() > 32)
-            throw std::runtime_error("option --name: at most 32 bytes");
-        if (server.adminPassword.size() > 16)
-            throw std::runtime_error("option --admin: at most 16 bytes");
+        if (server.serverName.size() > 32) throw std::runtime_error("option --name: at most 32 bytes");
+        if (server.adminPassword.size() > 16) throw std::runtime_error("option --admin: at most 16 bytes");
 
         const std::filesystem::path files = args.Text("files", "files");
         const std::string first = args.Text("track", "AS1");
         if (!peers::IsCatalogueTrackCode(first))
-            throw std::runtime_error("option --track: '" + first
-                                     + "' is not a catalogue track (SO, FE, BL, AS, KY or WE, layout 1..3, optional R)");
+            throw std::runtime_error("option --track: '" + first +
+                                     "' is not a catalogue track (SO, FE, BL, AS, KY or WE, layout 1..3, optional R)");
         std::vector<std::shared_ptr<const raceserver::SimTrack>> tracks;
-        tracks.push_back(std::make_shared<raceserver::SimTrack>(first, peers::ReadPathFile(peers::PathFileFor(files, first))));
+        tracks.push_back(
+            std::make_shared<raceserver::SimTrack>(first, peers::ReadPathFile(peers::PathFileFor(files, first))));
         for (const std::string& code : peers::CatalogueTrackCodes()) {
             const auto file = peers::PathFileFor(files, code);
-            if (code == first || !std::filesystem::exists(file))
-                continue;
+            if (code == first || !std::filesystem::exists(file)) continue;
             try {
                 tracks.push_back(std::make_shared<raceserver::SimTrack>(code, peers::ReadPathFile(file)));
             } catch (const std::exception& e) {
@@ -169,16 +151,13 @@ int main(int argc, char** argv)
         raceserver::RaceSim race(sim, tracks, 0);
         raceserver::RaceServer peer(server, race);
         const bool verbose = args.Has("verbose");
-        if (verbose)
-            peer.log = [](const std::string& line) { std::cout << line << std::endl; };
+        if (verbose) peer.log = [](const std::string& line) { std::cout << line << std::endl; };
 
         std::signal(SIGINT, RequestStop);
         std::signal(SIGTERM, RequestStop);
-        std::cout << "gridscope-raceserver listening on " << server.bindHost << ":" << peer.Port() << " track "
-                  << first << " (" << tracks.size() << " tracks available), " << sim.cars << " cars"
-                  << std::endl;
-        while (!stopRequested)
-            peer.Step(50);
+        std::cout << "gridscope-raceserver listening on " << server.bindHost << ":" << peer.Port() << " track " << first
+                  << " (" << tracks.size() << " tracks available), " << sim.cars << " cars" << std::endl;
+        while (!stopRequested) peer.Step(50);
         return 0;
     } catch (const gs::peers::RecordingRefused& e) {
         std::cerr << "gridscope-raceserver: " << e.what() << "\n";

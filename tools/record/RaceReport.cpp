@@ -4,12 +4,12 @@
 
 #include "common/Platform.h"
 #include "common/Text.h"
-#include "connection/Connection.h"
 #include "common/Wire.h"
+#include "connection/Connection.h"
 #include "connection/ServerList.h"
-#include "view/Standings.h"
 #include "track/PathFile.h"
 #include "track/TrackData.h"
+#include "view/Standings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -62,41 +62,32 @@ public:
     void FatalError(const std::string&) override {}
 };
 
-PathHeader PathFor(const std::filesystem::path& filesDir, const std::string& track)
-{
+PathHeader PathFor(const std::filesystem::path& filesDir, const std::string& track) {
     // The program's own file name for the track, "files/..." , moved to filesDir.
     std::string name = PathFileName(track.c_str());
     name = name.substr(name.find('/') + 1);
     std::ifstream in(filesDir / name, std::ios::binary);
     std::uint8_t header[PathHeaderSize] = {};
     in.read(reinterpret_cast<char*>(header), sizeof header);
-    if (in.gcount() < static_cast<std::streamsize>(sizeof header))
-        return PathHeader{};
+    if (in.gcount() < static_cast<std::streamsize>(sizeof header)) return PathHeader{};
     return DecodePathHeader(header, sizeof header);
 }
 
-void AddOnce(std::vector<std::string>& list, const std::string& text)
-{
-    if (!text.empty() && std::find(list.begin(), list.end(), text) == list.end())
-        list.push_back(text);
+void AddOnce(std::vector<std::string>& list, const std::string& text) {
+    if (!text.empty() && std::find(list.begin(), list.end(), text) == list.end()) list.push_back(text);
 }
 
-std::string GapText(std::int32_t hundredths)
-{
-    return "+" + HundredthsText(hundredths);
-}
+std::string GapText(std::int32_t hundredths) { return "+" + HundredthsText(hundredths); }
 
 class Analysis {
 public:
     Analysis(const std::filesystem::path& filesDir)
         : filesDir_(filesDir),
-          connection_(race_, servers_, ConnectionPorts{clock_, timer1_, timer2_, socket_, shell_})
-    {
+          connection_(race_, servers_, ConnectionPorts{clock_, timer1_, timer2_, socket_, shell_}) {
         race_.InitSampleClock(clock_);
     }
 
-    void Feed(const peers::Record& record, RecordingReport& report)
-    {
+    void Feed(const peers::Record& record, RecordingReport& report) {
         clock_.now = static_cast<std::int64_t>(record.timeUs);
         now_ = record.Seconds();
         // As the packet timer does: the sample queues drain with time, and a
@@ -109,30 +100,20 @@ public:
         ++report.datagrams;
         const DatagramView p(record.bytes.data(), record.bytes.size());
 
-        if (p.IsType("RST") && p.Has(6))
-            Close(report, ending_);
-        if (p.IsType("LAP") && p.Has(89) && open_)
-            OnLap(p);
-        if (p.IsType("CPR") && p.Has(76) && open_)
-            OnRename(p);
+        if (p.IsType("RST") && p.Has(6)) Close(report, ending_);
+        if (p.IsType("LAP") && p.Has(89) && open_) OnLap(p);
+        if (p.IsType("CPR") && p.Has(76) && open_) OnRename(p);
 
         connection_.ReceiveDatagram(record.bytes.data(), record.bytes.size());
 
-        if (p.IsType("RST") && p.Has(6))
-            Open();
-        if (p.IsType("RES") && p.Has(103) && open_)
-            OnResult(p);
-        if (p.IsType("MCI") && open_)
-            OnCarInfo(report);
-        if (p.IsType("REN") && open_)
-            ending_ = true;  // closed by the next car info, once it shows the last finisher
-        if (p.IsType("ISM"))
-            report.serverName = StripColourCodes(race_.ServerName);
-        if (p.IsType("STA"))
-            AddOnce(report.tracks, FieldText(race_.TrackCode, 6));
+        if (p.IsType("RST") && p.Has(6)) Open();
+        if (p.IsType("RES") && p.Has(103) && open_) OnResult(p);
+        if (p.IsType("MCI") && open_) OnCarInfo(report);
+        if (p.IsType("REN") && open_) ending_ = true;  // closed by the next car info, once it shows the last finisher
+        if (p.IsType("ISM")) report.serverName = StripColourCodes(race_.ServerName);
+        if (p.IsType("STA")) AddOnce(report.tracks, FieldText(race_.TrackCode, 6));
         if (p.IsType("NPL") || p.IsType("CPR"))
-            for (int i = 0; i < race_.PlayerCount; ++i)
-                AddOnce(report.drivers, race_.Players[i].Name);
+            for (int i = 0; i < race_.PlayerCount; ++i) AddOnce(report.drivers, race_.Players[i].Name);
     }
 
     void Finish(RecordingReport& report) { Close(report, ending_); }
@@ -146,8 +127,7 @@ private:
         std::set<std::string> flagPending;               // results whose car info is still to come
     };
 
-    void Open()
-    {
+    void Open() {
         session_ = Session{};
         session_.report.track = FieldText(race_.TrackCode, 6);
         session_.report.mode = race_.RaceMode;
@@ -157,37 +137,31 @@ private:
         open_ = race_.RaceMode == rmRace || race_.RaceMode == rmQualify;
     }
 
-    void OnLap(const DatagramView& p)
-    {
+    void OnLap(const DatagramView& p) {
         const int slot = p.U8(88);
-        if (slot >= race_.PlayerCount)
-            return;
+        if (slot >= race_.PlayerCount) return;
         std::string name = race_.Players[slot].Name;
-        if (name.empty())
-            name = "(slot " + std::to_string(slot + 1) + ")";
+        if (name.empty()) name = "(slot " + std::to_string(slot + 1) + ")";
         DriverReport& d = session_.drivers[name];
         d.name = name;
         const std::int32_t lap = Hundredths(p.U8(84), p.U8(85), p.U8(86));
         d.laps.push_back(lap);
         d.lapEnd.push_back((d.lapEnd.empty() ? 0 : d.lapEnd.back()) + lap);
         const std::size_t k = d.laps.size() - 1;
-        if (session_.crossers.size() <= k)
-            session_.crossers.resize(k + 1);
+        if (session_.crossers.size() <= k) session_.crossers.resize(k + 1);
         session_.crossers[k].push_back(name);
     }
 
     // A finished driver drives on (a lap to the pits) and the car info keeps
     // counting laps, while the car info before the result may still show the
     // lap before: the ranking takes the lap of the first car info after it.
-    void OnResult(const DatagramView& p)
-    {
+    void OnResult(const DatagramView& p) {
         char raw[WireNameWidth];
         p.CopyField(28, sizeof raw, raw);
         session_.flagPending.insert(StripColourCodes(raw, WireNameWidth));
     }
 
-    void OnCarInfo(RecordingReport& report)
-    {
+    void OnCarInfo(RecordingReport& report) {
         for (auto it = session_.flagPending.begin(); it != session_.flagPending.end();) {
             const int slot = race_.FindPlayer(*it);
             if (slot < 0) {
@@ -197,32 +171,26 @@ private:
             session_.lapAtFlag[*it] = race_.Players[slot].Lap;
             it = session_.flagPending.erase(it);
         }
-        if (ending_)
-            Close(report, true);
+        if (ending_) Close(report, true);
     }
 
-    void OnRename(const DatagramView& p)
-    {
+    void OnRename(const DatagramView& p) {
         char oldRaw[WireNameWidth], newRaw[WireNameWidth];
         p.CopyField(28, sizeof oldRaw, oldRaw);
         p.CopyField(52, sizeof newRaw, newRaw);
         const std::string from = StripColourCodes(oldRaw, WireNameWidth), to = StripColourCodes(newRaw, WireNameWidth);
         const auto found = session_.drivers.find(from);
-        if (found == session_.drivers.end() || from == to || session_.drivers.count(to))
-            return;
+        if (found == session_.drivers.end() || from == to || session_.drivers.count(to)) return;
         DriverReport d = std::move(found->second);
         session_.drivers.erase(found);
         d.name = to;
         session_.drivers[to] = std::move(d);
-        for (auto& lap : session_.crossers)
-            std::replace(lap.begin(), lap.end(), from, to);
+        for (auto& lap : session_.crossers) std::replace(lap.begin(), lap.end(), from, to);
     }
 
     // The standings at this moment become the session's result table.
-    void Close(RecordingReport& report, bool ended)
-    {
-        if (!open_)
-            return;
+    void Close(RecordingReport& report, bool ended) {
+        if (!open_) return;
         open_ = false;
         ending_ = false;
         SessionReport& out = session_.report;
@@ -237,8 +205,7 @@ private:
         for (int i = 0; i < standings->PlayerCount; ++i) {
             PlayerRecord& p = standings->Players[i];
             const auto flag = session_.lapAtFlag.find(p.Name);
-            if (p.Finished && flag != session_.lapAtFlag.end())
-                p.Lap = flag->second;
+            if (p.Finished && flag != session_.lapAtFlag.end()) p.Lap = flag->second;
             else if (p.Finished && session_.flagPending.count(p.Name))
                 ++p.Lap;  // no car info since the line: it would show the next lap
         }
@@ -247,8 +214,7 @@ private:
         std::int32_t pole = 0;
         for (int i = 0; i < standings->PlayerCount; ++i) {
             const PlayerRecord& p = standings->Players[i];
-            if (p.Position == 1)
-                pole = Hundredths(p.BestMin, p.BestSec, p.BestHund);
+            if (p.Position == 1) pole = Hundredths(p.BestMin, p.BestSec, p.BestHund);
         }
         for (int i = 0; i < standings->PlayerCount; ++i) {
             const PlayerRecord& p = standings->Players[i];
@@ -259,8 +225,7 @@ private:
             d.position = p.Position;
             d.finished = p.Finished != 0;
             d.bestHundredths = Hundredths(p.BestMin, p.BestSec, p.BestHund);
-            if (!qualifying)
-                d.totalOrGap = TotalOrGapText(p, leader);
+            if (!qualifying) d.totalOrGap = TotalOrGapText(p, leader);
             else if (d.bestHundredths > 0)
                 d.totalOrGap = p.Position == 1 ? HundredthsText(d.bestHundredths) : GapText(d.bestHundredths - pole);
         }
@@ -288,8 +253,7 @@ private:
                   [&](const DriverReport& a, const DriverReport& b) { return rank(a) < rank(b); });
         int place = 0;
         for (DriverReport& d : out.drivers)
-            if (d.position != 0)
-                d.position = ++place;
+            if (d.position != 0) d.position = ++place;
         report.sessions.push_back(std::move(out));
     }
 
@@ -307,39 +271,33 @@ private:
     double now_ = 0;
 };
 
-} // namespace
+}  // namespace
 
-int SessionReport::LapCount() const
-{
+int SessionReport::LapCount() const {
     std::size_t most = 0;
-    for (const DriverReport& d : drivers)
-        most = std::max(most, d.laps.size());
+    for (const DriverReport& d : drivers) most = std::max(most, d.laps.size());
     return static_cast<int>(most);
 }
 
-bool SessionReport::HasTimes() const
-{
+bool SessionReport::HasTimes() const {
     return std::any_of(drivers.begin(), drivers.end(),
                        [](const DriverReport& d) { return !d.laps.empty() || d.finished; });
 }
 
-std::string HundredthsText(std::int32_t hundredths)
-{
+std::string HundredthsText(std::int32_t hundredths) {
     return LapTimeText(hundredths / 6000, hundredths / 100 % 60, hundredths % 100);
 }
 
-RecordingReport AnalyseRecording(const peers::Recording& recording, const std::filesystem::path& filesDir)
-{
+RecordingReport AnalyseRecording(const peers::Recording& recording, const std::filesystem::path& filesDir) {
     RecordingReport report;
     report.lengthSeconds = recording.LengthSeconds();
     report.startUnixUs = recording.startUnixUs;
     report.endNote = recording.note;
     // The race model is large; keep it off the stack.
     auto analysis = std::make_unique<Analysis>(filesDir);
-    for (const peers::Record& record : recording.records)
-        analysis->Feed(record, report);
+    for (const peers::Record& record : recording.records) analysis->Feed(record, report);
     analysis->Finish(report);
     return report;
 }
 
-} // namespace gs::record
+}  // namespace gs::record

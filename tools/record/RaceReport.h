@@ -19,27 +19,27 @@ namespace gs::record {
 struct DriverReport {
     std::string name;
     std::string car;
-    int slot = 0;                       // player slot at the end of the session (its colour)
-    int position = 0;                   // 1-based; 0 when the driver left before the end
+    int slot = 0;      // player slot at the end of the session (its colour)
+    int position = 0;  // 1-based; 0 when the driver left before the end
     bool finished = false;
-    std::string totalOrGap;             // the standings table's text
-    std::int32_t bestHundredths = 0;    // 0: no lap
-    std::vector<std::int32_t> laps;         // lap times, hundredths
-    std::vector<std::int32_t> lapEnd;       // session time at the end of each lap, hundredths
-    std::vector<int> positionAtLap;         // position at the line after each lap
-    std::vector<std::int32_t> gapAtLap;     // hundredths behind the first to finish that lap
+    std::string totalOrGap;              // the standings table's text
+    std::int32_t bestHundredths = 0;     // 0: no lap
+    std::vector<std::int32_t> laps;      // lap times, hundredths
+    std::vector<std::int32_t> lapEnd;    // session time at the end of each lap, hundredths
+    std::vector<int> positionAtLap;      // position at the line after each lap
+    std::vector<std::int32_t> gapAtLap;  // hundredths behind the first to finish that lap
 };
 
 struct SessionReport {
     std::string track;
-    std::uint32_t mode = 0;        // rmRace or rmQualify
-    std::uint32_t laps = 0;        // race length
-    std::uint32_t minutes = 0;     // qualifying length
+    std::uint32_t mode = 0;                   // rmRace or rmQualify
+    std::uint32_t laps = 0;                   // race length
+    std::uint32_t minutes = 0;                // qualifying length
     double startSeconds = 0, endSeconds = 0;  // in the recording
-    bool ended = false;            // a race-end packet closed it
-    std::vector<DriverReport> drivers;  // in result order
-    int LapCount() const;          // most laps any driver completed
-    bool HasTimes() const;         // a lap or a result to report
+    bool ended = false;                       // a race-end packet closed it
+    std::vector<DriverReport> drivers;        // in result order
+    int LapCount() const;                     // most laps any driver completed
+    bool HasTimes() const;                    // a lap or a result to report
 };
 
 struct RecordingReport {
@@ -67,4 +67,4 @@ void WriteHtmlReport(std::ostream& out, const RecordingReport& report, const std
 // "m:ss.hh" of a time in hundredths.
 std::string HundredthsText(std::int32_t hundredths);
 
-} // namespace gs::record
+}  // namespace gs::record

@@ -7,8 +7,8 @@
 #include "common/Platform.h"
 #include "common/Text.h"
 #include "connection/Connection.h"
-#include "connection/UdpSocket.h"
 #include "connection/ServerList.h"
+#include "connection/UdpSocket.h"
 
 #include <poll.h>
 
@@ -26,8 +26,7 @@ using Steady = std::chrono::steady_clock;
 class SteadyClock final : public Clock {
 public:
     std::int64_t Frequency() const override { return 1'000'000'000; }
-    std::int64_t Counter() const override
-    {
+    std::int64_t Counter() const override {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(Steady::now().time_since_epoch()).count();
     }
 };
@@ -36,25 +35,20 @@ public:
 class LoopTimer final : public Timer {
 public:
     explicit LoopTimer(int interval) : interval_(interval) {}
-    void SetInterval(int ms) override
-    {
+    void SetInterval(int ms) override {
         interval_ = ms;
         due_ = Steady::now() + std::chrono::milliseconds(ms);
     }
     int Interval() const override { return interval_; }
-    void SetEnabled(bool on) override
-    {
-        if (on && !enabled_)
-            due_ = Steady::now() + std::chrono::milliseconds(interval_);
+    void SetEnabled(bool on) override {
+        if (on && !enabled_) due_ = Steady::now() + std::chrono::milliseconds(interval_);
         enabled_ = on;
     }
     bool Enabled() const override { return enabled_; }
     Steady::time_point Due() const { return due_; }
     // True (and re-armed) when the timer is enabled and its time has come.
-    bool Fire(Steady::time_point now)
-    {
-        if (!enabled_ || now < due_)
-            return false;
+    bool Fire(Steady::time_point now) {
+        if (!enabled_ || now < due_) return false;
         due_ = now + std::chrono::milliseconds(interval_);
         return true;
     }
@@ -71,13 +65,11 @@ class RecordingSocket final : public DatagramSocket {
 public:
     RecordingSocket(peers::RecordingWriter& writer, Steady::time_point start) : writer_(writer), start_(start) {}
 
-    bool Open(const std::string& host, const std::string& port, std::string& error) override
-    {
+    bool Open(const std::string& host, const std::string& port, std::string& error) override {
         return socket_.Open(host, port, error);
     }
     void Send(const void* data, std::size_t size) override { socket_.Send(data, size); }
-    int Receive(void* buffer, std::size_t capacity) override
-    {
+    int Receive(void* buffer, std::size_t capacity) override {
         const int got = socket_.Receive(buffer, capacity);
         if (got > 0) {
             if (!writer_.Append(Elapsed(), peers::RecordKind::Datagram, static_cast<const std::uint8_t*>(buffer),
@@ -92,8 +84,7 @@ public:
     bool IsOpen() const override { return socket_.IsOpen(); }
     int Descriptor() const { return socket_.Descriptor(); }
 
-    std::uint64_t Elapsed() const
-    {
+    std::uint64_t Elapsed() const {
         return static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - start_).count());
     }
@@ -116,18 +107,15 @@ public:
     void FatalError(const std::string&) override {}
 };
 
-std::int64_t UnixMicroseconds()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+std::int64_t UnixMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-} // namespace
+}  // namespace
 
 RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::sig_atomic_t& stop,
-                           const std::function<void(const std::string&)>& log)
-{
+                           const std::function<void(const std::string&)>& log) {
     const Steady::time_point start = Steady::now();
     peers::RecordingWriter writer(options.out, UnixMicroseconds());
     RecordingSocket socket(writer, start);
@@ -141,19 +129,17 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
 
     RecorderResult result;
     auto note = [&](const std::string& line) {
-        if (log)
-            log(line);
+        if (log) log(line);
     };
     // The connection's own message lines (connected, disconnected, laps, ...).
     auto flushLog = [&] {
-        for (std::size_t i = 0; i < race.Log.Size(); ++i)
-            note(Windows1252ToUtf8(race.Log.At(i)));
+        for (std::size_t i = 0; i < race.Log.Size(); ++i) note(Windows1252ToUtf8(race.Log.At(i)));
         race.Log.Clear();
     };
     auto gap = [&](const std::string& why) {
         const std::string text = why;
-        if (!writer.Append(socket.Elapsed(), peers::RecordKind::Gap,
-                           reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
+        if (!writer.Append(socket.Elapsed(), peers::RecordKind::Gap, reinterpret_cast<const std::uint8_t*>(text.data()),
+                           text.size()))
             throw std::runtime_error("cannot write the recording (disk full?)");
         ++result.gaps;
         note("gap: " + text);
@@ -169,8 +155,7 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
 
     while (!stop) {
         Steady::time_point now = Steady::now();
-        if (now >= end)
-            break;
+        if (now >= end) break;
 
         if (connection.LinkState == lsIdle && !timer1.Enabled() && now >= nextAttempt) {
             heard = false;
@@ -186,12 +171,9 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
 
         // Sleep until a datagram arrives or the next timer, attempt or the end is due.
         Steady::time_point wake = end;
-        if (timer1.Enabled())
-            wake = std::min(wake, timer1.Due());
-        if (timer2.Enabled())
-            wake = std::min(wake, timer2.Due());
-        if (connection.LinkState == lsIdle && !timer1.Enabled())
-            wake = std::min(wake, nextAttempt);
+        if (timer1.Enabled()) wake = std::min(wake, timer1.Due());
+        if (timer2.Enabled()) wake = std::min(wake, timer2.Due());
+        if (connection.LinkState == lsIdle && !timer1.Enabled()) wake = std::min(wake, nextAttempt);
         const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
         pollfd watch{socket.Descriptor(), POLLIN, 0};
         ::poll(&watch, socket.IsOpen() ? 1 : 0, static_cast<int>(std::clamp<long long>(waitMs, 0, 1000)));
@@ -210,10 +192,8 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
         now = Steady::now();
         const bool wasOpen = timer1.Enabled();  // the timers run while a connection is open
         const bool wasLive = wasOpen && heard;
-        if (timer1.Fire(now))
-            connection.OnPacketTick();
-        if (timer2.Fire(now))
-            connection.OnKeepAliveTick();
+        if (timer1.Fire(now)) connection.OnPacketTick();
+        if (timer2.Fire(now)) connection.OnKeepAliveTick();
         if (connection.LinkState != lsIdle && options.timeout > 0 && heard && now - socket.lastHeard > timeout) {
             note("no data for " + std::to_string(options.timeout) + " s");
             connection.Disconnect();
@@ -221,8 +201,8 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
         flushLog();
         if (wasOpen && !timer1.Enabled()) {
             if (wasLive)
-                gap("connection lost after " + std::to_string(
-                        std::chrono::duration<double>(now - socket.lastHeard).count()) + " s of silence");
+                gap("connection lost after " +
+                    std::to_string(std::chrono::duration<double>(now - socket.lastHeard).count()) + " s of silence");
             nextAttempt = now + retry;
             heard = false;
         }
@@ -232,10 +212,9 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
     flushLog();
     result.datagrams = socket.datagrams;
     result.seconds = std::chrono::duration<double>(Steady::now() - start).count();
-    if (!writer.Close())
-        throw std::runtime_error("cannot finish the recording (disk full?)");
+    if (!writer.Close()) throw std::runtime_error("cannot finish the recording (disk full?)");
     result.bytes = writer.BytesWritten();
     return result;
 }
 
-} // namespace gs::record
+}  // namespace gs::record

@@ -15,7 +15,7 @@ struct RecorderOptions {
     int port = 0;
     std::string adminPassword;
     std::string out;
-    double seconds = 0;   // 0: until stopped
+    double seconds = 0;  // 0: until stopped
     // Silence after which a live connection counts as lost and is joined anew;
     // 0 keeps the program's own rule (60.5 s).
     double timeout = 0;
@@ -35,4 +35,4 @@ struct RecorderResult {
 RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::sig_atomic_t& stop,
                            const std::function<void(const std::string&)>& log);
 
-} // namespace gs::record
+}  // namespace gs::record

@@ -14,10 +14,7 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void RequestStop(int)
-{
-    stopRequested = 1;
-}
+void RequestStop(int) { stopRequested = 1; }
 
 const char* const kUsage = R"(usage:
   gridscope-record --server HOST:PORT [--admin TEXT] --out FILE [--seconds S]
@@ -33,14 +30,12 @@ const char* const kUsage = R"(usage:
   --files DIR   folder with the tracks' path files, for the ranking (default files)
 )";
 
-void Warn(const gs::peers::Recording& recording, const std::string& file)
-{
+void Warn(const gs::peers::Recording& recording, const std::string& file) {
     if (recording.end != gs::peers::Recording::End::Complete)
         std::cerr << "gridscope-record: " << file << ": " << recording.note << "; reading stops there\n";
 }
 
-int Record(const gs::peers::Options& args)
-{
+int Record(const gs::peers::Options& args) {
     using namespace gs;
     record::RecorderOptions options;
     const std::string server = args.Text("server", "");
@@ -57,11 +52,9 @@ int Record(const gs::peers::Options& args)
         throw std::runtime_error("option --server: '" + server.substr(colon + 1) + "' is not a port (1..65535)");
     }
     options.adminPassword = args.Text("admin", "");
-    if (options.adminPassword.size() > 16)
-        throw std::runtime_error("option --admin: at most 16 bytes");
+    if (options.adminPassword.size() > 16) throw std::runtime_error("option --admin: at most 16 bytes");
     options.out = args.Text("out", "");
-    if (options.out.empty())
-        throw std::runtime_error("option --out FILE is needed to record");
+    if (options.out.empty()) throw std::runtime_error("option --out FILE is needed to record");
     options.seconds = args.Number("seconds", 0.0, 0.0, 1e9);
     options.timeout = args.Number("timeout", 0.0, 0.0, 86400.0);
     const bool verbose = args.Has("verbose");
@@ -73,8 +66,7 @@ int Record(const gs::peers::Options& args)
     record::RecorderResult result;
     try {
         result = record::RunRecorder(options, stopRequested, [&](const std::string& line) {
-            if (verbose || line.rfind("gap:", 0) == 0)
-                std::cout << line << std::endl;
+            if (verbose || line.rfind("gap:", 0) == 0) std::cout << line << std::endl;
         });
     } catch (const std::exception& e) {
         // What was recorded so far stays readable.
@@ -86,8 +78,7 @@ int Record(const gs::peers::Options& args)
     return 0;
 }
 
-int Info(const gs::peers::Options& args)
-{
+int Info(const gs::peers::Options& args) {
     const std::string file = args.Text("info", "");
     const gs::peers::Recording recording = gs::peers::ReadRecordingFile(file);
     Warn(recording, file);
@@ -96,47 +87,39 @@ int Info(const gs::peers::Options& args)
     return 0;
 }
 
-int Report(const gs::peers::Options& args)
-{
+int Report(const gs::peers::Options& args) {
     const std::string file = args.Text("report", "");
     const std::string html = args.Text("html", "");
-    if (html.empty())
-        throw std::runtime_error("option --report needs --html OUT.html");
+    if (html.empty()) throw std::runtime_error("option --report needs --html OUT.html");
     const gs::peers::Recording recording = gs::peers::ReadRecordingFile(file);
     Warn(recording, file);
     const auto report = gs::record::AnalyseRecording(recording, args.Text("files", "files"));
     std::ofstream out(html, std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw std::runtime_error("cannot create " + html);
+    if (!out) throw std::runtime_error("cannot create " + html);
     gs::record::WriteHtmlReport(out, report, file);
     out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + html);
+    if (!out) throw std::runtime_error("cannot write " + html);
     const auto reported = std::count_if(report.sessions.begin(), report.sessions.end(),
                                         [](const gs::record::SessionReport& s) { return s.HasTimes(); });
     std::cout << "gridscope-record wrote the report of " << reported << " sessions to " << html << std::endl;
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
-        const gs::peers::Options args(argc, argv,
-                                      {"server", "admin", "out", "seconds", "timeout", "info", "report", "html", "files"},
-                                      {"verbose", "help"});
+        const gs::peers::Options args(
+            argc, argv, {"server", "admin", "out", "seconds", "timeout", "info", "report", "html", "files"},
+            {"verbose", "help"});
         if (args.Has("help")) {
             std::cout << kUsage;
             return 0;
         }
         const int modes = args.Has("server") + args.Has("info") + args.Has("report");
-        if (modes != 1)
-            throw std::runtime_error("give one of --server, --info or --report");
-        if (args.Has("info"))
-            return Info(args);
-        if (args.Has("report"))
-            return Report(args);
+        if (modes != 1) throw std::runtime_error("give one of --server, --info or --report");
+        if (args.Has("info")) return Info(args);
+        if (args.Has("report")) return Report(args);
         return Record(args);
     } catch (const gs::peers::RecordingRefused& e) {
         std::cerr << "gridscope-record: " << e.what() << "\n";

@@ -15,26 +15,24 @@ using peers::PacketWriter;
 
 namespace {
 
-std::vector<std::string> SplitFields(const std::string& line)
-{
+std::vector<std::string> SplitFields(const std::string& line) {
     std::vector<std::string> fields;
     std::size_t start = 0;
     while (true) {
         const auto bar = line.find('|', start);
         fields.push_back(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos)
-            return fields;
+        if (bar == std::string::npos) return fields;
         start = bar + 1;
     }
 }
 
-} // namespace
+}  // namespace
 
-RelayEntry ParseEntry(const std::string& line)
-{
+RelayEntry ParseEntry(const std::string& line) {
     const auto fields = SplitFields(line);
     if (fields.size() > 5)
-        throw std::runtime_error("server entry '" + line + "': more than 5 fields (name|players|password|host:port|admin)");
+        throw std::runtime_error("server entry '" + line +
+                                 "': more than 5 fields (name|players|password|host:port|admin)");
     RelayEntry entry;
     entry.name = fields[0];
     if (entry.name.empty() || entry.name.size() > 32)
@@ -45,8 +43,7 @@ RelayEntry ParseEntry(const std::string& line)
             throw std::runtime_error("server entry '" + line + "': players must be 0..255");
         entry.players = std::stoi(p);
     }
-    if (fields.size() > 2)
-        entry.password = fields[2];
+    if (fields.size() > 2) entry.password = fields[2];
     if (entry.password.size() > 24)
         throw std::runtime_error("server entry '" + line + "': the spectator password has more than 24 bytes");
     if (fields.size() > 3 && !fields[3].empty()) {
@@ -54,27 +51,22 @@ RelayEntry ParseEntry(const std::string& line)
         if (!entry.address)
             throw std::runtime_error("server entry '" + line + "': '" + fields[3] + "' is not host:port");
     }
-    if (fields.size() > 4)
-        entry.admin = fields[4];
+    if (fields.size() > 4) entry.admin = fields[4];
     if (entry.admin.size() > 16)
         throw std::runtime_error("server entry '" + line + "': the admin password has more than 16 bytes");
     return entry;
 }
 
-std::vector<RelayEntry> ReadRelayConfig(const std::string& file)
-{
+std::vector<RelayEntry> ReadRelayConfig(const std::string& file) {
     std::ifstream in(file);
-    if (!in)
-        throw std::runtime_error("relay config " + file + ": cannot be opened");
+    if (!in) throw std::runtime_error("relay config " + file + ": cannot be opened");
     std::vector<RelayEntry> entries;
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos || line[line.find_first_not_of(" \t")] == '#')
-            continue;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos || line[line.find_first_not_of(" \t")] == '#') continue;
         try {
             entries.push_back(ParseEntry(line));
         } catch (const std::exception& e) {
@@ -84,8 +76,7 @@ std::vector<RelayEntry> ReadRelayConfig(const std::string& file)
     return entries;
 }
 
-std::vector<Bytes> BuildChl(const std::vector<RelayEntry>& entries)
-{
+std::vector<Bytes> BuildChl(const std::vector<RelayEntry>& entries) {
     std::vector<Bytes> chunks;
     const std::size_t total = std::min<std::size_t>(entries.size(), 65535);
     std::size_t first = 0;
@@ -104,51 +95,38 @@ std::vector<Bytes> BuildChl(const std::vector<RelayEntry>& entries)
     return chunks;
 }
 
-Bytes BuildErr(std::uint8_t flags)
-{
-    return PacketWriter("ERR", kErrSize).U8(4, flags).Take();
-}
+Bytes BuildErr(std::uint8_t flags) { return PacketWriter("ERR", kErrSize).U8(4, flags).Take(); }
 
-Bytes BuildIsi(const std::string& adminPassword)
-{
+Bytes BuildIsi(const std::string& adminPassword) {
     return PacketWriter("ISI", 24).U16(4, 0).U8(6, 0x31).Text(8, 16, adminPassword).Take();
 }
 
-double Relay::SteadySeconds()
-{
+double Relay::SteadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-Relay::Relay(RelayOptions options, Clock clock) : options_(std::move(options)), clock_(std::move(clock))
-{
+Relay::Relay(RelayOptions options, Clock clock) : options_(std::move(options)), clock_(std::move(clock)) {
     socket_.Bind(options_.bindHost, options_.port);
 }
 
-void Relay::Log(const std::string& line) const
-{
-    if (log)
-        log(line);
+void Relay::Log(const std::string& line) const {
+    if (log) log(line);
 }
 
-void Relay::Step(int maxWaitMs)
-{
+void Relay::Step(int maxWaitMs) {
     std::vector<pollfd> fds{{socket_.Fd(), POLLIN, 0}};
     for (const auto& [address, client] : clients_)
-        if (client.upstream)
-            fds.push_back({client.upstream->Fd(), POLLIN, 0});
+        if (client.upstream) fds.push_back({client.upstream->Fd(), POLLIN, 0});
     poll(fds.data(), fds.size(), std::max(0, maxWaitMs));
 
     const double now = clock_();
-    while (const auto datagram = socket_.Receive())
-        HandleClient(*datagram, now);
+    while (const auto datagram = socket_.Receive()) HandleClient(*datagram, now);
 
     // Server to spectator: only datagrams from the chosen server are passed on.
     for (auto& [address, client] : clients_) {
-        if (!client.upstream)
-            continue;
+        if (!client.upstream) continue;
         while (const auto datagram = client.upstream->Receive())
-            if (datagram->from == client.server)
-                socket_.SendTo(address, datagram->bytes);
+            if (datagram->from == client.server) socket_.SendTo(address, datagram->bytes);
     }
 
     for (auto it = clients_.begin(); it != clients_.end();) {
@@ -162,14 +140,12 @@ void Relay::Step(int maxWaitMs)
     }
 }
 
-void Relay::HandleClient(const peers::Datagram& datagram, double now)
-{
+void Relay::HandleClient(const peers::Datagram& datagram, double now) {
     const PacketReader in(datagram.bytes);
     auto found = clients_.find(datagram.from);
     if (found == clients_.end()) {
         // Only the relay's own requests open a session; stray traffic is dropped.
-        if (!in.IsType("CCN") && !in.IsType("HOS"))
-            return;
+        if (!in.IsType("CCN") && !in.IsType("HOS")) return;
         if (clients_.size() >= options_.maxClients) {
             Log("client " + datagram.from.ToString() + " refused: relay full");
             socket_.SendTo(datagram.from, BuildErr(kErrFull));
@@ -182,8 +158,7 @@ void Relay::HandleClient(const peers::Datagram& datagram, double now)
     client.lastHeard = now;
 
     if (in.IsType("CCN")) {
-        for (const Bytes& chunk : BuildChl(options_.servers))
-            socket_.SendTo(datagram.from, chunk);
+        for (const Bytes& chunk : BuildChl(options_.servers)) socket_.SendTo(datagram.from, chunk);
     } else if (in.IsType("HOS")) {
         Spectate(datagram.from, client, in);
     } else if (client.upstream) {
@@ -199,10 +174,8 @@ void Relay::HandleClient(const peers::Datagram& datagram, double now)
     }
 }
 
-void Relay::Spectate(const peers::Address& from, Client& client, const PacketReader& in)
-{
-    if (in.Size() < kHosSize)
-        return;  // a cut-off request names no server reliably
+void Relay::Spectate(const peers::Address& from, Client& client, const PacketReader& in) {
+    if (in.Size() < kHosSize) return;  // a cut-off request names no server reliably
     const std::string name = in.Text(4, 32);
     const std::string password = in.Text(36, 24);
     const auto entry = std::find_if(options_.servers.begin(), options_.servers.end(),
@@ -231,16 +204,15 @@ void Relay::Spectate(const peers::Address& from, Client& client, const PacketRea
     // The relay opens the server connection itself: the spectator sends no init
     // through a relay, only what follows it.
     client.upstream->SendTo(client.server, BuildIsi(entry->admin));
-    Log("client " + from.ToString() + " spectates '" + name + "' at " + client.server.ToString()
-        + " via local port " + std::to_string(client.upstream->LocalPort()));
+    Log("client " + from.ToString() + " spectates '" + name + "' at " + client.server.ToString() + " via local port " +
+        std::to_string(client.upstream->LocalPort()));
 }
 
-void Relay::CloseUpstream(Client& client)
-{
+void Relay::CloseUpstream(Client& client) {
     if (client.upstream) {
         client.upstream->SendTo(client.server, peers::GeneralPacket("ISC", 0));
         client.upstream.reset();
     }
 }
 
-} // namespace gs::relay
+}  // namespace gs::relay

@@ -23,11 +23,11 @@ namespace gs::relay {
 using peers::Bytes;
 
 struct RelayEntry {
-    std::string name;       // as listed, colour codes included (at most 32 bytes)
-    int players = 0;        // shown in the list (0..255)
-    std::string password;   // spectator password; empty: none needed
+    std::string name;                       // as listed, colour codes included (at most 32 bytes)
+    int players = 0;                        // shown in the list (0..255)
+    std::string password;                   // spectator password; empty: none needed
     std::optional<peers::Address> address;  // none: listed only
-    std::string admin;      // admin password the relay sends in its init to the server
+    std::string admin;                      // admin password the relay sends in its init to the server
 };
 
 // One entry from "name|players|password|host:port|admin" (the last three may be
@@ -49,9 +49,9 @@ Bytes BuildIsi(const std::string& adminPassword);
 
 struct RelayOptions {
     std::string bindHost = "127.0.0.1";
-    std::uint16_t port = 47474;      // 0 picks a free port
-    std::size_t maxClients = 16;     // spectators (listing or forwarding) held at once
-    double clientTimeout = 90.0;     // seconds of silence before a spectator is forgotten
+    std::uint16_t port = 47474;   // 0 picks a free port
+    std::size_t maxClients = 16;  // spectators (listing or forwarding) held at once
+    double clientTimeout = 90.0;  // seconds of silence before a spectator is forgotten
     std::vector<RelayEntry> servers;
 };
 
@@ -84,4 +84,4 @@ private:
     std::map<peers::Address, Client> clients_;
 };
 
-} // namespace gs::relay
+}  // namespace gs::relay

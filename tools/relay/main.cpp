@@ -10,10 +10,7 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void RequestStop(int)
-{
-    stopRequested = 1;
-}
+void RequestStop(int) { stopRequested = 1; }
 
 const char* const kUsage = R"(usage: gridscope-relay [options]
   --port N             UDP port to listen on (default 47474; 0 picks a free one)
@@ -28,10 +25,9 @@ An entry without host:port is listed only; spectating it is answered with an
 error packet with flags 0. A password makes the entry need a spectator password.
 )";
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     using namespace gs;
     try {
         const peers::Options args(argc, argv, {"port", "bind", "config", "server", "max-clients", "client-timeout"},
@@ -46,20 +42,16 @@ int main(int argc, char** argv)
         options.maxClients = static_cast<std::size_t>(args.Integer("max-clients", 16, 0, 100000));
         options.clientTimeout = args.Number("client-timeout", 90.0, 0.1, 86400.0);
         for (const std::string& file : args.All("config"))
-            for (auto& entry : relay::ReadRelayConfig(file))
-                options.servers.push_back(std::move(entry));
-        for (const std::string& line : args.All("server"))
-            options.servers.push_back(relay::ParseEntry(line));
+            for (auto& entry : relay::ReadRelayConfig(file)) options.servers.push_back(std::move(entry));
+        for (const std::string& line : args.All("server")) options.servers.push_back(relay::ParseEntry(line));
 
         relay::Relay peer(options);
-        if (args.Has("verbose"))
-            peer.log = [](const std::string& line) { std::cout << line << std::endl; };
+        if (args.Has("verbose")) peer.log = [](const std::string& line) { std::cout << line << std::endl; };
         std::signal(SIGINT, RequestStop);
         std::signal(SIGTERM, RequestStop);
         std::cout << "gridscope-relay listening on " << options.bindHost << ":" << peer.Port() << " with "
                   << options.servers.size() << " servers" << std::endl;
-        while (!stopRequested)
-            peer.Step(50);
+        while (!stopRequested) peer.Step(50);
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "gridscope-relay: " << e.what() << "\n" << kUsage;

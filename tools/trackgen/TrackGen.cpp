@@ -130,9 +130,7 @@ Colour Rgb(double r, double g, double b) {
     const auto c = [](double v) { return std::uint32_t(Clamp(std::lround(v), 0, 255)); };
     return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
 }
-Colour Shade(Colour c, double k) {
-    return Rgb(((c >> 16) & 255) * k, ((c >> 8) & 255) * k, (c & 255) * k);
-}
+Colour Shade(Colour c, double k) { return Rgb(((c >> 16) & 255) * k, ((c >> 8) & 255) * k, (c & 255) * k); }
 Colour Mix(Colour a, Colour b, double t) {
     const auto ch = [&](int s) { return ((a >> s) & 255) * (1 - t) + ((b >> s) & 255) * t; };
     return Rgb(ch(16), ch(8), ch(0));
@@ -289,13 +287,13 @@ struct Design {
     const char* meshName;
     std::uint64_t seed;
     Style style;
-    double halfWidth;       // metres
-    double hills;           // height amplitude, metres
-    double treeDensity;     // 0..1
-    double buildingDensity; // 0..1
-    double detail;          // > 1 subdivides the land more finely
-    int linkA, linkB;       // control points joined by the link road
-    int finishA, finishB;   // control points of the two start/finish lines
+    double halfWidth;                           // metres
+    double hills;                               // height amplitude, metres
+    double treeDensity;                         // 0..1
+    double buildingDensity;                     // 0..1
+    double detail;                              // > 1 subdivides the land more finely
+    int linkA, linkB;                           // control points joined by the link road
+    int finishA, finishB;                       // control points of the two start/finish lines
     std::vector<std::array<double, 2>> points;  // counter-clockwise, metres
 };
 
@@ -303,30 +301,169 @@ std::vector<Design> Designs() {
     return {
         // Aston: long and fast, a chicane on the main straight, a hairpin at
         // the far end, a sweeping back section. The largest of the six.
-        {"AS", "Aston_3DH.smx", 0xA5701, Style::Parkland, 6.5, 9, 0.75, 0.35, 1.6, 5, 13, 1, 10,
-         {{-700, 0}, {-150, 0}, {150, 0}, {190, 12}, {230, 12}, {270, 0}, {700, 0}, {860, 60}, {900, 220},
-          {840, 360}, {900, 480}, {860, 560}, {780, 540}, {700, 420}, {520, 380}, {300, 470}, {80, 430},
-          {-120, 520}, {-380, 560}, {-600, 470}, {-620, 330}, {-760, 260}, {-850, 130}, {-820, 30}}},
+        {"AS",
+         "Aston_3DH.smx",
+         0xA5701,
+         Style::Parkland,
+         6.5,
+         9,
+         0.75,
+         0.35,
+         1.6,
+         5,
+         13,
+         1,
+         10,
+         {{-700, 0},  {-150, 0},   {150, 0},    {190, 12},   {230, 12},   {270, 0},    {700, 0},    {860, 60},
+          {900, 220}, {840, 360},  {900, 480},  {860, 560},  {780, 540},  {700, 420},  {520, 380},  {300, 470},
+          {80, 430},  {-120, 520}, {-380, 560}, {-600, 470}, {-620, 330}, {-760, 260}, {-850, 130}, {-820, 30}}},
         // Blackwood: compact club circuit with a hairpin and an esses section.
-        {"BL", "Blackwood_3DH.smx", 0xB1AC, Style::Forest, 6.0, 6, 0.9, 0.25, 1.4, 4, 11, 1, 8,
-         {{-350, 0}, {-50, 0}, {250, 0}, {380, 40}, {420, 170}, {350, 260}, {250, 240}, {230, 170}, {160, 160},
-          {130, 260}, {50, 330}, {-80, 300}, {-160, 380}, {-300, 400}, {-420, 300}, {-470, 130}}},
+        {"BL",
+         "Blackwood_3DH.smx",
+         0xB1AC,
+         Style::Forest,
+         6.0,
+         6,
+         0.9,
+         0.25,
+         1.4,
+         4,
+         11,
+         1,
+         8,
+         {{-350, 0},
+          {-50, 0},
+          {250, 0},
+          {380, 40},
+          {420, 170},
+          {350, 260},
+          {250, 240},
+          {230, 170},
+          {160, 160},
+          {130, 260},
+          {50, 330},
+          {-80, 300},
+          {-160, 380},
+          {-300, 400},
+          {-420, 300},
+          {-470, 130}}},
         // South City: a street circuit of right angles between city blocks.
-        {"SO", "South City_3DH.smx", 0x50C17, Style::City, 5.5, 3, 0.15, 1.0, 1.4, 4, 13, 1, 8,
-         {{-300, 0}, {0, 0}, {150, 0}, {300, 0}, {310, 120}, {310, 260}, {200, 270}, {190, 390}, {60, 400},
-          {-100, 400}, {-110, 300}, {-200, 290}, {-320, 300}, {-325, 230}, {-330, 160}, {-400, 150}, {-410, 10}}},
+        {"SO",
+         "South City_3DH.smx",
+         0x50C17,
+         Style::City,
+         5.5,
+         3,
+         0.15,
+         1.0,
+         1.4,
+         4,
+         13,
+         1,
+         8,
+         {{-300, 0},
+          {0, 0},
+          {150, 0},
+          {300, 0},
+          {310, 120},
+          {310, 260},
+          {200, 270},
+          {190, 390},
+          {60, 400},
+          {-100, 400},
+          {-110, 300},
+          {-200, 290},
+          {-320, 300},
+          {-325, 230},
+          {-330, 160},
+          {-400, 150},
+          {-410, 10}}},
         // Fern Bay: twisty and hilly, between the trees and the shore.
-        {"FE", "Fern Bay_3DH.smx", 0xFE4B, Style::Coastal, 5.5, 14, 0.8, 0.2, 1.4, 4, 12, 1, 9,
-         {{-250, 0}, {-20, 0}, {200, 0}, {320, 70}, {300, 180}, {380, 260}, {330, 380}, {200, 360}, {120, 430},
-          {0, 380}, {-60, 470}, {-200, 450}, {-230, 330}, {-330, 290}, {-300, 180}, {-400, 90}}},
+        {"FE",
+         "Fern Bay_3DH.smx",
+         0xFE4B,
+         Style::Coastal,
+         5.5,
+         14,
+         0.8,
+         0.2,
+         1.4,
+         4,
+         12,
+         1,
+         9,
+         {{-250, 0},
+          {-20, 0},
+          {200, 0},
+          {320, 70},
+          {300, 180},
+          {380, 260},
+          {330, 380},
+          {200, 360},
+          {120, 430},
+          {0, 380},
+          {-60, 470},
+          {-200, 450},
+          {-230, 330},
+          {-330, 290},
+          {-300, 180},
+          {-400, 90}}},
         // Kyoto Ring: a banked oval with a tight infield section.
-        {"KY", "Kyoto Ring_3DH.smx", 0x4B0, Style::Ring, 7.0, 4, 0.5, 0.5, 1.2, 2, 9, 1, 6,
-         {{-600, 0}, {0, 0}, {600, 0}, {820, 120}, {860, 320}, {700, 470}, {400, 500}, {100, 430},
-          {-100, 500}, {-400, 520}, {-700, 480}, {-860, 320}, {-820, 110}}},
+        {"KY",
+         "Kyoto Ring_3DH.smx",
+         0x4B0,
+         Style::Ring,
+         7.0,
+         4,
+         0.5,
+         0.5,
+         1.2,
+         2,
+         9,
+         1,
+         6,
+         {{-600, 0},
+          {0, 0},
+          {600, 0},
+          {820, 120},
+          {860, 320},
+          {700, 470},
+          {400, 500},
+          {100, 430},
+          {-100, 500},
+          {-400, 520},
+          {-700, 480},
+          {-860, 320},
+          {-820, 110}}},
         // Westhill: sweeping corners over big hills.
-        {"WE", "Westhill_3DH.smx", 0x3E57, Style::Hills, 6.5, 22, 0.55, 0.3, 1.2, 4, 11, 1, 8,
-         {{-450, 0}, {-50, 0}, {350, 0}, {600, 100}, {640, 300}, {520, 420}, {560, 560}, {400, 650}, {200, 560},
-          {0, 620}, {-200, 520}, {-420, 600}, {-600, 460}, {-560, 300}, {-700, 180}}},
+        {"WE",
+         "Westhill_3DH.smx",
+         0x3E57,
+         Style::Hills,
+         6.5,
+         22,
+         0.55,
+         0.3,
+         1.2,
+         4,
+         11,
+         1,
+         8,
+         {{-450, 0},
+          {-50, 0},
+          {350, 0},
+          {600, 100},
+          {640, 300},
+          {520, 420},
+          {560, 560},
+          {400, 650},
+          {200, 560},
+          {0, 620},
+          {-200, 520},
+          {-420, 600},
+          {-600, 460},
+          {-560, 300},
+          {-700, 180}}},
     };
 }
 
@@ -452,7 +589,8 @@ private:
         // drivable.
         const int n = int(loop.samples.size());
         std::vector<double> raw(std::size_t(n), 0), smooth(std::size_t(n), 0);
-        for (int i = 0; i < n; ++i) raw[std::size_t(i)] = Height(loop.samples[std::size_t(i)].pos.x, loop.samples[std::size_t(i)].pos.y);
+        for (int i = 0; i < n; ++i)
+            raw[std::size_t(i)] = Height(loop.samples[std::size_t(i)].pos.x, loop.samples[std::size_t(i)].pos.y);
         const int window = 30;
         for (int i = 0; i < n; ++i) {
             double sum = 0;
@@ -706,7 +844,9 @@ private:
     template <class Off, class Col, class Lift, class Skip>
     void Strip(const Road& r, int from, int to, Off offsets, int across, Col colour, Lift lift, Skip skip) {
         const int n = int(r.samples.size());
-        const auto at = [&](int i) -> const Sample& { return r.samples[std::size_t(r.closed ? ((i % n) + n) % n : i)]; };
+        const auto at = [&](int i) -> const Sample& {
+            return r.samples[std::size_t(r.closed ? ((i % n) + n) % n : i)];
+        };
         mesh.Begin();
         mesh.Reserve(std::size_t((to - from + 1) * (across + 1)));
         std::vector<std::uint16_t> prev, row;
@@ -725,7 +865,8 @@ private:
             const bool wide = std::abs(outer - inner) > 0.05;
             if (i > from && (wide || prevWide) && !skip(i - 1))
                 for (int j = 0; j < across; ++j)
-                    mesh.Q(prev[std::size_t(j)], row[std::size_t(j)], row[std::size_t(j + 1)], prev[std::size_t(j + 1)]);
+                    mesh.Q(prev[std::size_t(j)], row[std::size_t(j)], row[std::size_t(j + 1)],
+                           prev[std::size_t(j + 1)]);
             prevWide = wide;
             std::swap(prev, row);
         }
@@ -742,8 +883,8 @@ private:
     static constexpr double VergeWidth = 46;
 
     Colour GrassAt(double x, double y, int band) const {
-        Colour base = d_.style == Style::Coastal ? 0xFF7FA04A
-                      : d_.style == Style::Hills ? 0xFF5C8C3C
+        Colour base = d_.style == Style::Coastal  ? 0xFF7FA04A
+                      : d_.style == Style::Hills  ? 0xFF5C8C3C
                       : d_.style == Style::Forest ? 0xFF4E8A3A
                                                   : 0xFF5A9A40;
         const double k = 0.86 + 0.22 * noise_.At(x, y, 23) + (band % 2 ? 0.06 : 0);
@@ -790,24 +931,25 @@ private:
     Colour LandColour(double x, double y) const {
         const double n1 = noise_.At(x, y, 31), n2 = noise_.At(x + 5000, y, 180);
         switch (d_.style) {
-        case Style::City: {
-            // Streets every 80 m between blocks of paving.
-            const double bx = std::fmod(std::fmod(x + 4000, 80) + 80, 80), by = std::fmod(std::fmod(y + 4000, 80) + 80, 80);
-            if (bx < 10 || by < 10) return Shade(0xFF505356, 0.95 + 0.1 * n1);
-            return Shade(n2 > 0.7 ? 0xFF5E8F45 : Pavement, 0.9 + 0.15 * n1);
-        }
-        case Style::Coastal:
-            if (y < seaY_) return Mix(0xFF1F5F8F, 0xFF2F7FAF, n1 * (0.5 + 0.5 * Clamp((y - seaY_ + 200) / 200, 0, 1)));
-            if (y < seaY_ + 35) return Shade(0xFFE3D3A0, 0.92 + 0.12 * n1);
-            break;
-        case Style::Hills:
-            if (n2 > 0.78) return Shade(0xFF8A8678, 0.85 + 0.25 * n1);  // rock
-            break;
-        case Style::Ring:
-            if (n2 > 0.8) return Shade(0xFF6A6C6E, 0.9 + 0.1 * n1);  // car parks
-            break;
-        default:
-            break;
+            case Style::City: {
+                // Streets every 80 m between blocks of paving.
+                const double bx = std::fmod(std::fmod(x + 4000, 80) + 80, 80),
+                             by = std::fmod(std::fmod(y + 4000, 80) + 80, 80);
+                if (bx < 10 || by < 10) return Shade(0xFF505356, 0.95 + 0.1 * n1);
+                return Shade(n2 > 0.7 ? 0xFF5E8F45 : Pavement, 0.9 + 0.15 * n1);
+            }
+            case Style::Coastal:
+                if (y < seaY_)
+                    return Mix(0xFF1F5F8F, 0xFF2F7FAF, n1 * (0.5 + 0.5 * Clamp((y - seaY_ + 200) / 200, 0, 1)));
+                if (y < seaY_ + 35) return Shade(0xFFE3D3A0, 0.92 + 0.12 * n1);
+                break;
+            case Style::Hills:
+                if (n2 > 0.78) return Shade(0xFF8A8678, 0.85 + 0.25 * n1);  // rock
+                break;
+            case Style::Ring:
+                if (n2 > 0.8) return Shade(0xFF6A6C6E, 0.9 + 0.1 * n1);  // car parks
+                break;
+            default: break;
         }
         // Fields: large patches of different crops and meadows.
         const int field = int(n2 * 6);
@@ -820,7 +962,9 @@ private:
         const bool city = d_.style == Style::City;
         Chunks(r, [&](int from, int to) {
             for (int side : {1, -1}) {
-                const auto offsets = [&](int) { return std::pair<double, double>(side * r.halfWidth, side * (r.halfWidth + VergeWidth)); };
+                const auto offsets = [&](int) {
+                    return std::pair<double, double>(side * r.halfWidth, side * (r.halfWidth + VergeWidth));
+                };
                 const auto colour = [&](int i, int j) {
                     const Sample& s = r.samples[std::size_t(i % int(r.samples.size()))];
                     const V3 p = s.pos + s.left * (side * (r.halfWidth + j * VergeWidth / 6));
@@ -851,7 +995,8 @@ private:
                 const auto offsets = [&](int i) {
                     const Sample& s = r.samples[std::size_t(i % n)];
                     const double w = side > 0 ? s.runOffLeft : s.runOffRight;
-                    return std::pair<double, double>(side * (r.halfWidth + KerbWidth), side * (r.halfWidth + KerbWidth + w));
+                    return std::pair<double, double>(side * (r.halfWidth + KerbWidth),
+                                                     side * (r.halfWidth + KerbWidth + w));
                 };
                 const auto colour = [&](int i, int j) {
                     const Sample& s = r.samples[std::size_t(i % n)];
@@ -865,7 +1010,8 @@ private:
                     if (j == 0) return (i / 3) % 2 ? 0xFF2A5AB0u : White;
                     return Shade(RunOff, 0.94 + 0.1 * noise_.At(p.x, p.y, 9));
                 };
-                Strip(r, from, to, offsets, 4, colour, [](int, double, V3) { return 0.0; }, [](int) { return false; });
+                Strip(
+                    r, from, to, offsets, 4, colour, [](int, double, V3) { return 0.0; }, [](int) { return false; });
             }
         });
     }
@@ -882,7 +1028,8 @@ private:
                 const double rubber = (j == 1 || j == 2) ? 0.93 : 1.0;
                 return Shade(r.surface, rubber * (0.95 + 0.1 * noise_.At(p.x, p.y, 4)));
             };
-            Strip(r, from, to, offsets, 4, colour, [](int, double, V3) { return 0.02; }, [](int) { return false; });
+            Strip(
+                r, from, to, offsets, 4, colour, [](int, double, V3) { return 0.02; }, [](int) { return false; });
         });
     }
 
@@ -892,7 +1039,9 @@ private:
     void Paint(int id) {
         const Road& r = roads_[std::size_t(id)];
         const int n = int(r.samples.size());
-        const auto severity = [&](int i) { return std::abs(r.samples[std::size_t(((i % n) + n) % n)].curvature) * 100; };
+        const auto severity = [&](int i) {
+            return std::abs(r.samples[std::size_t(((i % n) + n) % n)].curvature) * 100;
+        };
         Chunks(r, [&](int from, int to) {
             for (int side : {1, -1}) {
                 // Kerbs through corners, a white edge line elsewhere.
@@ -915,7 +1064,8 @@ private:
                     return !kerb(i) || !kerb(i + 1) || OnOtherRoad(id, edge(i, r.halfWidth), 0.5) ||
                            OnOtherRoad(id, edge(i + 1, r.halfWidth), 0.5);
                 };
-                Strip(r, from, to, kerbOffsets, 2, kerbColour, [](int, double, V3) { return 0.05; }, skipKerb);
+                Strip(
+                    r, from, to, kerbOffsets, 2, kerbColour, [](int, double, V3) { return 0.05; }, skipKerb);
                 const auto lineOffsets = [&](int) {
                     return std::pair<double, double>(side * (r.halfWidth - 0.55), side * (r.halfWidth - 0.25));
                 };
@@ -923,7 +1073,9 @@ private:
                     return (kerb(i) && kerb(i + 1)) || OnOtherRoad(id, edge(i, r.halfWidth), 0.3) ||
                            OnOtherRoad(id, edge(i + 1, r.halfWidth), 0.3);
                 };
-                Strip(r, from, to, lineOffsets, 1, [](int, int) { return White; }, [](int, double, V3) { return 0.04; }, skipLine);
+                Strip(
+                    r, from, to, lineOffsets, 1, [](int, int) { return White; }, [](int, double, V3) { return 0.04; },
+                    skipLine);
             }
         });
     }
@@ -996,7 +1148,8 @@ private:
                     return OnOtherRoad(id, point(i), 3) || OnOtherRoad(id, point(i + 1), 3) ||
                            (id == 0 && side > 0 && NearPit(i));
                 };
-                Strip(r, from, to, offsets, 1, colour, [](int, double, V3) { return 1.0; }, skip);
+                Strip(
+                    r, from, to, offsets, 1, colour, [](int, double, V3) { return 1.0; }, skip);
             }
         });
     }
@@ -1011,9 +1164,10 @@ private:
         const Road& loop = roads_[0];
         const double o = d_.halfWidth + 6;
         const auto offsets = [&](int) { return std::pair<double, double>(o, o + 0.8); };
-        Strip(loop, finishA_ + PitFrom + 30, finishA_ + PitTo - 30, offsets, 1,
-              [](int i, int) { return i % 2 ? Concrete : White; }, [](int, double, V3) { return 1.1; },
-              [](int) { return false; });
+        Strip(
+            loop, finishA_ + PitFrom + 30, finishA_ + PitTo - 30, offsets, 1,
+            [](int i, int) { return i % 2 ? Concrete : White; }, [](int, double, V3) { return 1.1; },
+            [](int) { return false; });
     }
 
     // The paddock: asphalt behind the garages.
@@ -1026,14 +1180,16 @@ private:
             const V3 p = s.pos + s.left * (o + j * 17);
             return Shade(PitAsphalt, 1.05 + 0.1 * noise_.At(p.x, p.y, 7));
         };
-        Strip(loop, finishA_ + PitFrom + 35, finishA_ + PitTo - 35, offsets, 4, colour,
-              [](int, double, V3) { return 0.01; }, [](int) { return false; });
+        Strip(
+            loop, finishA_ + PitFrom + 35, finishA_ + PitTo - 35, offsets, 4, colour,
+            [](int, double, V3) { return 0.01; }, [](int) { return false; });
         Occupy(Loop(finishA_).pos + Loop(finishA_).left * (o + 35), 170);
     }
 
     // A box building: walls first, then the roof over them. Gabled roofs
     // show two shades along the ridge, flat ones a parapet and a plant room.
-    void Building(V3 centre, V3 axis, double length, double width, double height, Colour wall, Colour roof, bool gabled) {
+    void Building(V3 centre, V3 axis, double length, double width, double height, Colour wall, Colour roof,
+                  bool gabled) {
         const V3 u = axis * (length / 2), v = V3{-axis.y, axis.x, 0} * (width / 2);
         const V3 up{0, 0, height};
         const V3 c[4] = {centre - u - v, centre + u - v, centre + u + v, centre - u + v};
@@ -1087,7 +1243,8 @@ private:
                 return row % 2 ? 0xFF1F4FA0 : 0xFF2A62C0;
             };
             const double lift = roofed ? 6 * 1.1 + 6 : row * 1.1 + 0.5;
-            Strip(loop, from, to, offsets, 1, colour, [&](int, double, V3) { return lift; }, [](int) { return false; });
+            Strip(
+                loop, from, to, offsets, 1, colour, [&](int, double, V3) { return lift; }, [](int) { return false; });
         }
         Occupy(Loop(finishA_).pos - Loop(finishA_).left * (base + 12), 110);
     }
@@ -1108,7 +1265,8 @@ private:
                 mesh.Begin();
                 for (double y = ty + step / 2; y < std::min(ty + tile, landMax_.y); y += step)
                     for (double x = tx + step / 2; x < std::min(tx + tile, landMax_.x); x += step) {
-                        Rng r(d_.seed ^ (std::uint64_t(std::int64_t(x * 16)) * 31 + std::uint64_t(std::int64_t(y * 16)) * 1000003));
+                        Rng r(d_.seed ^ (std::uint64_t(std::int64_t(x * 16)) * 31 +
+                                         std::uint64_t(std::int64_t(y * 16)) * 1000003));
                         if (r.Uniform() > d_.buildingDensity * (city ? 0.9 : 0.18)) continue;
                         const double length = city ? r.Range(14, 32) : r.Range(9, 22);
                         const double width = city ? r.Range(12, 28) : r.Range(7, 12);
@@ -1136,7 +1294,8 @@ private:
                 mesh.Begin();
                 for (double y = ty; y < std::min(ty + tile, landMax_.y); y += step)
                     for (double x = tx; x < std::min(tx + tile, landMax_.x); x += step) {
-                        Rng r(d_.seed * 3 ^ (std::uint64_t(std::int64_t(x * 8)) * 0x9E37 + std::uint64_t(std::int64_t(y * 8)) * 0x85EBCA6B));
+                        Rng r(d_.seed * 3 ^ (std::uint64_t(std::int64_t(x * 8)) * 0x9E37 +
+                                             std::uint64_t(std::int64_t(y * 8)) * 0x85EBCA6B));
                         const double px = x + r.Range(-3, 3), py = y + r.Range(-3, 3);
                         // Woods where the noise is high, single trees elsewhere.
                         const double wood = noise_.At(px + 300, py - 200, 140);
@@ -1155,9 +1314,10 @@ private:
                             // Lit from the north-west: the crown shades
                             // towards the south-east.
                             const double light = 0.62 + 0.4 * std::cos(a - 2.36);
-                            const std::uint16_t p = k == rim ? first
-                                                             : mesh.P({px + radius * std::cos(a), py + radius * std::sin(a), z},
-                                                                      Shade(leaf, light));
+                            const std::uint16_t p =
+                                k == rim ? first
+                                         : mesh.P({px + radius * std::cos(a), py + radius * std::sin(a), z},
+                                                  Shade(leaf, light));
                             if (k == 0) first = p;
                             else mesh.T(prev, p, centre);
                             prev = p;
@@ -1338,11 +1498,12 @@ int main(int argc, char** argv) {
         track.Build();
         std::vector<Object>& objects = track.mesh.Objects();
         const Stats s = WriteMesh(objects, track.ground, outDir / design.meshName, ok);
-        std::printf("%-22s %5zu objects %7zu points %7zu triangles %9zu bytes;", design.meshName, s.objects,
-                    s.points, s.triangles, s.bytes);
+        std::printf("%-22s %5zu objects %7zu points %7zu triangles %9zu bytes;", design.meshName, s.objects, s.points,
+                    s.triangles, s.bytes);
         for (const Layout& layout : track.layouts) {
             ok = WritePath(layout, outDir / (layout.name + ".pth")) && ok;
-            if (layout.name.back() != 'r') std::printf(" %s %zu/%d", layout.name.c_str(), layout.nodes.size(), layout.finish);
+            if (layout.name.back() != 'r')
+                std::printf(" %s %zu/%d", layout.name.c_str(), layout.nodes.size(), layout.finish);
         }
         std::printf("\n");
         if (!previewDir.empty())

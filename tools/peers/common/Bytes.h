@@ -60,4 +60,4 @@ private:
 // The 8-byte general packet: type and a 32-bit value at offset 4.
 Bytes GeneralPacket(std::string_view type, std::uint32_t value);
 
-} // namespace gs::peers
+}  // namespace gs::peers

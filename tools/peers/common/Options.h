@@ -27,4 +27,4 @@ private:
     std::map<std::string, std::vector<std::string>> values_;
 };
 
-} // namespace gs::peers
+}  // namespace gs::peers

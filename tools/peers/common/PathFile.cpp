@@ -15,22 +15,19 @@ namespace {
 
 const char* const kTrackKeys[] = {"SO", "FE", "BL", "AS", "KY", "WE"};
 
-float FloatAt(const PacketReader& reader, std::size_t offset)
-{
+float FloatAt(const PacketReader& reader, std::size_t offset) {
     const std::uint32_t bits = reader.U32(offset);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
 
-} // namespace
+}  // namespace
 
-PathData ReadPathFile(const std::filesystem::path& file)
-{
+PathData ReadPathFile(const std::filesystem::path& file) {
     const std::string name = file.string();
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("path file " + name + ": cannot be opened");
+    if (!in) throw std::runtime_error("path file " + name + ": cannot be opened");
     const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() < kPathHeaderSize)
         throw std::runtime_error("path file " + name + ": shorter than its 16-byte header");
@@ -38,15 +35,14 @@ PathData ReadPathFile(const std::filesystem::path& file)
     const std::uint32_t count = reader.U32(8);
     const std::uint32_t finish = reader.U32(12);
     if (count < 3 || count > 65535)
-        throw std::runtime_error("path file " + name + ": node count " + std::to_string(count)
-                                 + " outside 3..65535");
+        throw std::runtime_error("path file " + name + ": node count " + std::to_string(count) + " outside 3..65535");
     if ((bytes.size() - kPathHeaderSize) / kPathNodeSize < count)
-        throw std::runtime_error("path file " + name + ": " + std::to_string(count) + " nodes need "
-                                 + std::to_string(kPathHeaderSize + kPathNodeSize * count) + " bytes, file has "
-                                 + std::to_string(bytes.size()));
+        throw std::runtime_error("path file " + name + ": " + std::to_string(count) + " nodes need " +
+                                 std::to_string(kPathHeaderSize + kPathNodeSize * count) + " bytes, file has " +
+                                 std::to_string(bytes.size()));
     if (finish >= count)
-        throw std::runtime_error("path file " + name + ": finish node " + std::to_string(finish)
-                                 + " is not below the node count " + std::to_string(count));
+        throw std::runtime_error("path file " + name + ": finish node " + std::to_string(finish) +
+                                 " is not below the node count " + std::to_string(count));
     PathData data;
     data.finishNode = finish;
     data.nodes.reserve(count);
@@ -63,37 +59,30 @@ PathData ReadPathFile(const std::filesystem::path& file)
         node.outerRight = FloatAt(reader, at + 28);
         node.roadLeft = FloatAt(reader, at + 32);
         node.roadRight = FloatAt(reader, at + 36);
-        for (const float f : {node.dirX, node.dirY, node.dirZ, node.outerLeft, node.outerRight, node.roadLeft,
-                              node.roadRight})
+        for (const float f :
+             {node.dirX, node.dirY, node.dirZ, node.outerLeft, node.outerRight, node.roadLeft, node.roadRight})
             if (!std::isfinite(f))
-                throw std::runtime_error("path file " + name + ": node " + std::to_string(i)
-                                         + " holds a value that is not a finite number");
+                throw std::runtime_error("path file " + name + ": node " + std::to_string(i) +
+                                         " holds a value that is not a finite number");
         data.nodes.push_back(node);
     }
     return data;
 }
 
-bool IsCatalogueTrackCode(const std::string& code)
-{
-    if (code.size() != 3 && !(code.size() == 4 && code[3] == 'R'))
-        return false;
-    if (code[2] < '1' || code[2] > '3')
-        return false;
+bool IsCatalogueTrackCode(const std::string& code) {
+    if (code.size() != 3 && !(code.size() == 4 && code[3] == 'R')) return false;
+    if (code[2] < '1' || code[2] > '3') return false;
     for (const char* key : kTrackKeys)
-        if (code.compare(0, 2, key) == 0)
-            return true;
+        if (code.compare(0, 2, key) == 0) return true;
     return false;
 }
 
-std::filesystem::path PathFileFor(const std::filesystem::path& dir, const std::string& code)
-{
-    if (!code.empty() && code.back() == 'R')
-        return dir / (code.substr(0, code.size() - 1) + "r.pth");
+std::filesystem::path PathFileFor(const std::filesystem::path& dir, const std::string& code) {
+    if (!code.empty() && code.back() == 'R') return dir / (code.substr(0, code.size() - 1) + "r.pth");
     return dir / (code + ".pth");
 }
 
-std::vector<std::string> CatalogueTrackCodes()
-{
+std::vector<std::string> CatalogueTrackCodes() {
     std::vector<std::string> codes;
     for (const char* key : kTrackKeys)
         for (char layout = '1'; layout <= '3'; ++layout) {
@@ -103,4 +92,4 @@ std::vector<std::string> CatalogueTrackCodes()
     return codes;
 }
 
-} // namespace gs::peers
+}  // namespace gs::peers

@@ -37,4 +37,4 @@ std::filesystem::path PathFileFor(const std::filesystem::path& dir, const std::s
 // Every catalogue code in the catalogue's order.
 std::vector<std::string> CatalogueTrackCodes();
 
-} // namespace gs::peers
+}  // namespace gs::peers

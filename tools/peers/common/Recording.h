@@ -47,7 +47,7 @@ struct Recording {
     std::int64_t startUnixUs = 0;  // wall-clock time of the start, microseconds since 1970 (UTC)
     std::vector<Record> records;   // every complete, intact record before the end
     End end = End::Complete;
-    std::string note;              // why the records end early (Truncated, Damaged)
+    std::string note;  // why the records end early (Truncated, Damaged)
 
     double LengthSeconds() const { return records.empty() ? 0.0 : records.back().Seconds(); }
 };
@@ -87,8 +87,7 @@ public:
     // written whole (for instance on a full disk); the file then ends with the
     // records before it, and perhaps a cut-off one that readers drop.
     bool Append(std::uint64_t timeUs, RecordKind kind, const std::uint8_t* payload, std::size_t size);
-    bool Append(std::uint64_t timeUs, RecordKind kind, const Bytes& payload)
-    {
+    bool Append(std::uint64_t timeUs, RecordKind kind, const Bytes& payload) {
         return Append(timeUs, kind, payload.data(), payload.size());
     }
     // Flushes and closes; false when the last flush or the close failed.
@@ -100,4 +99,4 @@ private:
     std::uint64_t written_ = 0;
 };
 
-} // namespace gs::peers
+}  // namespace gs::peers

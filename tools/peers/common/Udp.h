@@ -51,4 +51,4 @@ private:
     int fd_ = -1;
 };
 
-} // namespace gs::peers
+}  // namespace gs::peers
