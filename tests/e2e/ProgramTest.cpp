@@ -71,7 +71,7 @@ protected:
     // with the X server's own pointer.
     void ClickToolbar(ToolbarButton k) {
         const int pw = 792, ph = 572;
-        const int x = static_cast<int>(pw / 28 + (k + 0.5) * pw * 5.0 / 27);
+        const int x = static_cast<int>(pw / 28 + (static_cast<int>(k) + 0.5) * pw * 5.0 / 27);
         const int y = ph * 14 / 445;
         Sh("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
            " sleep 0.2 click 1");
