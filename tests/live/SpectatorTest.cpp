@@ -1,5 +1,5 @@
 // gridscope-live's spectator against a race server played by the test over
-// loopback UDP, its packets written byte by byte from the layouts: the
+// loopback UDP, every datagram written out byte by byte in the test: the
 // handshake, the events read from what each packet changed (joins, leaves,
 // renames, results), Windows-1252 texts as UTF-8, a track without files,
 // and a race server that falls silent and comes back.
@@ -134,7 +134,7 @@ TEST(LiveSpectator, JoinsAsTheProgramAndLogsWhatEachPacketChanged) {
     spectator.Start();
 
     ASSERT_TRUE(PumpUntil([&] { return server.Greeted(); }, 3000));
-    // The program's init packet: "ISI", a zero, byte 6 = '1', the password.
+    // The init packet the program sends: "ISI", a zero, byte 6 = '1', the password.
     ASSERT_EQ(server.Init().size(), 24);
     EXPECT_EQ(server.Init()[6], '1');
     EXPECT_EQ(server.Init().mid(8, 4), QByteArray("pw\x80\0", 4));

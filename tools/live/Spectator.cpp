@@ -288,8 +288,8 @@ void Spectator::LoadTrack(const char* code) {
     track_.Mesh.Release();
 }
 
-// The loader's failures end the program; here the caller's line says what
-// the page loses, and the tool goes on.
+// A track that cannot be loaded ends the desktop program; this tool puts a
+// line in the event log instead (the caller writes it) and goes on.
 void Spectator::FatalError(const std::string&) {}
 
 Spectator::Picture Spectator::TrackPictureOf(const std::string& code) const {

@@ -1,5 +1,5 @@
 // The one upstream spectator of gridscope-live: joins a race server through
-// the core's connection exactly as the program does, keeps the core's race
+// the core's connection, the same code the program joins with, keeps the core's race
 // state, loads each track through the core's loader, and turns what happens
 // into numbered event lines.
 //
