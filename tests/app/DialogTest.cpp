@@ -192,32 +192,6 @@ void ExpectCaptionsFit(QWidget& dialog) {
     EXPECT_EQ(dialog.font().pixelSize(), 11);
 }
 
-TEST(Dialogs, EveryCaptionFitsItsControlInTheDialogFont) {
-    Settings s;
-    SettingsDialog settings(s, nullptr);
-    ExpectCaptionsFit(settings);
-    AboutBox about;
-    ExpectCaptionsFit(about);
-    test::FakeClock clock;
-    test::FakeTimer timer1, timer2;
-    test::FakeSocket socket;
-    test::RecordingShell shell;
-    RaceState race;
-    ServerList servers;
-    Connection link{race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell}};
-    ServerWindow window(link, servers);
-    ExpectCaptionsFit(window);
-    // The grid's column captions: their ink, after the 2-pixel inset, within
-    // the column.
-    const QHeaderView* header = window.serverGrid->horizontalHeader();
-    EXPECT_FALSE(header->highlightSections());  // bold captions would not fit
-    for (int column = 0; column < 3; ++column) {
-        const QString text = window.Cell(column, 0);
-        EXPECT_LE(2 + header->fontMetrics().boundingRect(text).right(), header->sectionSize(column))
-            << text.toStdString();
-    }
-}
-
 // ------------------------------------------------------------- server window
 
 class ServerWindowTest : public ::testing::Test {
@@ -246,6 +220,28 @@ protected:
         window->FillGrid();
     }
 };
+
+// The three dialogs, the server list window with the fixture's connection.
+class Dialogs : public ServerWindowTest {};
+
+TEST_F(Dialogs, EveryCaptionFitsItsControlInTheDialogFont) {
+    Settings s;
+    SettingsDialog settings(s, nullptr);
+    ExpectCaptionsFit(settings);
+    AboutBox about;
+    ExpectCaptionsFit(about);
+    ServerWindow& window = *this->window;
+    ExpectCaptionsFit(window);
+    // The grid's column captions: their ink, after the 2-pixel inset, within
+    // the column.
+    const QHeaderView* header = window.serverGrid->horizontalHeader();
+    EXPECT_FALSE(header->highlightSections());  // bold captions would not fit
+    for (int column = 0; column < 3; ++column) {
+        const QString text = window.Cell(column, 0);
+        EXPECT_LE(2 + header->fontMetrics().boundingRect(text).right(), header->sectionSize(column))
+            << text.toStdString();
+    }
+}
 
 TEST_F(ServerWindowTest, RowCountColumnsAndTexts) {
     EXPECT_EQ(window->windowTitle(), "ServerWindow");
