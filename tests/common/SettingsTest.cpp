@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "common/Settings.h"
 
 namespace gs {
@@ -11,7 +13,9 @@ namespace {
 
 class SettingsFile : public ::testing::Test {
 protected:
-    std::string path = ::testing::TempDir() + "gridscope_settings_test.ini";
+    // One file per test process: the tests of this suite run side by side.
+    std::string path =
+        ::testing::TempDir() + "gridscope_settings_test_" + std::to_string(::getpid()) + ".ini";
     void TearDown() override { std::remove(path.c_str()); }
     void Write(const std::string& text) { std::ofstream(path) << text; }
     std::string Read() {
