@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <GL/gl.h>
+#include <malloc.h>
 
 #include <cstdlib>
 
@@ -148,6 +149,17 @@ MainWindow::MainWindow()
     connect(&packetTimer_, &QTimer::timeout, this, [this] { OnPacketTick(); });
     connect(&keepAliveTimer_, &QTimer::timeout, this, [this] { OnKeepAliveTick(); });
     connect(&fpsTimer_, &QTimer::timeout, this, [this] { OnFrameTick(); });
+    // The GL driver does each frame's work in the program's heap, in blocks
+    // of tens of kilobytes, and more of it while texts change every frame (a
+    // flood of names and log lines draws the glyphs instead of the texts'
+    // pictures). Left to itself the allocator keeps such blocks in the heap,
+    // fragmented at its high-water mark among long-lived data; mapped on
+    // their own they go back to the system when freed. The timer gives back
+    // the free pages that remain between live data in the heap.
+    ::mallopt(M_MMAP_THRESHOLD, HeapMapThresholdBytes);
+    heapTrimTimer_.setInterval(HeapTrimIntervalMs);
+    connect(&heapTrimTimer_, &QTimer::timeout, this, [] { ::malloc_trim(0); });
+    heapTrimTimer_.start();
 
     // The settings, the frame interval and the window style; the
     // GL half follows as soon as the panel has its context.

@@ -88,6 +88,8 @@ public:
     // The form's design.
     static constexpr int DesignClientWidth = 792, DesignClientHeight = 573;
     static constexpr int DesignLeft = 558, DesignTop = 371;
+    static constexpr int HeapTrimIntervalMs = 2000;         // how often freed heap goes back to the system
+    static constexpr int HeapMapThresholdBytes = 32 * 1024;  // blocks this large are mapped on their own
 
     MainWindow();
     ~MainWindow() override;
@@ -168,7 +170,7 @@ private:
     Camera camera_;
     SteadyClock clock_;
     KeyTable keys_;
-    QTimer packetTimer_, keepAliveTimer_, fpsTimer_;
+    QTimer packetTimer_, keepAliveTimer_, fpsTimer_, heapTrimTimer_;
     QtTimer packetTimerPort_{packetTimer_}, keepAliveTimerPort_{keepAliveTimer_};
     UdpSocket socket_;
     Connection connection_;

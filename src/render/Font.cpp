@@ -1,11 +1,11 @@
-// Outline font: glyph outlines from QRawFont, tessellated with GLU into
-// display lists; Print and Draw on top.
+// Outline font: glyph outlines from QRawFont, tessellated with GLU into one
+// point array; Print and Draw on top.
 //
 //   Glyph outlines  - flatten at the raw pixel size, then scale to em, y up
 //   Tessellation    - GLU, nonzero winding, triangles only
 //   Walls           - side quads facing away from the filled side
-//   Build           - one list per code: back, walls, front, then advance
-//   Print, Draw     - format, centre, call the lists
+//   Build           - per code: back and front triangles, then wall quads
+//   Print, Draw     - format, centre, draw each code's ranges and advance
 #include "render/Font.h"
 
 #include <GL/gl.h>
@@ -138,27 +138,28 @@ private:
     bool failed_ = false;
 };
 
-void EmitFaces(const std::vector<double>& triangles) {
-    const float depth = -FontExtrusion;
-    glBegin(GL_TRIANGLES);
-    // Back face: the same triangles reversed, so they face -z.
-    glNormal3f(0, 0, -1);
+void AddPoint(std::vector<float>& points, double x, double y, double z) {
+    points.push_back(static_cast<float>(x));
+    points.push_back(static_cast<float>(y));
+    points.push_back(static_cast<float>(z));
+}
+
+// The back face (the triangles reversed, so they face -z), then the front.
+void AddFaces(std::vector<float>& points, const std::vector<double>& triangles) {
+    const double depth = -FontExtrusion;
     for (std::size_t i = 0; i < triangles.size(); i += 6) {
-        glVertex3d(triangles[i + 4], triangles[i + 5], depth);
-        glVertex3d(triangles[i + 2], triangles[i + 3], depth);
-        glVertex3d(triangles[i + 0], triangles[i + 1], depth);
+        AddPoint(points, triangles[i + 4], triangles[i + 5], depth);
+        AddPoint(points, triangles[i + 2], triangles[i + 3], depth);
+        AddPoint(points, triangles[i + 0], triangles[i + 1], depth);
     }
-    glNormal3f(0, 0, 1);
-    for (std::size_t i = 0; i < triangles.size(); i += 2) glVertex3d(triangles[i], triangles[i + 1], 0.0);
-    glEnd();
+    for (std::size_t i = 0; i < triangles.size(); i += 2) AddPoint(points, triangles[i], triangles[i + 1], 0.0);
 }
 
 // Side walls along every contour edge, facing away from the filled side.
 // Which side is filled comes from the flattened contours' winding number
 // just beside the contour's longest edge.
-void EmitWalls(const std::vector<Contour>& contours) {
-    const float depth = -FontExtrusion;
-    glBegin(GL_QUADS);
+void AddWalls(std::vector<float>& points, const std::vector<Contour>& contours) {
+    const double depth = -FontExtrusion;
     for (const Contour& c : contours) {
         std::size_t longest = 0;
         double longestLength = -1;
@@ -183,14 +184,12 @@ void EmitWalls(const std::vector<Contour>& contours) {
             const double dx = q.X - p.X, dy = q.Y - p.Y;
             const double length = std::hypot(dx, dy);
             if (length <= 0) continue;
-            glNormal3d(dy / length, -dx / length, 0);
-            glVertex3d(p.X, p.Y, 0);
-            glVertex3d(p.X, p.Y, depth);
-            glVertex3d(q.X, q.Y, depth);
-            glVertex3d(q.X, q.Y, 0);
+            AddPoint(points, p.X, p.Y, 0);
+            AddPoint(points, p.X, p.Y, depth);
+            AddPoint(points, q.X, q.Y, depth);
+            AddPoint(points, q.X, q.Y, 0);
         }
     }
-    glEnd();
 }
 
 QRawFont ArialOutlines() {
@@ -206,10 +205,6 @@ QRawFont ArialOutlines() {
 
 void OutlineFont::Build() {
     Release();
-    const GLuint base = glGenLists(FontGlyphCount);
-    if (base == 0) return;
-    base_ = base;
-
     const QRawFont raw = ArialOutlines();
     if (!raw.isValid()) return;  // every list stays empty: text draws nothing
     // Texts come from servers in the Windows-1252 code page: 0x80 is the
@@ -240,19 +235,22 @@ void OutlineFont::Build() {
         m.CellIncY = static_cast<float>(-advances[code].y() * scale);
 
         const std::vector<Contour> contours = GlyphContours(path);
-        glNewList(base + code, GL_COMPILE);
-        if (!contours.empty()) {
-            EmitFaces(tessellator.Run(contours));
-            EmitWalls(contours);
-        }
-        glTranslatef(m.CellIncX, m.CellIncY, 0);
-        glEndList();
+        if (contours.empty()) continue;
+        GlyphRanges& r = ranges_[code];
+        r.FaceFirst = static_cast<int>(points_.size() / 3);
+        AddFaces(points_, tessellator.Run(contours));
+        r.WallFirst = static_cast<int>(points_.size() / 3);
+        r.FaceCount = r.WallFirst - r.FaceFirst;
+        AddWalls(points_, contours);
+        r.WallCount = static_cast<int>(points_.size() / 3) - r.WallFirst;
     }
+    points_.shrink_to_fit();
 }
 
 void OutlineFont::Release() {
-    if (base_ != 0) glDeleteLists(base_, FontGlyphCount);
-    base_ = 0;
+    points_.clear();
+    points_.shrink_to_fit();
+    ranges_ = {};
     metrics_ = {};
 }
 
@@ -262,15 +260,27 @@ float OutlineFont::TextWidth(std::string_view text) const {
     return width;
 }
 
+void OutlineFont::DrawGlyphs(std::string_view text) const {
+    if (text.empty()) return;
+    if (!points_.empty()) {
+        glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glVertexPointer(3, GL_FLOAT, 0, points_.data());
+    }
+    for (char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        const GlyphRanges& r = ranges_[code];
+        if (r.FaceCount > 0) glDrawArrays(GL_TRIANGLES, r.FaceFirst, r.FaceCount);
+        if (r.WallCount > 0) glDrawArrays(GL_QUADS, r.WallFirst, r.WallCount);
+        glTranslatef(metrics_[code].CellIncX, metrics_[code].CellIncY, 0);
+    }
+    if (!points_.empty()) glPopClientAttrib();
+}
+
 void OutlineFont::Draw(bool centred, std::string_view text) const {
     glPushMatrix();
     if (centred) glTranslatef(-TextWidth(text) / 2, 0, 0);
-    if (base_ != 0 && !text.empty()) {
-        glPushAttrib(GL_LIST_BIT);
-        glListBase(base_);
-        glCallLists(static_cast<GLsizei>(text.size()), GL_UNSIGNED_BYTE, text.data());
-        glPopAttrib();
-    }
+    DrawGlyphs(text);
     glPopMatrix();
 }
 

@@ -1,14 +1,21 @@
 // The 3-D outline font and the one text output of the program.
 //
 // OutlineFont::Build turns the outlines of "Arial" (through fontconfig, usually the
-// metric-compatible Liberation Sans) into 256 display lists of solid,
-// extruded glyphs, one per character code, in em units: the font's em
-// height is 1.0 and every caller scales and places text itself. Strings are
-// Windows-1252 bytes, as servers send them; each byte calls its code's list.
+// metric-compatible Liberation Sans) into solid, extruded glyphs, one per
+// character code, in em units: the font's em height is 1.0 and every caller
+// scales and places text itself. Strings are Windows-1252 bytes, as servers
+// send them; each byte draws its code's glyph.
+//
+// The glyphs live in one point array in memory and are drawn from it through
+// client-side vertex arrays, not display lists: a display list per glyph
+// made this driver family keep a compiled vertex program per glyph and
+// state, so drawing ever new texts (names and log lines from the network)
+// grew resident memory by over a hundred megabytes.
 #pragma once
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace gs {
 
@@ -25,23 +32,22 @@ struct GlyphMetric {
 constexpr int FontGlyphCount = 256;
 constexpr float FontExtrusion = 0.08f;  // depth of the solid letters, toward -z
 
-// The outline font of one GL context: its 256 display lists and the metrics
-// of every code. Built in a context and released in the same one, by the
-// GL panel that owns it.
+// The outline font: the glyphs' points and the metrics of every code. It
+// holds no GL objects, but Build needs a current context for GLU's
+// tessellator, and the GL panel that owns it builds and releases it.
 class OutlineFont {
 public:
     OutlineFont() = default;
     OutlineFont(const OutlineFont&) = delete;
     OutlineFont& operator=(const OutlineFont&) = delete;
 
-    // Builds the lists and the metrics in the current GL context. Needs the
-    // GUI application object (the font database) and a current context.
+    // Builds the glyphs and the metrics. Needs the GUI application object
+    // (the font database).
     void Build();
-    // Deletes the lists; the context they were built in must be current.
+    // Drops the glyphs and the metrics: text draws nothing until Build.
     void Release();
 
-    // First of the 256 consecutive display lists (0 until Build ran).
-    unsigned int Base() const { return base_; }
+    bool Built() const { return !points_.empty(); }
     // Metrics of every code; codes without a glyph (no mapping in the font,
     // the five codes Windows-1252 leaves undefined, and 255) keep all zeros
     // and draw nothing.
@@ -56,9 +62,18 @@ public:
     void Print(bool centred, const char* format, ...) const __attribute__((format(printf, 3, 4)));
     // Draws the text as it stands (the caller cuts it) the way Print does.
     void Draw(bool centred, std::string_view text) const;
+    // Draws the text's glyphs at the pen and leaves the model-view matrix
+    // moved on by the text's advance, as a run of letters would.
+    void DrawGlyphs(std::string_view text) const;
 
 private:
-    unsigned int base_ = 0;
+    // A code's triangles (back and front faces) and wall quads, as first
+    // point and point count in points_.
+    struct GlyphRanges {
+        int FaceFirst = 0, FaceCount = 0, WallFirst = 0, WallCount = 0;
+    };
+    std::vector<float> points_;  // x, y, z of every glyph's points
+    std::array<GlyphRanges, FontGlyphCount> ranges_{};
     std::array<GlyphMetric, FontGlyphCount> metrics_{};
 };
 

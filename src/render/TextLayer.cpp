@@ -157,7 +157,10 @@ bool TextLayer::Rebuild(int texture) {
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
     // Where the ink is, so that each frame copies only that rectangle.
-    std::vector<GLubyte> alpha(static_cast<std::size_t>(w) * h);
+    // The read-back buffer is kept: a rebuild per change of text must not
+    // allocate a viewport's worth each time.
+    std::vector<GLubyte>& alpha = inkAlpha_;
+    alpha.resize(static_cast<std::size_t>(w) * h);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, w, h, GL_ALPHA, GL_UNSIGNED_BYTE, alpha.data());
     inkLeft_ = w, inkBottom_ = h, inkRight_ = -1, inkTop_ = -1;

@@ -62,7 +62,7 @@ protected:
         return polygons;
     }
     std::vector<Polygon> GlyphPolygons(int code) const {
-        return Feedback([this, code] { glCallList(font.Base() + code); });
+        return Feedback([this, code] { font.DrawGlyphs(std::string(1, static_cast<char>(code))); });
     }
 
     OutlineFont font;
@@ -86,8 +86,8 @@ TEST_F(FontTest, MetricsAreInEmUnits) {
     for (int code = 160; code <= 254; ++code) EXPECT_GT(font.Metrics()[code].CellIncX, 0.1f) << code;
 }
 
-TEST_F(FontTest, GlyphListsDrawSolidLettersAndAdvance) {
-    EXPECT_NE(font.Base(), 0u);
+TEST_F(FontTest, GlyphsDrawSolidLettersAndAdvance) {
+    EXPECT_TRUE(font.Built());
     for (int code : {int('A'), int('g'), int('@'), 0xC9, 0xE9, 0xFE})
         EXPECT_GT(GlyphPolygons(code).size(), 10u) << code;
     EXPECT_TRUE(GlyphPolygons(' ').empty());
@@ -95,17 +95,16 @@ TEST_F(FontTest, GlyphListsDrawSolidLettersAndAdvance) {
     // Each list leaves the pen moved on by its cell increment.
     for (int code : {int('A'), int('W'), int(' '), 0xE9}) {
         glLoadIdentity();
-        glCallList(font.Base() + code);
+        font.DrawGlyphs(std::string(1, static_cast<char>(code)));
         GLfloat m[16];
         glGetFloatv(GL_MODELVIEW_MATRIX, m);
         EXPECT_FLOAT_EQ(m[12], font.Metrics()[code].CellIncX) << code;
     }
 
-    // Released in its context, the lists are gone and the metrics cleared.
-    const unsigned base = font.Base();
+    // Released, the glyphs are gone and the metrics cleared.
     font.Release();
-    EXPECT_FALSE(glIsList(base + 'A'));
-    EXPECT_EQ(font.Base(), 0u);
+    EXPECT_FALSE(font.Built());
+    EXPECT_TRUE(GlyphPolygons('A').empty());
     EXPECT_EQ(font.Metrics()['A'].CellIncX, 0.0f);
 }
 
@@ -175,7 +174,7 @@ TEST_F(FontTest, FrontFacesFaceTheViewerAndTheSolidIsClosed) {
                 glRotatef(-70, 1, 0, 0);
                 glRotatef(turn, 0, 1, 0);
                 glTranslatef(-0.35f, -0.35f, 0.04f);
-                glCallList(font.Base() + code);
+                font.DrawGlyphs(std::string(1, static_cast<char>(code)));
                 inked[cull] = ReadInk().Count;
             }
             EXPECT_GT(inked[0], 500) << code << " turned " << turn;
