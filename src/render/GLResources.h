@@ -1,5 +1,5 @@
-// What the drawing keeps in a GL context: the outline font's display lists
-// and the textures. One object, owned by the GL panel and released with its
+// What the drawing keeps for a GL context: the outline font's glyphs and
+// the textures. One object, owned by the GL panel and released with its
 // context, so nothing of a context outlives it in a global.
 #pragma once
 

@@ -24,20 +24,22 @@ namespace {
 constexpr int HudBarSlot = 5, HudBarMaskSlot = 6;
 
 void DrawTrack(const TrackData& track) {
+    // Straight from the mesh's own arrays: a point is six floats, position
+    // then colour, and an object's triangles are its index array. Flat
+    // shading colours each triangle by its last corner, which the loader
+    // made the file's first.
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glShadeModel(GL_FLAT);
     for (const MeshObject& object : track.Mesh.Objects) {
-        if (!object.Visible) continue;
-        const MeshPoint* points = object.Points;
-        glBegin(GL_TRIANGLES);
-        for (std::int32_t t = 0; t < object.TriangleCount; ++t) {
-            const MeshTriangle& tri = object.Triangles[t];
-            const MeshPoint &a = points[tri.a], &b = points[tri.b], &c = points[tri.c];
-            glColor3f(a.r, a.g, a.b);
-            glVertex3f(a.x, a.y, a.z);
-            glVertex3f(b.x, b.y, b.z);
-            glVertex3f(c.x, c.y, c.z);
-        }
-        glEnd();
+        if (!object.Visible || object.TriangleCount <= 0) continue;
+        glVertexPointer(3, GL_FLOAT, sizeof(MeshPoint), &object.Points->x);
+        glColorPointer(3, GL_FLOAT, sizeof(MeshPoint), &object.Points->r);
+        glDrawElements(GL_TRIANGLES, 3 * object.TriangleCount, GL_UNSIGNED_SHORT, object.Triangles);
     }
+    glShadeModel(GL_SMOOTH);
+    glPopClientAttrib();
 }
 
 // The icon quad in the car's turned frame: the picture's top row at +y.

@@ -5,8 +5,10 @@
 //   DrawOverlay    - side panels, toolbar buttons, HUD bar, message log
 //   DrawStandings  - the ranked table over the right panel
 //
-// Everything is drawn in immediate mode with the depth test off, so later
-// drawing covers earlier drawing. The decisions (ranking, texts, rectangles,
+// Everything is drawn with the depth test off, so later drawing covers
+// earlier drawing: the track and the letters from their own arrays in
+// memory through client-side vertex arrays (no display lists or buffer
+// objects, nothing built from them), the rest in immediate mode. The decisions (ranking, texts, rectangles,
 // colours) come from the core; this file only places and draws them.
 #pragma once
 

@@ -82,9 +82,8 @@ void TextLayer::End() {
     glGetIntegerv(GL_VIEWPORT, recording_.viewport.data());
     glGetFloatv(GL_PROJECTION_MATRIX, recording_.projection.data());
     // The current values and the texture binding are put back by hand:
-    // popping GL_CURRENT_BIT does not restore the current colour after
-    // display lists ran on this driver, and making the framebuffer object
-    // binds a texture of its own.
+    // popping GL_CURRENT_BIT did not restore the current colour on this
+    // driver, and making the framebuffer object binds a texture of its own.
     GLfloat colour[4], texCoord[4];
     GLint texture = 0;
     glGetFloatv(GL_CURRENT_COLOR, colour);

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -128,14 +129,20 @@ MeshStatus Convert(std::byte* base, std::size_t lead, std::size_t size, const Ar
             std::memcpy(out, &point, sizeof point);
         }
 
-        const std::size_t triangleBytes = std::size_t(triangles) * MeshTriangleRecordSize;
-        if (triangleBytes != 0) std::memmove(out, in, triangleBytes);
-        const auto* records = reinterpret_cast<const MeshTriangle*>(out);
-        object.Triangles = records;
-        out += triangleBytes;
+        // Each 8-byte record becomes a 6-byte triangle, written behind the
+        // reading position (the points before it never outgrow the lead).
+        object.Triangles = reinterpret_cast<const MeshTriangle*>(out);
         const auto limit = static_cast<std::uint32_t>(points);
-        for (std::int32_t t = 0; t < triangles; ++t)
-            if (records[t].a >= limit || records[t].b >= limit || records[t].c >= limit) return MeshStatus::Broken;
+        for (std::int32_t t = 0; t < triangles; ++t, in += MeshTriangleRecordSize, out += sizeof(MeshTriangle)) {
+            std::uint16_t corner[3];
+            std::memcpy(corner, in, sizeof corner);
+            if (corner[0] >= limit || corner[1] >= limit || corner[2] >= limit) return MeshStatus::Broken;
+            const MeshTriangle triangle{corner[1], corner[2], corner[0]};
+            std::memcpy(out, &triangle, sizeof triangle);
+        }
+        // The next object's points start four-byte aligned: two bytes at
+        // most, which its triangles saved already.
+        out += reinterpret_cast<std::uintptr_t>(out) % alignof(MeshPoint);
         at += static_cast<std::size_t>(bytes);
     }
     return MeshStatus::Ok;

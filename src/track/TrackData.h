@@ -22,12 +22,16 @@ struct MeshPoint {
     float r, g, b;  // colour, 0..1
 };
 
-// The 8-byte triangle record of the mesh file, kept exactly as read. The
-// loader guarantees a, b and c are below the owning object's point count.
+// A triangle of the mesh file (corners a, b, c; the record's spare field is
+// dropped), stored in the order it is drawn: b, c, a. The triangles of an
+// object are thus one packed array of 16-bit indices that the scene hands to
+// GL as it stands, and with flat shading the last corner, a, gives the
+// triangle its colour; turning the corners keeps the winding. The loader
+// guarantees a, b and c are below the owning object's point count.
 struct MeshTriangle {
-    std::uint16_t a, b, c, spare;
+    std::uint16_t b, c, a;
 };
-static_assert(sizeof(MeshTriangle) == 8, "triangle records are copied as 8-byte blocks");
+static_assert(sizeof(MeshTriangle) == 6, "an object's triangles are a packed array of 16-bit indices");
 
 struct MeshObject {
     std::uint8_t Visible = 0;                                 // written by the frame loop's visibility pass
@@ -38,9 +42,10 @@ struct MeshObject {
 };
 
 // All objects of a track. The points and triangles of every object live in
-// one block owned here, each object's points followed by its triangles;
-// the objects point into it, so a load makes two allocations whatever the
-// object count.
+// one block owned here, each object's points followed by its triangles (and
+// two bytes of padding where needed to keep the next points aligned); the
+// objects point into it, so a load makes two allocations whatever the object
+// count, and the block is at most one and a half times the file.
 struct TrackMesh {
     std::vector<MeshObject> Objects;
     std::unique_ptr<std::byte[]> Storage;

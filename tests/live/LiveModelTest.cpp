@@ -199,9 +199,9 @@ TEST(LiveTrackPicture, FlatTrianglesInMeshOrderWithBoundsAndColours) {
     // Two objects: a ground triangle, a wall (no area from above) and a
     // second ground triangle in the other object.
     const MeshPoint ground[] = {{0, 0, 0, 1, 0, 0}, {100, 0, 0, 0, 1, 0}, {0, 50, 0, 0, 0, 1}, {0, 0, 9, 1, 1, 1}};
-    const MeshTriangle groundTris[] = {{0, 1, 2, 0}, {0, 3, 0, 0}};
+    const MeshTriangle groundTris[] = {{.b = 1, .c = 2, .a = 0}, {.b = 3, .c = 0, .a = 0}};
     const MeshPoint kerb[] = {{-20, 10, 0, 1, 1, 1}, {40, 10, 1, 1, 1, 1}, {40, 30, 1, 0.5f, 0.5f, 0.5f}};
-    const MeshTriangle kerbTris[] = {{2, 1, 0, 0}};
+    const MeshTriangle kerbTris[] = {{.b = 1, .c = 0, .a = 2}};
     TrackMesh mesh;
     MeshObject a;
     a.PointCount = 4;

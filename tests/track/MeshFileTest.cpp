@@ -107,9 +107,12 @@ TEST(MeshFile, KeepsObjectsPointsAndTrianglesInFileOrder) {
     EXPECT_EQ(a.Triangles[0].a, 0);
     EXPECT_EQ(a.Triangles[0].b, 1);
     EXPECT_EQ(a.Triangles[0].c, 2);
-    EXPECT_EQ(a.Triangles[0].spare, 0xBEEF);  // kept exactly as read
     EXPECT_EQ(a.Triangles[1].a, 2);
     EXPECT_EQ(a.Triangles[1].c, 0);
+    // As drawn: one packed array of 16-bit indices, each triangle turned
+    // to (b, c, a) so that its last corner is the file's first.
+    const auto* indices = reinterpret_cast<const std::uint16_t*>(a.Triangles);
+    EXPECT_EQ(std::vector<std::uint16_t>(indices, indices + 6), (std::vector<std::uint16_t>{1, 2, 0, 1, 0, 2}));
     // Each object sees only its own points and triangles.
     const MeshObject& c = mesh.Objects[2];
     ASSERT_EQ(c.PointCount, 2);
@@ -117,6 +120,16 @@ TEST(MeshFile, KeepsObjectsPointsAndTrianglesInFileOrder) {
     EXPECT_FLOAT_EQ(c.Points[1].g, 1.0f);
     ASSERT_EQ(c.TriangleCount, 1);
     EXPECT_EQ(c.Triangles[0].a, 1);
+
+    // An odd number of 6-byte triangles before an object: its points still
+    // start aligned and read right.
+    const std::vector<TestObject> sample = SampleObjects();
+    ASSERT_EQ(Decode(MeshBytes({sample[2], sample[0]}), mesh), MeshStatus::Ok);
+    const MeshObject& after = mesh.Objects[1];
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(after.Points) % alignof(MeshPoint), 0u);
+    EXPECT_FLOAT_EQ(after.Points[0].x, 1.0f);
+    EXPECT_FLOAT_EQ(after.Points[2].z, -0.1f);
+    EXPECT_EQ(after.Triangles[1].b, 1);
 }
 
 TEST(MeshFile, EmptyMeshAndObjectWithoutTriangles) {
