@@ -149,14 +149,11 @@ MainWindow::MainWindow()
     connect(&packetTimer_, &QTimer::timeout, this, [this] { OnPacketTick(); });
     connect(&keepAliveTimer_, &QTimer::timeout, this, [this] { OnKeepAliveTick(); });
     connect(&fpsTimer_, &QTimer::timeout, this, [this] { OnFrameTick(); });
-    // The GL driver does each frame's work in the program's heap, in blocks
-    // of tens of kilobytes, and more of it while texts change every frame (a
-    // flood of names and log lines draws the glyphs instead of the texts'
-    // pictures). Left to itself the allocator keeps such blocks in the heap,
-    // fragmented at its high-water mark among long-lived data; mapped on
-    // their own they go back to the system when freed. The timer gives back
-    // the free pages that remain between live data in the heap.
-    ::mallopt(M_MMAP_THRESHOLD, HeapMapThresholdBytes);
+    // The GL driver does each frame's work in the program's heap, tens of
+    // megabytes a frame in 64 KB blocks, and more while texts change every
+    // frame (a flood of names and log lines draws the glyphs instead of the
+    // texts' pictures). The allocator gives back only the top of the heap by
+    // itself; trimming also returns the free pages between live data.
     heapTrimTimer_.setInterval(HeapTrimIntervalMs);
     connect(&heapTrimTimer_, &QTimer::timeout, this, [] { ::malloc_trim(0); });
     heapTrimTimer_.start();

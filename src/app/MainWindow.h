@@ -88,8 +88,7 @@ public:
     // The form's design.
     static constexpr int DesignClientWidth = 792, DesignClientHeight = 573;
     static constexpr int DesignLeft = 558, DesignTop = 371;
-    static constexpr int HeapTrimIntervalMs = 2000;         // how often freed heap goes back to the system
-    static constexpr int HeapMapThresholdBytes = 32 * 1024;  // blocks this large are mapped on their own
+    static constexpr int HeapTrimIntervalMs = 2000;  // how often freed heap goes back to the system
 
     MainWindow();
     ~MainWindow() override;
