@@ -206,7 +206,7 @@ QRawFont ArialOutlines() {
 void OutlineFont::Build() {
     Release();
     const QRawFont raw = ArialOutlines();
-    if (!raw.isValid()) return;  // every list stays empty: text draws nothing
+    if (!raw.isValid()) return;  // no glyphs: text draws nothing
     // Texts come from servers in the Windows-1252 code page: 0x80 is the
     // euro sign, 0x93 a curly quote. The page's five undefined codes get
     // glyph 0, so they stay empty like any code the font has no glyph for.

@@ -7,10 +7,9 @@
 // send them; each byte draws its code's glyph.
 //
 // The glyphs live in one point array in memory and are drawn from it through
-// client-side vertex arrays, not display lists: a display list per glyph
-// made this driver family keep a compiled vertex program per glyph and
-// state, so drawing ever new texts (names and log lines from the network)
-// grew resident memory by over a hundred megabytes.
+// client-side vertex arrays, not display lists: drawing ever new texts
+// (names and log lines from the network) through a display list per glyph
+// grew the software GL driver's heap by over a hundred megabytes in seconds.
 #pragma once
 
 #include <array>
@@ -33,8 +32,8 @@ constexpr int FontGlyphCount = 256;
 constexpr float FontExtrusion = 0.08f;  // depth of the solid letters, toward -z
 
 // The outline font: the glyphs' points and the metrics of every code. It
-// holds no GL objects, but Build needs a current context for GLU's
-// tessellator, and the GL panel that owns it builds and releases it.
+// holds no GL objects; the GL panel that owns it builds it with its context
+// and releases it with it.
 class OutlineFont {
 public:
     OutlineFont() = default;

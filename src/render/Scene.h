@@ -8,8 +8,9 @@
 // Everything is drawn with the depth test off, so later drawing covers
 // earlier drawing: the track and the letters from their own arrays in
 // memory through client-side vertex arrays (no display lists or buffer
-// objects, nothing built from them), the rest in immediate mode. The decisions (ranking, texts, rectangles,
-// colours) come from the core; this file only places and draws them.
+// objects, nothing built from them), the rest in immediate mode. The
+// decisions (ranking, texts, rectangles, colours) come from the core; this
+// file only places and draws them.
 #pragma once
 
 #include "render/TextLayer.h"

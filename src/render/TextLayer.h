@@ -80,7 +80,7 @@ private:
     Frame recording_, previous_, picture_;
     bool pictureValid_ = false;
     std::unique_ptr<QOpenGLFramebufferObject> fbo_;
-    std::vector<unsigned char> inkAlpha_;  // the picture's alpha, read back to find the ink
+    std::vector<unsigned char> inkAlpha_;       // the picture's alpha, read back to find the ink
     QOpenGLContext* pictureContext_ = nullptr;  // the one fbo_ belongs to
     QOpenGLContext* failedContext_ = nullptr;   // where a picture of failedSize_ could not be made
     QSize failedSize_;

@@ -14,8 +14,7 @@ namespace {
 class SettingsFile : public ::testing::Test {
 protected:
     // One file per test process: the tests of this suite run side by side.
-    std::string path =
-        ::testing::TempDir() + "gridscope_settings_test_" + std::to_string(::getpid()) + ".ini";
+    std::string path = ::testing::TempDir() + "gridscope_settings_test_" + std::to_string(::getpid()) + ".ini";
     void TearDown() override { std::remove(path.c_str()); }
     void Write(const std::string& text) { std::ofstream(path) << text; }
     std::string Read() {
