@@ -1,26 +1,17 @@
-// The app's implementations of the core's platform interfaces: a steady
-// clock, Qt timers, and the asynchronous key table fed by key events.
+// The app's implementations of the core's platform interfaces: Qt timers
+// and the asynchronous key table fed by key events (the steady clock is the
+// core's own).
 #pragma once
 
 #include <QTimer>
 
 #include <array>
-#include <chrono>
 
 #include "common/Platform.h"
 
 class QKeyEvent;
 
 namespace gs {
-
-class SteadyClock final : public Clock {
-public:
-    std::int64_t Frequency() const override { return 1000000000; }
-    std::int64_t Counter() const override {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-};
 
 // A QTimer seen through the core's timer interface. Setting the interval it
 // already has does not restart it.

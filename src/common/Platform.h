@@ -8,6 +8,7 @@
 // connection can be driven without an event loop or a display.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,17 @@ public:
     virtual ~Clock() = default;
     virtual std::int64_t Frequency() const = 0;  // ticks per second
     virtual std::int64_t Counter() const = 0;    // current tick count
+};
+
+// The system's steady clock in nanoseconds: the clock of the program and of
+// the headless tools that run a connection in real time.
+class SteadyClock final : public Clock {
+public:
+    std::int64_t Frequency() const override { return 1000000000; }
+    std::int64_t Counter() const override {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 // One of the main window's timers: an interval in milliseconds and an
@@ -62,6 +74,17 @@ public:
     // An unrecoverable failure: show an "Error" box with `text`, then end
     // the process with a non-zero status. Test shells record and return.
     virtual void FatalError(const std::string& text) = 0;
+};
+
+// The shell of a tool without a window: it shows nothing, loads no track
+// and leaves failures to the connection's own state.
+class SilentShell final : public Shell {
+public:
+    void SetCaption(const std::string&) override {}
+    void RepaintNow() override {}
+    void LoadTrack(const char*) override {}
+    void ServerListChanged() override {}
+    void FatalError(const std::string&) override {}
 };
 
 // The asynchronous key state of the platform: a key counts as pressed when

@@ -53,15 +53,6 @@ private:
     bool enabled_ = false;
 };
 
-class NoShell final : public Shell {
-public:
-    void SetCaption(const std::string&) override {}
-    void RepaintNow() override {}
-    void LoadTrack(const char*) override {}
-    void ServerListChanged() override {}
-    void FatalError(const std::string&) override {}
-};
-
 PathHeader PathFor(const std::filesystem::path& filesDir, const std::string& track) {
     // The program's own file name for the track, "files/..." , moved to filesDir.
     std::string name = PathFileName(track.c_str());
@@ -261,7 +252,7 @@ private:
     RecordingClock clock_;
     PlainTimer timer1_, timer2_;
     NoSocket socket_;
-    NoShell shell_;
+    SilentShell shell_;
     RaceState race_;
     ServerList servers_;
     Connection connection_;

@@ -23,14 +23,6 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-class SteadyClock final : public Clock {
-public:
-    std::int64_t Frequency() const override { return 1'000'000'000; }
-    std::int64_t Counter() const override {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(Steady::now().time_since_epoch()).count();
-    }
-};
-
 // A timer that the loop fires when its time has come.
 class LoopTimer final : public Timer {
 public:
@@ -98,15 +90,6 @@ private:
     Steady::time_point start_;
 };
 
-class QuietShell final : public Shell {
-public:
-    void SetCaption(const std::string&) override {}
-    void RepaintNow() override {}
-    void LoadTrack(const char*) override {}
-    void ServerListChanged() override {}
-    void FatalError(const std::string&) override {}
-};
-
 std::int64_t UnixMicroseconds() {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -121,7 +104,7 @@ RecorderResult RunRecorder(const RecorderOptions& options, const volatile std::s
     RecordingSocket socket(writer, start);
     SteadyClock clock;
     LoopTimer timer1(50), timer2(5000);
-    QuietShell shell;
+    SilentShell shell;
     RaceState race;
     ServerList servers;
     Connection connection(race, servers, ConnectionPorts{clock, timer1, timer2, socket, shell});
