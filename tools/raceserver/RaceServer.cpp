@@ -1,6 +1,8 @@
 // Spectator handling of the race server.
 #include "RaceServer.h"
 
+#include "Spectators.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -9,7 +11,6 @@ namespace gs::raceserver {
 
 namespace {
 
-constexpr std::size_t kIsiSize = 24;
 constexpr double kMinMciInterval = 0.02;  // an NLI below 20 ms would flood the link
 constexpr double kMaxMciInterval = 60.0;
 
@@ -44,14 +45,7 @@ void RaceServer::Step(int maxWaitMs) {
 
     SendCarInfo(now);
 
-    for (auto it = spectators_.begin(); it != spectators_.end();) {
-        if (now - it->second.lastHeard > options_.spectatorTimeout) {
-            Log("spectator " + it->first.ToString() + " silent, forgotten");
-            it = spectators_.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    ForgetSilentSpectators(spectators_, now, options_.spectatorTimeout, log);
 }
 
 void RaceServer::Broadcast(const Bytes& packet) {
@@ -77,24 +71,17 @@ void RaceServer::SendCarInfo(double now) {
 
 void RaceServer::Handle(const peers::Datagram& datagram, double now) {
     const peers::PacketReader in(datagram.bytes);
-    const auto found = spectators_.find(datagram.from);
-
     if (in.IsType("ISI")) {
-        // Admin password at 8, 16 bytes, zero-padded; a wrong one gets no answer.
-        if (in.Size() < kIsiSize || in.Text(8, 16) != options_.adminPassword) {
-            Log("init from " + datagram.from.ToString() + " refused");
-            return;
-        }
-        Spectator& spectator = spectators_[datagram.from];
-        spectator.lastHeard = now;
-        spectator.nextMci = now;
+        Spectator* joined = AdmitSpectator(spectators_, datagram, options_.adminPassword, now, log);
+        if (!joined) return;
+        joined->nextMci = now;
         Log("spectator " + datagram.from.ToString() + " joined");
         socket_.SendTo(datagram.from, BuildVer(options_.inSimVersion));
         return;
     }
-    if (found == spectators_.end()) return;  // only initialised spectators are answered
-    Spectator& spectator = found->second;
-    spectator.lastHeard = now;
+    Spectator* known = HeardFrom(spectators_, datagram.from, now);
+    if (!known) return;  // only initialised spectators are answered
+    Spectator& spectator = *known;
     const std::uint32_t value = in.U32(4);
 
     if (in.IsType("NLI")) {
@@ -111,8 +98,7 @@ void RaceServer::Handle(const peers::Datagram& datagram, double now) {
         if (value < static_cast<std::uint32_t>(sim_.PlayerCount()))
             socket_.SendTo(datagram.from, BuildNpl(slot, sim_.DriverName(slot), sim_.CarName(slot)));
     } else if (in.IsType("ISC")) {
-        Log("spectator " + datagram.from.ToString() + " left");
-        spectators_.erase(found);
+        SpectatorLeft(spectators_, datagram.from, log);
     }
     // "ACK" and anything else only count as a sign of life.
 }

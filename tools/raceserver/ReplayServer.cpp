@@ -1,6 +1,8 @@
 // Replay of a recording to spectators.
 #include "ReplayServer.h"
 
+#include "Spectators.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -8,7 +10,6 @@ namespace gs::raceserver {
 
 namespace {
 
-constexpr std::size_t kIsiSize = 24;
 constexpr std::size_t kNameWidth = 24;
 
 // Offsets of the fields the replay keeps track of.
@@ -162,14 +163,7 @@ void ReplayServer::Step(int maxWaitMs) {
     while (const auto datagram = socket_.Receive()) Handle(*datagram, now);
     for (auto& [address, spectator] : spectators_) Play(address, spectator, now);
 
-    for (auto it = spectators_.begin(); it != spectators_.end();) {
-        if (now - it->second.lastHeard > options_.spectatorTimeout) {
-            Log("spectator " + it->first.ToString() + " silent, forgotten");
-            it = spectators_.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    ForgetSilentSpectators(spectators_, now, options_.spectatorTimeout, log);
 }
 
 // ------------------------------------------------------------------ requests
@@ -177,21 +171,16 @@ void ReplayServer::Step(int maxWaitMs) {
 void ReplayServer::Handle(const peers::Datagram& datagram, double now) {
     const peers::PacketReader in(datagram.bytes);
     if (in.IsType("ISI")) {
-        if (in.Size() < kIsiSize || in.Text(8, 16) != options_.adminPassword) {
-            Log("init from " + datagram.from.ToString() + " refused");
-            return;
-        }
-        Spectator& spectator = spectators_[datagram.from];
-        spectator.lastHeard = now;
-        Start(spectator, now);
+        Spectator* joined = AdmitSpectator(spectators_, datagram, options_.adminPassword, now, log);
+        if (!joined) return;
+        Start(*joined, now);
         Log("spectator " + datagram.from.ToString() + " joined, playing from " + std::to_string(options_.from) + " s");
-        socket_.SendTo(datagram.from, spectator.state.Version().empty() ? BuildVer(1) : spectator.state.Version());
+        socket_.SendTo(datagram.from, joined->state.Version().empty() ? BuildVer(1) : joined->state.Version());
         return;
     }
-    const auto found = spectators_.find(datagram.from);
-    if (found == spectators_.end()) return;
-    Spectator& spectator = found->second;
-    spectator.lastHeard = now;
+    Spectator* known = HeardFrom(spectators_, datagram.from, now);
+    if (!known) return;
+    Spectator& spectator = *known;
     const RecordedState& state = spectator.state;
     auto answer = [&](const Bytes& packet) {
         if (!packet.empty()) socket_.SendTo(datagram.from, packet);
@@ -205,8 +194,7 @@ void ReplayServer::Handle(const peers::Datagram& datagram, double now) {
     } else if (in.IsType("NPL")) {
         answer(state.NewPlayer(in.U32(4)));
     } else if (in.IsType("ISC")) {
-        Log("spectator " + datagram.from.ToString() + " left");
-        spectators_.erase(found);
+        SpectatorLeft(spectators_, datagram.from, log);
     }
     // "NLI" cannot change a recording's cadence; it, "ACK" and anything else
     // only count as a sign of life.
