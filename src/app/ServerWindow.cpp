@@ -84,10 +84,12 @@ void ServerWindow::FillGrid() {
     serverGrid->setColumnWidth(0, rows > RowsThatFit ? 340 : 358);
     serverGrid->setColumnWidth(1, 70);
     serverGrid->setColumnWidth(2, 40);
+    // Items are kept and only a changed text is stored: the list arrives in
+    // chunks and the grid is refilled after each, mostly with the same rows.
     auto put = [this](int row, int column, const QString& text) {
         QTableWidgetItem* item = serverGrid->item(row, column);
         if (!item) serverGrid->setItem(row, column, item = new QTableWidgetItem);
-        item->setText(text);
+        if (item->text() != text) item->setText(text);
     };
     for (int i = 0; i < received; ++i) {
         const std::string name = StripColourCodes(servers_.names[i], ServerList::NameWidth);

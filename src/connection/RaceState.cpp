@@ -31,15 +31,16 @@ bool EarlierTime(int m1, int s1, int h1, int m2, int s2, int h2) {
 
 }  // namespace
 
-void MessageLog::Add(std::string text) {
-    if (text.size() > MessageEntry::MaxLength) text.resize(MessageEntry::MaxLength);
-    entries_.push_back(MessageEntry{std::move(text)});
-    if (entries_.size() > MaxEntries) entries_.pop_front();
+void MessageLog::Add(std::string_view text) {
+    if (count_ == MaxEntries) TrimOldest(0);
+    slots_[(first_ + count_) % MaxEntries].Text.assign(text.substr(0, MessageEntry::MaxLength));
+    ++count_;
 }
 
 bool MessageLog::TrimOldest(std::size_t keep) {
-    if (entries_.empty() || entries_.size() - 1 < keep) return false;
-    entries_.pop_front();
+    if (count_ == 0 || count_ - 1 < keep) return false;
+    first_ = (first_ + 1) % MaxEntries;
+    --count_;
     return true;
 }
 

@@ -11,10 +11,11 @@
 // operation keeps its writes inside the 32 slots whatever it is given.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
+#include <string_view>
 
 namespace gs {
 
@@ -61,24 +62,29 @@ struct MessageEntry {
 // The message lines, oldest first. New lines go to the back; the overlay
 // trims the front one entry per frame. A flood of event packets could add
 // lines far faster than frames trim them, so the log never holds more than
-// MaxEntries: beyond that the oldest goes at once.
+// MaxEntries: beyond that the oldest goes at once. The lines live in a fixed
+// ring whose slots keep their capacity, so a busy log allocates nothing once
+// every slot has held a long line.
 class MessageLog {
 public:
     static constexpr std::size_t MaxEntries = 64;
 
-    void Add(std::string text);
-    void Clear() { entries_.clear(); }
-    std::size_t Size() const { return entries_.size(); }
-    bool Empty() const { return entries_.empty(); }
-    const std::string& Newest() const { return entries_.back().Text; }
-    const std::string& Oldest() const { return entries_.front().Text; }
-    const std::string& At(std::size_t i) const { return entries_[i].Text; }  // 0 = oldest
+    // Appends the text, cut at MessageEntry::MaxLength characters.
+    void Add(std::string_view text);
+    void Clear() { first_ = count_ = 0; }
+    std::size_t Size() const { return count_; }
+    bool Empty() const { return count_ == 0; }
+    const std::string& Newest() const { return At(count_ - 1); }
+    const std::string& Oldest() const { return At(0); }
+    const std::string& At(std::size_t i) const { return slots_[(first_ + i) % MaxEntries].Text; }  // 0 = oldest
     // Drops the oldest entry when `keep` or more entries are newer than it.
     // Returns true when one was dropped.
     bool TrimOldest(std::size_t keep);
 
 private:
-    std::deque<MessageEntry> entries_;
+    std::array<MessageEntry, MaxEntries> slots_;
+    std::size_t first_ = 0;  // slot of the oldest line
+    std::size_t count_ = 0;
 };
 
 class RaceState {

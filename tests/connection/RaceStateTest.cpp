@@ -72,6 +72,15 @@ TEST(MessageLog, AFloodKeepsOnlyTheNewestEntries) {
     EXPECT_EQ(log.Size(), MessageLog::MaxEntries);
     EXPECT_EQ(log.Newest(), "line 9999");
     EXPECT_EQ(log.Oldest(), "line " + std::to_string(10000 - MessageLog::MaxEntries));
+    for (std::size_t i = 0; i < log.Size(); ++i)
+        ASSERT_EQ(log.At(i), "line " + std::to_string(10000 - MessageLog::MaxEntries + i)) << i;
+    // Emptied midway round the ring, it fills again from its oldest.
+    log.Clear();
+    EXPECT_TRUE(log.Empty());
+    log.Add("again");
+    log.Add(std::string(300, 'x'));
+    EXPECT_EQ(log.Oldest(), "again");
+    EXPECT_EQ(log.Newest(), std::string(MessageEntry::MaxLength, 'x'));
 }
 
 TEST(MessageLog, TrimDropsOneOldEntryPerCall) {
