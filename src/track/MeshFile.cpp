@@ -129,17 +129,22 @@ MeshStatus Convert(std::byte* base, std::size_t lead, std::size_t size, const Ar
             std::memcpy(out, &point, sizeof point);
         }
 
-        // Each 8-byte record becomes a 6-byte triangle, written behind the
-        // reading position (the points before it never outgrow the lead).
+        // Each 8-byte record (a, b, c, spare; little-endian) becomes the
+        // 6-byte triangle (b, c, a), written behind the reading position (the
+        // points before it never outgrow the lead). The store is 8 bytes wide
+        // for speed: its last two land where the next triangle or the next
+        // object's points go, never past the record just read.
         object.Triangles = reinterpret_cast<const MeshTriangle*>(out);
-        const auto limit = static_cast<std::uint32_t>(points);
+        std::uint32_t largest = 0;
         for (std::int32_t t = 0; t < triangles; ++t, in += MeshTriangleRecordSize, out += sizeof(MeshTriangle)) {
-            std::uint16_t corner[3];
-            std::memcpy(corner, in, sizeof corner);
-            if (corner[0] >= limit || corner[1] >= limit || corner[2] >= limit) return MeshStatus::Broken;
-            const MeshTriangle triangle{corner[1], corner[2], corner[0]};
-            std::memcpy(out, &triangle, sizeof triangle);
+            std::uint64_t record;
+            std::memcpy(&record, in, sizeof record);
+            const std::uint64_t a = record & 0xFFFF, b = (record >> 16) & 0xFFFF, c = (record >> 32) & 0xFFFF;
+            largest = std::max(largest, static_cast<std::uint32_t>(std::max({a, b, c})));
+            const std::uint64_t turned = b | (c << 16) | (a << 32);
+            std::memcpy(out, &turned, sizeof turned);
         }
+        if (triangles > 0 && largest >= static_cast<std::uint32_t>(points)) return MeshStatus::Broken;
         // The next object's points start four-byte aligned: two bytes at
         // most, which its triangles saved already.
         out += reinterpret_cast<std::uintptr_t>(out) % alignof(MeshPoint);
