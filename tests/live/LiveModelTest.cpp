@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "LiveModel.h"
-#include "Spectator.h"
+#include "RaceFeed.h"
 #include "connection/RaceState.h"
 #include "view/SceneText.h"
 #include "view/Standings.h"

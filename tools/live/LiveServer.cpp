@@ -14,13 +14,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "Spectator.h"
+#include "RaceFeed.h"
 
 namespace gs::live {
 
 // ------------------------------------------------------------------ publisher
 
-Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
+Publisher::Publisher(RaceFeed& spectator, int delayMs, QObject* parent)
     : QObject(parent), spectator_(spectator), delay_(delayMs) {
     clock_.start();
     gather_.setSingleShot(true);
@@ -29,7 +29,7 @@ Publisher::Publisher(Spectator& spectator, int delayMs, QObject* parent)
     release_.setTimerType(Qt::PreciseTimer);
     connect(&gather_, &QTimer::timeout, this, &Publisher::TakeNow);
     connect(&release_, &QTimer::timeout, this, &Publisher::ReleaseDue);
-    connect(&spectator_, &Spectator::Changed, this, &Publisher::OnChanged);
+    connect(&spectator_, &RaceFeed::Changed, this, &Publisher::OnChanged);
     published_ = spectator_.Take();
 }
 
@@ -162,7 +162,7 @@ void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& ty
 
 }  // namespace
 
-WebServer::WebServer(Publisher& publisher, Spectator& spectator, QObject* parent)
+WebServer::WebServer(Publisher& publisher, RaceFeed& spectator, QObject* parent)
     : QAbstractHttpServer(parent), publisher_(publisher), spectator_(spectator) {
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::OnWebSocket);
     connect(&publisher_, &Publisher::Broadcast, this, &WebServer::Send);
@@ -197,7 +197,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     } else if (path == "/api/state") {
         Reply(r, QJsonDocument(publisher_.State()).toJson(QJsonDocument::Compact), "application/json");
     } else if (path == "/api/track") {
-        const Spectator::Picture picture =
+        const RaceFeed::Picture picture =
             spectator_.TrackPictureOf(request.query().queryItemValue("code").toStdString());
         if (picture.plain.isEmpty()) Reply(r, "No such track\n", "text/plain; charset=utf-8", Status::NotFound);
         else if (request.value("accept-encoding").contains("deflate"))

@@ -26,7 +26,7 @@ class QTcpSocket;
 
 namespace gs::live {
 
-class Spectator;
+class RaceFeed;
 
 class Publisher final : public QObject {
     Q_OBJECT
@@ -37,7 +37,7 @@ public:
     static constexpr int MinSpacingMs = 100;
     static constexpr int GatherMs = 2;  // datagrams of one update arrive together
 
-    Publisher(Spectator& spectator, int delayMs, QObject* parent = nullptr);
+    Publisher(RaceFeed& spectator, int delayMs, QObject* parent = nullptr);
     // The published state: as a full message for a new browser, as an
     // object for /api/state.
     const QByteArray& Full();
@@ -53,7 +53,7 @@ private:
     std::int64_t NextSendAllowed() const;
     std::int64_t Now() const { return clock_.elapsed(); }
 
-    Spectator& spectator_;
+    RaceFeed& spectator_;
     DelayLine delay_;
     QElapsedTimer clock_;
     QTimer gather_, release_;
@@ -99,7 +99,7 @@ public:
     static constexpr qint64 MaxQueuedBytes = 32 * 1024;
     static constexpr int MaxIncomingMessage = 4096;
 
-    WebServer(Publisher& publisher, Spectator& spectator, QObject* parent = nullptr);
+    WebServer(Publisher& publisher, RaceFeed& spectator, QObject* parent = nullptr);
     // Listens on address:port; on failure returns false with a reason.
     bool Listen(const QHostAddress& address, quint16 port, QString& error);
     quint16 Port() const;
@@ -120,7 +120,7 @@ private:
     qint64 Queued(const Client& c) const;
 
     Publisher& publisher_;
-    Spectator& spectator_;
+    RaceFeed& spectator_;
     GuardedTcpServer* tcp_ = nullptr;
     std::vector<Client> clients_;
 };

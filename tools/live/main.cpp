@@ -15,7 +15,7 @@
 #include <cstdio>
 
 #include "LiveServer.h"
-#include "Spectator.h"
+#include "RaceFeed.h"
 #include "common/Text.h"
 
 namespace {
@@ -113,11 +113,11 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
 
-    gs::live::SpectatorOptions options;
+    gs::live::RaceFeedOptions options;
     options.host = raceHost.toStdString();
     options.port = racePort;
     options.admin = admin;
-    gs::live::Spectator spectator(options);
+    gs::live::RaceFeed spectator(options);
     gs::live::Publisher publisher(spectator, static_cast<int>(delay * 1000 + 0.5));
     gs::live::WebServer web(publisher, spectator);
     QString error;

@@ -1,7 +1,7 @@
 // Spectator handling of the race server.
 #include "RaceServer.h"
 
-#include "Spectators.h"
+#include "Audience.h"
 
 #include <algorithm>
 #include <chrono>

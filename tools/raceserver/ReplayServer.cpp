@@ -1,7 +1,7 @@
 // Replay of a recording to spectators.
 #include "ReplayServer.h"
 
-#include "Spectators.h"
+#include "Audience.h"
 
 #include <algorithm>
 #include <cmath>

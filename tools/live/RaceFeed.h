@@ -3,7 +3,7 @@
 // state, loads each track through the core's loader, and turns what happens
 // into numbered event lines.
 //
-//   Spectator        - timers, socket, reconnect, track, events
+//   RaceFeed         - timers, socket, reconnect, track, events
 //   TrackPicture     - the track's mesh seen from above, for the page
 //
 // The program's packet timer polls the socket every 50 ms; here a socket
@@ -44,7 +44,7 @@ namespace gs::live {
 constexpr std::size_t TrackPictureTriangleSize = 15;
 QByteArray TrackPicture(const TrackMesh& mesh);
 
-struct SpectatorOptions {
+struct RaceFeedOptions {
     std::string host;
     int port = 0;
     std::string admin;
@@ -52,11 +52,11 @@ struct SpectatorOptions {
     int silentMs = 3000;     // no datagram for this long: the race is silent
 };
 
-class Spectator final : public QObject, public Shell {
+class RaceFeed final : public QObject, public Shell {
     Q_OBJECT
 public:
-    explicit Spectator(SpectatorOptions options, QObject* parent = nullptr);
-    ~Spectator() override;
+    explicit RaceFeed(RaceFeedOptions options, QObject* parent = nullptr);
+    ~RaceFeed() override;
 
     void Start();
     Snapshot Take();
@@ -93,7 +93,7 @@ private:
     void Tick();
     void WatchSilence();
 
-    SpectatorOptions options_;
+    RaceFeedOptions options_;
     RaceState race_;
     ServerList servers_;
     TrackData track_;

@@ -1,4 +1,4 @@
-#include "Spectator.h"
+#include "RaceFeed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,15 +87,15 @@ QByteArray TrackPicture(const TrackMesh& mesh) {
 
 // ------------------------------------------------------------ watched socket
 
-class Spectator::WatchedSocket final : public DatagramSocket {
+class RaceFeed::WatchedSocket final : public DatagramSocket {
 public:
-    explicit WatchedSocket(Spectator& owner) : owner_(owner) {}
+    explicit WatchedSocket(RaceFeed& owner) : owner_(owner) {}
     bool Open(const std::string& host, const std::string& port, std::string& error) override {
         owner_.notifier_.reset();
         const bool ok = socket_.Open(host, port, error);
         if (ok) {
             owner_.notifier_ = std::make_unique<QSocketNotifier>(socket_.Descriptor(), QSocketNotifier::Read);
-            QObject::connect(owner_.notifier_.get(), &QSocketNotifier::activated, &owner_, &Spectator::OnReadable);
+            QObject::connect(owner_.notifier_.get(), &QSocketNotifier::activated, &owner_, &RaceFeed::OnReadable);
         }
         return ok;
     }
@@ -120,42 +120,42 @@ public:
     bool IsOpen() const override { return socket_.IsOpen(); }
 
 private:
-    Spectator& owner_;
+    RaceFeed& owner_;
     UdpSocket socket_;
 };
 
 // ------------------------------------------------------------------ spectator
 
-Spectator::Spectator(SpectatorOptions options, QObject* parent)
+RaceFeed::RaceFeed(RaceFeedOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)), socket_(std::make_unique<WatchedSocket>(*this)) {
     connection_ = std::make_unique<Connection>(race_, servers_,
                                                ConnectionPorts{clock_, timer1Port_, timer2Port_, *socket_, *this});
     timer1_.setInterval(50);
     timer1_.setTimerType(Qt::PreciseTimer);
     timer2_.setInterval(5000);
-    connect(&timer1_, &QTimer::timeout, this, &Spectator::Tick);
+    connect(&timer1_, &QTimer::timeout, this, &RaceFeed::Tick);
     connect(&timer2_, &QTimer::timeout, this, [this] {
         connection_->OnKeepAliveTick();
         TakeLogLines();
     });
     reconnect_.setSingleShot(true);
-    connect(&reconnect_, &QTimer::timeout, this, &Spectator::Connect);
+    connect(&reconnect_, &QTimer::timeout, this, &RaceFeed::Connect);
     silence_.setInterval(250);
-    connect(&silence_, &QTimer::timeout, this, &Spectator::WatchSilence);
+    connect(&silence_, &QTimer::timeout, this, &RaceFeed::WatchSilence);
     race_.InitSampleClock(clock_);
 }
 
-Spectator::~Spectator() {
+RaceFeed::~RaceFeed() {
     connection_->Disconnect();
     notifier_.reset();
 }
 
-void Spectator::Start() {
+void RaceFeed::Start() {
     silence_.start();
     Connect();
 }
 
-void Spectator::Connect() {
+void RaceFeed::Connect() {
     connection_->ConnectCommand(options_.host, options_.port, options_.admin);
     if (!socket_->IsOpen()) reconnect_.start(options_.reconnectMs);
     lastLink_ = connection_->LinkState;
@@ -163,7 +163,7 @@ void Spectator::Connect() {
     emit Changed();
 }
 
-void Spectator::Tick() {
+void RaceFeed::Tick() {
     connection_->OnPacketTick();
     AfterDatagram();
     TakeLogLines();
@@ -177,7 +177,7 @@ void Spectator::Tick() {
     }
 }
 
-void Spectator::OnReadable() {
+void RaceFeed::OnReadable() {
     // The same bounds as the packet timer's drain: a flood waits for the
     // next round of the event loop.
     std::uint8_t buffer[Connection::ReadSize];
@@ -192,7 +192,7 @@ void Spectator::OnReadable() {
     emit Changed();
 }
 
-void Spectator::WatchSilence() {
+void RaceFeed::WatchSilence() {
     const bool live = connection_->LinkState >= lsLive;
     const std::int64_t quiet = (clock_.Counter() - lastArrival_) / 1000000;
     const bool silent = live && quiet > options_.silentMs;
@@ -203,14 +203,14 @@ void Spectator::WatchSilence() {
     }
 }
 
-void Spectator::TakeLogLines() {
+void RaceFeed::TakeLogLines() {
     for (std::size_t i = 0; i < race_.Log.Size(); ++i) journal_.Add(race_.Log.At(i));
     race_.Log.Clear();
 }
 
 // The core logs laps, chat and the connection's changes; joins, leaves,
 // renames and results are read from what a datagram of that type changed.
-void Spectator::AfterDatagram() {
+void RaceFeed::AfterDatagram() {
     if (pendingType_[0] == '\0') return;
     const std::string type(pendingType_, 3);
     std::memset(pendingType_, 0, sizeof pendingType_);
@@ -269,7 +269,7 @@ void Spectator::AfterDatagram() {
 
 // ---------------------------------------------------------------- track
 
-void Spectator::LoadTrack(const char* code) {
+void RaceFeed::LoadTrack(const char* code) {
     trackLoaded_ = gs::LoadTrack(track_, code, *this);
     const std::string key = FieldText(code, 6);
     if (trackLoaded_) {
@@ -290,14 +290,14 @@ void Spectator::LoadTrack(const char* code) {
 
 // A track that cannot be loaded ends the desktop program; this tool puts a
 // line in the event log instead (the caller writes it) and goes on.
-void Spectator::FatalError(const std::string&) {}
+void RaceFeed::FatalError(const std::string&) {}
 
-Spectator::Picture Spectator::TrackPictureOf(const std::string& code) const {
+RaceFeed::Picture RaceFeed::TrackPictureOf(const std::string& code) const {
     const auto it = pictures_.find(code);
     return it == pictures_.end() ? Picture{} : it->second;
 }
 
-Snapshot Spectator::Take() {
+Snapshot RaceFeed::Take() {
     Snapshot s = TakeSnapshot(race_, track_.PathNodeCount, track_.FinishNode);
     const std::int32_t link = connection_->LinkState;
     s.session.link = link == lsIdle ? "disconnected" : link < lsLive ? "connecting" : silent_ ? "silent" : "live";

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "LiveServer.h"
-#include "Spectator.h"
+#include "RaceFeed.h"
 
 namespace gs::live {
 namespace {
@@ -109,28 +109,28 @@ bool PumpUntil(const std::function<bool()>& done, int ms) {
     return done();
 }
 
-std::vector<std::string> Lines(const Spectator& s) {
+std::vector<std::string> Lines(const RaceFeed& s) {
     std::vector<std::string> out;
     for (const EventLine& e : s.Journal().Between(0, s.Journal().Last(), EventJournal::Capacity)) out.push_back(e.text);
     return out;
 }
 
-bool Has(const Spectator& s, const std::string& line) {
+bool Has(const RaceFeed& s, const std::string& line) {
     for (const std::string& l : Lines(s))
         if (l == line) return true;
     return false;
 }
 
-TEST(LiveSpectator, JoinsAsTheProgramAndLogsWhatEachPacketChanged) {
+TEST(LiveRaceFeed, JoinsAsTheProgramAndLogsWhatEachPacketChanged) {
     FakeRaceServer server;
-    SpectatorOptions options;
+    RaceFeedOptions options;
     options.host = "127.0.0.1";
     options.port = server.Port();
     options.admin = "pw\x80";
     options.silentMs = 400;
-    Spectator spectator(options);
+    RaceFeed spectator(options);
     int changes = 0;
-    QObject::connect(&spectator, &Spectator::Changed, [&] { ++changes; });
+    QObject::connect(&spectator, &RaceFeed::Changed, [&] { ++changes; });
     spectator.Start();
 
     ASSERT_TRUE(PumpUntil([&] { return server.Greeted(); }, 3000));
@@ -196,10 +196,10 @@ namespace {
 // length.
 TEST(LivePublisher, AtMostTenChangesASecondEveryLineEachHeldBackByTheDelay) {
     FakeRaceServer server;
-    SpectatorOptions options;
+    RaceFeedOptions options;
     options.host = "127.0.0.1";
     options.port = server.Port();
-    Spectator spectator(options);
+    RaceFeed spectator(options);
     Publisher now(spectator, 0), later(spectator, 500);
     QElapsedTimer clock;
     clock.start();
