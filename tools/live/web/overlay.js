@@ -2,7 +2,7 @@
 //   rows=N       rows shown, 1 to 32 (default 10)
 //   side=left|right   which edge of the 1920x1080 layer (default left)
 //   show=gap|best     the right-hand column (default gap)
-import { state, ranked, linkText, onChange } from "./state.js";
+import { state, ranked, linkText, onChange, element } from "./state.js";
 
 const params = new URLSearchParams(location.search);
 const rows = Math.min(Math.max(parseInt(params.get("rows") || "10", 10) || 10, 1), 32);
@@ -30,19 +30,10 @@ function render() {
   const items = cars.slice(0, rows).map((c) => {
     const li = document.createElement("li");
     li.dataset.slot = c.slot;
-    const pos = document.createElement("span");
-    pos.className = "pos";
-    pos.textContent = c.pos;
-    const bar = document.createElement("span");
-    bar.className = "bar";
+    const bar = element("span", "bar");
     bar.style.background = c.colour;
-    const name = document.createElement("span");
-    name.className = "name";
-    name.textContent = c.name;
-    const value = document.createElement("span");
-    value.className = "value";
-    value.textContent = show === "best" ? (c.best === "0:00.00" ? "" : c.best) : c.pos === 1 ? (s.mode === "race" ? "Leader" : c.best) : c.gap;
-    li.append(pos, bar, name, value);
+    const value = show === "best" ? (c.best === "0:00.00" ? "" : c.best) : c.pos === 1 ? (s.mode === "race" ? "Leader" : c.best) : c.gap;
+    li.append(element("span", "pos", c.pos), bar, element("span", "name", c.name), element("span", "value", value));
     return li;
   });
   list.replaceChildren(...items);

@@ -1,6 +1,6 @@
 // The live page: session line, standings with the program's columns and
 // order, the track map and the event log.
-import { state, ranked, sessionText, linkText, onChange, onEvents } from "./state.js";
+import { state, ranked, sessionText, linkText, onChange, onEvents, element } from "./state.js";
 import { TrackMap } from "./map.js";
 
 const body = document.querySelector("#standings tbody");
@@ -32,10 +32,7 @@ names.addEventListener("change", () => {
 });
 
 function cell(tr, text, cls) {
-  const td = document.createElement("td");
-  td.textContent = text;
-  if (cls) td.className = cls;
-  tr.append(td);
+  tr.append(element("td", cls, text));
 }
 
 function render() {
@@ -53,13 +50,9 @@ function render() {
     if (c.finished) tr.classList.add("finished");
     cell(tr, c.pos, "pos");
     const name = document.createElement("td");
-    const swatch = document.createElement("span");
-    swatch.className = "swatch";
+    const swatch = element("span", "swatch");
     swatch.style.background = c.colour;
-    const text = document.createElement("span");
-    text.className = "name";
-    text.textContent = c.name;
-    name.append(swatch, text);
+    name.append(swatch, element("span", "name", c.name));
     tr.append(name);
     cell(tr, c.car);
     cell(tr, c.lap, "num");

@@ -138,4 +138,13 @@ export function onChange(f) { listeners.add(f); }
 export function onEvents(f) { eventListeners.add(f); }
 export { state };
 
+// A new element with a class and its text (text, not markup: names come
+// from the race server).
+export function element(tag, className, text) {
+  const e = document.createElement(tag);
+  if (className) e.className = className;
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+
 connect();
