@@ -11,6 +11,9 @@
 //
 // A file is read by a second thread in chunks while this one converts what
 // has arrived, so the conversion hides behind the copy from the page cache.
+// A file of one chunk or less is read on the calling thread: its conversion
+// could only start once the whole chunk is in, so a thread would gain nothing
+// and cost its start.
 // Every count is checked against the file's size, and the bytes it claims
 // are waited for, before the object it belongs to is converted.
 #include "track/MeshFile.h"
@@ -199,8 +202,8 @@ MeshStatus ReadMesh(std::FILE* file, TrackMesh& mesh) {
     std::atomic<bool> stop{false};
     // Reads until the file's size, or until it ends short (a file that shrank
     // converts as far as it goes), or until the conversion gave up.
+    constexpr std::size_t Chunk = 512 * 1024;
     auto read = [&] {
-        constexpr std::size_t Chunk = 512 * 1024;
         std::size_t done = 0;
         while (done < size && !stop.load(std::memory_order_relaxed)) {
             const std::size_t want = std::min(Chunk, size - done);
@@ -212,10 +215,14 @@ MeshStatus ReadMesh(std::FILE* file, TrackMesh& mesh) {
         arrival.End(done);
     };
     std::thread reader;
-    try {
-        reader = std::thread(read);
-    } catch (const std::system_error&) {
-        read();  // no thread to be had: read it all first
+    if (size <= Chunk) {
+        read();
+    } else {
+        try {
+            reader = std::thread(read);
+        } catch (const std::system_error&) {
+            read();  // no thread to be had: read it all first
+        }
     }
     std::vector<MeshObject> objects;
     const MeshStatus status = Convert(storage.get(), Lead(size), size, arrival, objects);
