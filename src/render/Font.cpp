@@ -4,7 +4,7 @@
 //   Glyph outlines  - flatten at the raw pixel size, then scale to em, y up
 //   Tessellation    - GLU, nonzero winding, triangles only
 //   Walls           - side quads facing away from the filled side
-//   Build           - per code: back and front triangles, then wall quads
+//   Build           - per code: front triangles, then wall quads
 //   Print, Draw     - format, centre, draw each code's ranges and advance
 #include "render/Font.h"
 
@@ -144,14 +144,12 @@ void AddPoint(std::vector<float>& points, double x, double y, double z) {
     points.push_back(static_cast<float>(z));
 }
 
-// The back face (the triangles reversed, so they face -z), then the front.
-void AddFaces(std::vector<float>& points, const std::vector<double>& triangles) {
-    const double depth = -FontExtrusion;
-    for (std::size_t i = 0; i < triangles.size(); i += 6) {
-        AddPoint(points, triangles[i + 4], triangles[i + 5], depth);
-        AddPoint(points, triangles[i + 2], triangles[i + 3], depth);
-        AddPoint(points, triangles[i + 0], triangles[i + 1], depth);
-    }
+// The front face, at z = 0 and facing +z. A glyph has no back face: a line
+// of sight crosses the back face's plane once, so one that meets the back
+// face also meets the front face or a wall, and the front face with the
+// walls covers every pixel the closed solid would, seen from any side. The
+// back face would be a third of the points to draw.
+void AddFrontFace(std::vector<float>& points, const std::vector<double>& triangles) {
     for (std::size_t i = 0; i < triangles.size(); i += 2) AddPoint(points, triangles[i], triangles[i + 1], 0.0);
 }
 
@@ -238,7 +236,7 @@ void OutlineFont::Build() {
         if (contours.empty()) continue;
         GlyphRanges& r = ranges_[code];
         r.FaceFirst = static_cast<int>(points_.size() / 3);
-        AddFaces(points_, tessellator.Run(contours));
+        AddFrontFace(points_, tessellator.Run(contours));
         r.WallFirst = static_cast<int>(points_.size() / 3);
         r.FaceCount = r.WallFirst - r.FaceFirst;
         AddWalls(points_, contours);

@@ -1,10 +1,11 @@
 // The 3-D outline font and the one text output of the program.
 //
-// OutlineFont::Build turns the outlines of "Arial" (through fontconfig, usually the
-// metric-compatible Liberation Sans) into solid, extruded glyphs, one per
-// character code, in em units: the font's em height is 1.0 and every caller
-// scales and places text itself. Strings are Windows-1252 bytes, as servers
-// send them; each byte draws its code's glyph.
+// OutlineFont::Build turns the outlines of "Arial" (through fontconfig,
+// usually the metric-compatible Liberation Sans) into extruded glyphs, a
+// front face and side walls, one per character code, in em units: the
+// font's em height is 1.0 and every caller scales and places text itself.
+// Strings are Windows-1252 bytes, as servers send them; each byte draws its
+// code's glyph.
 //
 // The glyphs live in one point array in memory and are drawn from it through
 // client-side vertex arrays, not display lists: drawing ever new texts
@@ -29,7 +30,7 @@ struct GlyphMetric {
 };
 
 constexpr int FontGlyphCount = 256;
-constexpr float FontExtrusion = 0.08f;  // depth of the solid letters, toward -z
+constexpr float FontExtrusion = 0.08f;  // depth of the letters' walls, toward -z
 
 // The outline font: the glyphs' points and the metrics of every code. It
 // holds no GL objects; the GL panel that owns it builds it with its context
@@ -66,7 +67,7 @@ public:
     void DrawGlyphs(std::string_view text) const;
 
 private:
-    // A code's triangles (back and front faces) and wall quads, as first
+    // A code's front-face triangles and wall quads, as first
     // point and point count in points_.
     struct GlyphRanges {
         int FaceFirst = 0, FaceCount = 0, WallFirst = 0, WallCount = 0;
