@@ -3,8 +3,8 @@
 //
 //   Glyph outlines  - flatten at the raw pixel size, then scale to em, y up
 //   Tessellation    - GLU, nonzero winding, triangles only
-//   Walls           - side quads facing away from the filled side
-//   Build           - per code: front triangles, then wall quads
+//   Walls           - a quad strip per contour, facing away from the filled side
+//   Build           - per code: front triangles, then wall strips
 //   Print, Draw     - format, centre, draw each code's ranges and advance
 #include "render/Font.h"
 
@@ -153,10 +153,13 @@ void AddFrontFace(std::vector<float>& points, const std::vector<double>& triangl
     for (std::size_t i = 0; i < triangles.size(); i += 2) AddPoint(points, triangles[i], triangles[i + 1], 0.0);
 }
 
-// Side walls along every contour edge, facing away from the filled side.
-// Which side is filled comes from the flattened contours' winding number
-// just beside the contour's longest edge.
-void AddWalls(std::vector<float>& points, const std::vector<Contour>& contours) {
+// Side walls along every contour edge, facing away from the filled side:
+// one quad strip per contour, each point of the contour at the front and at
+// the back, so neighbouring walls share their edge's points. Which side is
+// filled comes from the flattened contours' winding number just beside the
+// contour's longest edge. Adds each strip's first point and point count.
+void AddWalls(std::vector<float>& points, std::vector<std::array<int, 2>>& strips,
+              const std::vector<Contour>& contours) {
     const double depth = -FontExtrusion;
     for (const Contour& c : contours) {
         std::size_t longest = 0;
@@ -176,17 +179,16 @@ void AddWalls(std::vector<float>& points, const std::vector<Contour>& contours) 
         const bool filledRight = WindingNumber(contours, right) != 0;
         if (filledLeft == filledRight) continue;  // not a boundary of the glyph
 
-        for (std::size_t i = 0; i < c.size(); ++i) {
-            Point p = c[i], q = c[(i + 1) % c.size()];
-            if (!filledLeft) std::swap(p, q);  // walk with the filled side on the left
-            const double dx = q.X - p.X, dy = q.Y - p.Y;
-            const double length = std::hypot(dx, dy);
-            if (length <= 0) continue;
+        // Walked with the filled side on the left, back to the first point.
+        // A repeated point makes a wall of no area, which draws nothing.
+        const std::size_t n = c.size();
+        const int first = static_cast<int>(points.size() / 3);
+        for (std::size_t k = 0; k <= n; ++k) {
+            const Point p = c[filledLeft ? k % n : (n - k) % n];
             AddPoint(points, p.X, p.Y, 0);
             AddPoint(points, p.X, p.Y, depth);
-            AddPoint(points, q.X, q.Y, depth);
-            AddPoint(points, q.X, q.Y, 0);
         }
+        strips.push_back({first, static_cast<int>(points.size() / 3) - first});
     }
 }
 
@@ -237,17 +239,20 @@ void OutlineFont::Build() {
         GlyphRanges& r = ranges_[code];
         r.FaceFirst = static_cast<int>(points_.size() / 3);
         AddFrontFace(points_, tessellator.Run(contours));
-        r.WallFirst = static_cast<int>(points_.size() / 3);
-        r.FaceCount = r.WallFirst - r.FaceFirst;
-        AddWalls(points_, contours);
-        r.WallCount = static_cast<int>(points_.size() / 3) - r.WallFirst;
+        r.FaceCount = static_cast<int>(points_.size() / 3) - r.FaceFirst;
+        r.StripFirst = static_cast<int>(strips_.size());
+        AddWalls(points_, strips_, contours);
+        r.StripCount = static_cast<int>(strips_.size()) - r.StripFirst;
     }
     points_.shrink_to_fit();
+    strips_.shrink_to_fit();
 }
 
 void OutlineFont::Release() {
     points_.clear();
     points_.shrink_to_fit();
+    strips_.clear();
+    strips_.shrink_to_fit();
     ranges_ = {};
     metrics_ = {};
 }
@@ -269,7 +274,8 @@ void OutlineFont::DrawGlyphs(std::string_view text) const {
         const auto code = static_cast<unsigned char>(c);
         const GlyphRanges& r = ranges_[code];
         if (r.FaceCount > 0) glDrawArrays(GL_TRIANGLES, r.FaceFirst, r.FaceCount);
-        if (r.WallCount > 0) glDrawArrays(GL_QUADS, r.WallFirst, r.WallCount);
+        for (int k = r.StripFirst; k < r.StripFirst + r.StripCount; ++k)
+            glDrawArrays(GL_QUAD_STRIP, strips_[k][0], strips_[k][1]);
         glTranslatef(metrics_[code].CellIncX, metrics_[code].CellIncY, 0);
     }
     if (!points_.empty()) glPopClientAttrib();

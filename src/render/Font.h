@@ -67,12 +67,13 @@ public:
     void DrawGlyphs(std::string_view text) const;
 
 private:
-    // A code's front-face triangles and wall quads, as first
-    // point and point count in points_.
+    // A code's front-face triangles, as first point and point count in
+    // points_, and its walls, as first entry and count in strips_.
     struct GlyphRanges {
-        int FaceFirst = 0, FaceCount = 0, WallFirst = 0, WallCount = 0;
+        int FaceFirst = 0, FaceCount = 0, StripFirst = 0, StripCount = 0;
     };
-    std::vector<float> points_;  // x, y, z of every glyph's points
+    std::vector<float> points_;                 // x, y, z of every glyph's points
+    std::vector<std::array<int, 2>> strips_;   // a wall strip's first point and point count
     std::array<GlyphRanges, FontGlyphCount> ranges_{};
     std::array<GlyphMetric, FontGlyphCount> metrics_{};
 };
