@@ -3,8 +3,8 @@
 //
 //   Glyph outlines  - flatten at the raw pixel size, then scale to em, y up
 //   Tessellation    - GLU, nonzero winding, triangles only
-//   Walls           - a quad strip per contour, facing away from the filled side
-//   Build           - per code: front triangles, then wall strips
+//   Walls           - two triangles per contour edge, facing away from the filled side
+//   Build           - per code: front and back points, face and wall triangles
 //   Print, Draw     - format, centre, draw each code's ranges and advance
 #include "render/Font.h"
 
@@ -21,7 +21,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <deque>
+#include <cstdint>
 #include <vector>
 
 #include "common/Text.h"
@@ -74,8 +74,9 @@ int WindingNumber(const std::vector<Contour>& contours, Point p) {
     return winding;
 }
 
-// Triangles of the glyph's filled area, as x, y pairs, counter-clockwise
-// seen from +z.
+// Triangles of the glyph's filled area, counter-clockwise seen from +z, as
+// indices into the glyph's points: the contours' points in order, then any
+// the tessellator adds where contours cross.
 class Tessellator {
 public:
     Tessellator() : tess_(gluNewTess()) {
@@ -94,47 +95,48 @@ public:
     Tessellator(const Tessellator&) = delete;
     Tessellator& operator=(const Tessellator&) = delete;
 
-    const std::vector<double>& Run(const std::vector<Contour>& contours) {
+    // Fills `points` and returns the triangles' indices into it; no
+    // triangles when the tessellator fails.
+    const std::vector<std::uint32_t>& Run(const std::vector<Contour>& contours, std::vector<Point>& points) {
         triangles_.clear();
-        extra_.clear();
+        points_ = &points;
+        points.clear();
+        for (const Contour& c : contours) points.insert(points.end(), c.begin(), c.end());
         failed_ = false;
         if (!tess_) return triangles_;
-        // The tessellator keeps these pointers until the polygon ends.
-        input_.clear();
-        for (const Contour& c : contours)
-            for (const Point& p : c) input_.push_back({p.X, p.Y, 0.0});
-        std::size_t next = 0;
+        // Each vertex's data is its index; the tessellator copies the
+        // coordinates.
+        std::uintptr_t next = 0;
         gluTessBeginPolygon(tess_, this);
         for (const Contour& c : contours) {
             gluTessBeginContour(tess_);
-            for (std::size_t i = 0; i < c.size(); ++i, ++next)
-                gluTessVertex(tess_, input_[next].data(), input_[next].data());
+            for (const Point& p : c) {
+                GLdouble xyz[3] = {p.X, p.Y, 0.0};
+                gluTessVertex(tess_, xyz, reinterpret_cast<void*>(next++));
+            }
             gluTessEndContour(tess_);
         }
         gluTessEndPolygon(tess_);
-        if (failed_ || triangles_.size() % 6 != 0) triangles_.clear();
+        if (failed_ || triangles_.size() % 3 != 0) triangles_.clear();
         return triangles_;
     }
 
 private:
-    static void Vertex(void* vertex, void* self) {
-        const auto* v = static_cast<const GLdouble*>(vertex);
-        auto* t = static_cast<Tessellator*>(self);
-        t->triangles_.push_back(v[0]);
-        t->triangles_.push_back(v[1]);
+    static void Vertex(void* index, void* self) {
+        static_cast<Tessellator*>(self)->triangles_.push_back(
+            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(index)));
     }
     static void Combine(GLdouble coords[3], void* [4], GLfloat[4], void** out, void* self) {
         auto* t = static_cast<Tessellator*>(self);
-        t->extra_.push_back({coords[0], coords[1], coords[2]});
-        *out = t->extra_.back().data();
+        *out = reinterpret_cast<void*>(static_cast<std::uintptr_t>(t->points_->size()));
+        t->points_->push_back({coords[0], coords[1]});
     }
     static void Error(GLenum, void* self) { static_cast<Tessellator*>(self)->failed_ = true; }
     static void EdgeFlag(GLboolean, void*) {}
 
     GLUtesselator* tess_;
-    std::vector<std::array<GLdouble, 3>> input_;
-    std::deque<std::array<GLdouble, 3>> extra_;  // stable addresses
-    std::vector<double> triangles_;
+    std::vector<Point>* points_ = nullptr;
+    std::vector<std::uint32_t> triangles_;
     bool failed_ = false;
 };
 
@@ -144,24 +146,18 @@ void AddPoint(std::vector<float>& points, double x, double y, double z) {
     points.push_back(static_cast<float>(z));
 }
 
-// The front face, at z = 0 and facing +z. A glyph has no back face: a line
-// of sight crosses the back face's plane once, so one that meets the back
-// face also meets the front face or a wall, and the front face with the
-// walls covers every pixel the closed solid would, seen from any side. The
-// back face would be a third of the points to draw.
-void AddFrontFace(std::vector<float>& points, const std::vector<double>& triangles) {
-    for (std::size_t i = 0; i < triangles.size(); i += 2) AddPoint(points, triangles[i], triangles[i + 1], 0.0);
-}
-
-// Side walls along every contour edge, facing away from the filled side:
-// one quad strip per contour, each point of the contour at the front and at
-// the back, so neighbouring walls share their edge's points. Which side is
-// filled comes from the flattened contours' winding number just beside the
-// contour's longest edge. Adds each strip's first point and point count.
-void AddWalls(std::vector<float>& points, std::vector<std::array<int, 2>>& strips,
-              const std::vector<Contour>& contours) {
-    const double depth = -FontExtrusion;
+// Side walls along every contour edge, facing away from the filled side,
+// each a quad of two triangles between an edge's points at the front and
+// the same points at the back, `back` indices on. Which side is filled
+// comes from the flattened contours' winding number just beside the
+// contour's longest edge. `first` is the index of the contours' first point.
+void AddWalls(std::vector<std::uint32_t>& indices, const std::vector<Contour>& contours, std::uint32_t first,
+              std::uint32_t back) {
+    std::uint32_t start = first;  // the contour's first point
     for (const Contour& c : contours) {
+        const std::uint32_t n = static_cast<std::uint32_t>(c.size());
+        const std::uint32_t base = start;
+        start += n;
         std::size_t longest = 0;
         double longestLength = -1;
         for (std::size_t i = 0; i < c.size(); ++i) {
@@ -179,16 +175,13 @@ void AddWalls(std::vector<float>& points, std::vector<std::array<int, 2>>& strip
         const bool filledRight = WindingNumber(contours, right) != 0;
         if (filledLeft == filledRight) continue;  // not a boundary of the glyph
 
-        // Walked with the filled side on the left, back to the first point.
-        // A repeated point makes a wall of no area, which draws nothing.
-        const std::size_t n = c.size();
-        const int first = static_cast<int>(points.size() / 3);
-        for (std::size_t k = 0; k <= n; ++k) {
-            const Point p = c[filledLeft ? k % n : (n - k) % n];
-            AddPoint(points, p.X, p.Y, 0);
-            AddPoint(points, p.X, p.Y, depth);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            std::uint32_t p = i, q = (i + 1) % n;
+            if (!filledLeft) std::swap(p, q);  // walk with the filled side on the left
+            if (c[p].X == c[q].X && c[p].Y == c[q].Y) continue;
+            p += base, q += base;
+            indices.insert(indices.end(), {p, p + back, q + back, p, q + back, q});
         }
-        strips.push_back({first, static_cast<int>(points.size() / 3) - first});
     }
 }
 
@@ -221,6 +214,7 @@ void OutlineFont::Build() {
 
     const double scale = 1.0 / OutlinePixelSize;
     Tessellator tessellator;
+    std::vector<Point> face;
     for (int code = 0; code <= LastGlyphCode; ++code) {
         // Index 0 is the font's "missing glyph" box: such codes stay empty.
         if (glyphs[code] == 0) continue;
@@ -236,23 +230,35 @@ void OutlineFont::Build() {
 
         const std::vector<Contour> contours = GlyphContours(path);
         if (contours.empty()) continue;
+        // A glyph's points: the front face's at z = 0, then the contours'
+        // points again at the back. It has no back face: a line of sight
+        // crosses the back face's plane once, so one that meets the back
+        // face also meets the front face or a wall, and the front face with
+        // the walls covers every pixel the closed solid would, seen from any
+        // side.
+        const std::vector<std::uint32_t>& triangles = tessellator.Run(contours, face);
+        const auto first = static_cast<std::uint32_t>(points_.size() / 3);
+        const auto back = static_cast<std::uint32_t>(face.size());
+        for (const Point& p : face) AddPoint(points_, p.X, p.Y, 0);
+        for (const Contour& c : contours)
+            for (const Point& p : c) AddPoint(points_, p.X, p.Y, -FontExtrusion);
         GlyphRanges& r = ranges_[code];
-        r.FaceFirst = static_cast<int>(points_.size() / 3);
-        AddFrontFace(points_, tessellator.Run(contours));
-        r.FaceCount = static_cast<int>(points_.size() / 3) - r.FaceFirst;
-        r.StripFirst = static_cast<int>(strips_.size());
-        AddWalls(points_, strips_, contours);
-        r.StripCount = static_cast<int>(strips_.size()) - r.StripFirst;
+        r.IndexFirst = static_cast<int>(indices_.size());
+        for (const std::uint32_t t : triangles) indices_.push_back(first + t);
+        AddWalls(indices_, contours, first, back);
+        r.IndexCount = static_cast<int>(indices_.size()) - r.IndexFirst;
+        r.PointFirst = first;
+        r.PointLast = static_cast<std::uint32_t>(points_.size() / 3) - 1;
     }
     points_.shrink_to_fit();
-    strips_.shrink_to_fit();
+    indices_.shrink_to_fit();
 }
 
 void OutlineFont::Release() {
     points_.clear();
     points_.shrink_to_fit();
-    strips_.clear();
-    strips_.shrink_to_fit();
+    indices_.clear();
+    indices_.shrink_to_fit();
     ranges_ = {};
     metrics_ = {};
 }
@@ -273,9 +279,9 @@ void OutlineFont::DrawGlyphs(std::string_view text) const {
     for (char c : text) {
         const auto code = static_cast<unsigned char>(c);
         const GlyphRanges& r = ranges_[code];
-        if (r.FaceCount > 0) glDrawArrays(GL_TRIANGLES, r.FaceFirst, r.FaceCount);
-        for (int k = r.StripFirst; k < r.StripFirst + r.StripCount; ++k)
-            glDrawArrays(GL_QUAD_STRIP, strips_[k][0], strips_[k][1]);
+        if (r.IndexCount > 0)
+            glDrawRangeElements(GL_TRIANGLES, r.PointFirst, r.PointLast, r.IndexCount, GL_UNSIGNED_INT,
+                                indices_.data() + r.IndexFirst);
         glTranslatef(metrics_[code].CellIncX, metrics_[code].CellIncY, 0);
     }
     if (!points_.empty()) glPopClientAttrib();

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -67,13 +68,14 @@ public:
     void DrawGlyphs(std::string_view text) const;
 
 private:
-    // A code's front-face triangles, as first point and point count in
-    // points_, and its walls, as first entry and count in strips_.
+    // A code's triangles, front face and walls, as first entry and count
+    // in indices_, and the range of points they use.
     struct GlyphRanges {
-        int FaceFirst = 0, FaceCount = 0, StripFirst = 0, StripCount = 0;
+        int IndexFirst = 0, IndexCount = 0;
+        std::uint32_t PointFirst = 0, PointLast = 0;
     };
-    std::vector<float> points_;                 // x, y, z of every glyph's points
-    std::vector<std::array<int, 2>> strips_;   // a wall strip's first point and point count
+    std::vector<float> points_;            // x, y, z of every glyph's points
+    std::vector<std::uint32_t> indices_;  // every glyph's triangles
     std::array<GlyphRanges, FontGlyphCount> ranges_{};
     std::array<GlyphMetric, FontGlyphCount> metrics_{};
 };
