@@ -75,8 +75,9 @@ for t in "${targets[@]}"; do
       -print_final_stats=1 -artifact_prefix="$fuzzdir/artifacts/$t-" "${dict[@]}" \
       "${parallel[@]}" \
       "$corpus" "$kept" "$fuzzdir/seeds/$name" >"$log" 2>&1 || status=$?
-  # With several jobs each worker writes its own log.
-  [ "$jobs" -gt 1 ] && cat fuzz-*.log >>"$log" 2>/dev/null && rm -f fuzz-*.log
+  # With several jobs each worker writes its own log, which libFuzzer also
+  # copies into its own output when the worker ends: only the copies count.
+  rm -f fuzz-*.log
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | awk '{s += $1} END {print s}')
   cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
   if [ "$merge" = 1 ] && [ "$status" -eq 0 ]; then
