@@ -7,6 +7,11 @@
 // Strings are Windows-1252 bytes, as servers send them; each byte draws its
 // code's glyph.
 //
+// Text is only ever seen from its front (the camera looks straight down on
+// the labels, the overlay faces it), so callers cull back faces: the faces
+// turned towards the viewer cover all the glyph covers, and the walls on
+// the far side are left out.
+//
 // The glyphs live in one point array in memory and are drawn from it through
 // client-side vertex arrays, not display lists: drawing ever new texts
 // (names and log lines from the network) through a display list per glyph

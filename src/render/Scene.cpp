@@ -97,6 +97,7 @@ void DrawCars(SceneContext& s) {
         glColor3f(grey, grey, grey);
         glDisable(GL_BLEND);
         glDisable(GL_TEXTURE_2D);
+        glEnable(GL_CULL_FACE);  // text is seen from its front (Font.h)
         if (named) {
             glPushMatrix();
             glScalef(m, m, 0.1f);
@@ -111,6 +112,7 @@ void DrawCars(SceneContext& s) {
             s.gl->font.Print(true, "%s", speed.c_str());
             glPopMatrix();
         }
+        glDisable(GL_CULL_FACE);
         glPopMatrix();
     }
 }

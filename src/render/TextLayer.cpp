@@ -53,7 +53,9 @@ void TextLayer::Begin(bool cache, const OutlineFont& font) {
 void TextLayer::Add(bool centred, std::string_view text) {
     text = text.substr(0, std::min(text.size(), MaxTextLength));
     if (!cache_) {
+        glEnable(GL_CULL_FACE);  // text is seen from its front (Font.h)
         font_->Draw(centred, text);
+        glDisable(GL_CULL_FACE);
         return;
     }
     if (recording_.count == recording_.commands.size()) recording_.commands.emplace_back();
@@ -67,12 +69,14 @@ void TextLayer::Add(bool centred, std::string_view text) {
 void TextLayer::Replay(const float* colour) const {
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
+    glEnable(GL_CULL_FACE);  // as Add draws them directly
     for (std::size_t i = 0; i < recording_.count; ++i) {
         const Command& c = recording_.commands[i];
         glLoadMatrixf(c.matrix.data());
         glColor4fv(colour ? colour : c.colour.data());
         font_->Draw(c.centred, c.text);
     }
+    glDisable(GL_CULL_FACE);
     glPopMatrix();
 }
 
