@@ -19,6 +19,8 @@ packages=(
   dpkg-dev lintian                     # the Debian package: shlibdeps, checks
   qt6-httpserver-dev qt6-websockets-dev  # gridscope-live: HTTP and WebSocket server
   chromium chromium-driver python3     # gridscope-live's page tests in a headless browser
+  libqt6sql6-sqlite libqt6sql6-psql    # gridscope-hub: its store through Qt SQL (SQLite, PostgreSQL)
+  postgresql sqlite3                   # gridscope-hub's tests: a throwaway PostgreSQL cluster, the store read with plain SQL
 )
 
 missing=()
