@@ -1,36 +1,16 @@
 // The app's implementations of the core's platform interfaces: Qt timers
-// and the asynchronous key table fed by key events (the steady clock is the
-// core's own).
+// (qtcore/QtTimer.h, shared with the tools) and the asynchronous key table
+// fed by key events (the steady clock is the core's own).
 #pragma once
-
-#include <QTimer>
 
 #include <array>
 
 #include "common/Platform.h"
+#include "qtcore/QtTimer.h"
 
 class QKeyEvent;
 
 namespace gs {
-
-// A QTimer seen through the core's timer interface. Setting the interval it
-// already has does not restart it.
-class QtTimer final : public Timer {
-public:
-    explicit QtTimer(QTimer& timer) : timer_(timer) {}
-    void SetInterval(int ms) override {
-        if (timer_.interval() != ms) timer_.setInterval(ms);
-    }
-    int Interval() const override { return timer_.interval(); }
-    void SetEnabled(bool on) override {
-        if (on && !timer_.isActive()) timer_.start();
-        if (!on) timer_.stop();
-    }
-    bool Enabled() const override { return timer_.isActive(); }
-
-private:
-    QTimer& timer_;
-};
 
 // Key state by virtual-key code: a key counts as pressed while held, and once
 // more after a press that was released before anyone asked.

@@ -6,11 +6,17 @@
 #   connection  common
 #   track       common
 #   view        common, connection, track
+#   qtcore      common                              + Qt Core
 #   render      common, connection, track, view     + Qt Gui, OpenGL, GLU
 #   app         every folder                        + Qt Widgets
 #
-# The four core folders include neither Qt nor GL. A folder that is not
-# listed is an error too, so a new folder is given its place here.
+# The four core folders include neither Qt nor GL, qtcore no Qt Gui,
+# Widgets or GL. A folder that is not listed is an error too, so a new
+# folder is given its place here.
+#
+# The tools under SOURCE_DIR/tools (when there is one) are spectators,
+# peers and generators, never desktop programs: they may reach every folder
+# of src/ but app/ and render/, and include neither Qt Widgets nor GL.
 #
 #   cmake -DSOURCE_DIR=<project> -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.20)
@@ -19,8 +25,9 @@ set(allowed_common common)
 set(allowed_connection common connection)
 set(allowed_track common track)
 set(allowed_view common connection track view)
+set(allowed_qtcore common qtcore)
 set(allowed_render common connection track view render)
-set(allowed_app common connection track view render app)
+set(allowed_app common connection track view qtcore render app)
 set(core_folders common connection track view)
 set(widget_headers QWidget QDialog QApplication QLabel QLineEdit QPushButton QCheckBox
     QTableWidget QHeaderView QMessageBox QMainWindow QtWidgets)
@@ -47,6 +54,9 @@ foreach(file IN LISTS files)
       if(folder IN_LIST core_folders AND (header MATCHES "^Q" OR header STREQUAL "GL"))
         message(SEND_ERROR "src/${file}: the core includes Qt or GL: ${line}")
         math(EXPR faults "${faults} + 1")
+      elseif(folder STREQUAL "qtcore" AND (header IN_LIST widget_headers OR header MATCHES "^(GL|QtGui|QtWidgets|QOpenGL)"))
+        message(SEND_ERROR "src/${file}: qtcore includes more than Qt Core: ${line}")
+        math(EXPR faults "${faults} + 1")
       elseif(folder STREQUAL "render" AND header IN_LIST widget_headers)
         message(SEND_ERROR "src/${file}: the render layer includes Qt Widgets: ${line}")
         math(EXPR faults "${faults} + 1")
@@ -54,7 +64,27 @@ foreach(file IN LISTS files)
     endif()
   endforeach()
 endforeach()
+
 list(LENGTH files count)
+file(GLOB_RECURSE tool_files RELATIVE "${SOURCE_DIR}/tools" "${SOURCE_DIR}/tools/*.h" "${SOURCE_DIR}/tools/*.cpp")
+foreach(file IN LISTS tool_files)
+  string(REGEX MATCH "^[^/]+" tool "${file}")
+  file(STRINGS "${SOURCE_DIR}/tools/${file}" includes REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS includes)
+    if(line MATCHES "#[ \t]*include[ \t]*\"(app|render)/[^\"]*\"")
+      message(SEND_ERROR "tools/${file}: a tool includes the program's ${CMAKE_MATCH_1} layer: ${line}")
+      math(EXPR faults "${faults} + 1")
+    elseif(line MATCHES "#[ \t]*include[ \t]*<([^>/]+)[/>]")
+      set(header "${CMAKE_MATCH_1}")
+      if(header IN_LIST widget_headers OR header MATCHES "^(GL|QOpenGL.*|QtWidgets)$")
+        message(SEND_ERROR "tools/${file}: a tool includes a desktop layer's header: ${line}")
+        math(EXPR faults "${faults} + 1")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+list(LENGTH tool_files tool_count)
+math(EXPR count "${count} + ${tool_count}")
 if(faults GREATER 0)
   message(FATAL_ERROR "${faults} include(s) against the layers in ${count} files")
 endif()

@@ -24,12 +24,12 @@
 #include <string>
 
 #include "LiveModel.h"
-#include "app/Platform.h"
 #include "common/Platform.h"
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
 #include "connection/ServerList.h"
 #include "connection/UdpSocket.h"
+#include "qtcore/QtTimer.h"
 #include "track/TrackData.h"
 
 namespace gs::live {
