@@ -148,8 +148,10 @@ QByteArray MimeType(const QString& name) {
     return "application/octet-stream";
 }
 
+}  // namespace
+
 void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& type,
-           QHttpServerResponder::StatusCode status = QHttpServerResponder::StatusCode::Ok) {
+           QHttpServerResponder::StatusCode status) {
     r.write(body,
             {{"Content-Type", type},
              {"Cache-Control", "no-store"},
@@ -160,38 +162,16 @@ void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& ty
             status);
 }
 
-}  // namespace
 
-WebServer::WebServer(Publisher& publisher, RaceFeed& spectator, QObject* parent)
-    : QAbstractHttpServer(parent), publisher_(publisher), spectator_(spectator) {
-    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::OnWebSocket);
-    connect(&publisher_, &Publisher::Broadcast, this, &WebServer::Send);
+// ------------------------------------------------------------------- site
+
+LiveSite::LiveSite(Publisher& publisher, RaceFeed& spectator, QObject* parent)
+    : QObject(parent), publisher_(publisher), spectator_(spectator) {
+    connect(&publisher_, &Publisher::Broadcast, this, &LiveSite::Send);
 }
 
-bool WebServer::Listen(const QHostAddress& address, quint16 port, QString& error) {
-    tcp_ = new GuardedTcpServer(this);
-    if (!tcp_->listen(address, port)) {
-        error = tcp_->errorString();
-        return false;
-    }
-    bind(tcp_);
-    return true;
-}
-
-quint16 WebServer::Port() const { return tcp_ ? tcp_->serverPort() : 0; }
-
-bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+bool LiveSite::Answer(const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r) {
     using Status = QHttpServerResponder::StatusCode;
-    GuardedTcpServer::Answered(socket);
-    QHttpServerResponder r = makeResponder(request, socket);
-    if (request.method() != QHttpServerRequest::Method::Get) {
-        Reply(r, "Only GET\n", "text/plain; charset=utf-8", Status::MethodNotAllowed);
-        return true;
-    }
-    const QString path = request.url().path(QUrl::FullyEncoded);
-    // The HTTP server asks about a WebSocket upgrade before it hands the
-    // connection over: accepted, silently, for the live stream alone.
-    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) return path == "/api/live";
     if (path == "/" || path == "/overlay") {
         Reply(r, Resource(path == "/" ? "index.html" : "overlay.html"), "text/html; charset=utf-8");
     } else if (path == "/api/state") {
@@ -206,7 +186,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
                                        {"Cache-Control", "no-store"},
                                        {"X-Content-Type-Options", "nosniff"}});
         else Reply(r, picture.plain, "application/octet-stream");
-    } else if (path == "/api/live") {
+    } else if (IsStream(path)) {
         Reply(r, "WebSocket only\n", "text/plain; charset=utf-8", Status::UpgradeRequired);
     } else {
         // Only the page's own files, by their plain names: anything with a
@@ -214,9 +194,89 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         static const QRegularExpression plainName("^/static/([a-z0-9-]+\\.(js|css))$");
         const QRegularExpressionMatch m = plainName.match(path);
         const QByteArray body = m.hasMatch() ? Resource(m.captured(1)) : QByteArray();
-        if (body.isEmpty()) Reply(r, "Not found\n", "text/plain; charset=utf-8", Status::NotFound);
-        else Reply(r, body, MimeType(m.captured(1)));
+        if (body.isEmpty()) return false;
+        Reply(r, body, MimeType(m.captured(1)));
     }
+    return true;
+}
+
+void LiveSite::AddClient(std::unique_ptr<QWebSocket> ws, QTcpSocket* tcp) {
+    // Browsers send nothing that matters; anything big is junk.
+    ws->setMaxAllowedIncomingFrameSize(MaxIncomingMessage);
+    ws->setMaxAllowedIncomingMessageSize(MaxIncomingMessage);
+    QWebSocket* raw = ws.get();
+    connect(raw, &QWebSocket::disconnected, this, [this, raw] { Drop(raw); });
+    raw->sendTextMessage(QString::fromUtf8(publisher_.Full()));
+    clients_.push_back(Client{std::move(ws), tcp});
+}
+
+// ----------------------------------------------------------------- web server
+
+WebServer::WebServer(QObject* parent) : QAbstractHttpServer(parent) {
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::OnWebSocket);
+}
+
+void WebServer::Mount(const QString& prefix, LiveSite& site) { sites_.emplace_back(prefix, &site); }
+
+bool WebServer::Listen(const QHostAddress& address, quint16 port, QString& error) {
+    tcp_ = new GuardedTcpServer(this);
+    if (!tcp_->listen(address, port)) {
+        error = tcp_->errorString();
+        return false;
+    }
+    bind(tcp_);
+    return true;
+}
+
+quint16 WebServer::Port() const { return tcp_ ? tcp_->serverPort() : 0; }
+
+int WebServer::Clients() const {
+    int n = 0;
+    for (const auto& [prefix, site] : sites_) n += site->Clients();
+    return n;
+}
+
+LiveSite* WebServer::Find(const QString& path, QString& rest) const {
+    for (const auto& [prefix, site] : sites_) {
+        if (prefix.isEmpty()) {
+            rest = path;
+            return site;
+        }
+        if (path == prefix) {
+            rest.clear();
+            return site;
+        }
+        if (path.startsWith(prefix) && path.at(prefix.size()) == '/') {
+            rest = path.mid(prefix.size());
+            return site;
+        }
+    }
+    return nullptr;
+}
+
+bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    using Status = QHttpServerResponder::StatusCode;
+    GuardedTcpServer::Answered(socket);
+    QHttpServerResponder r = makeResponder(request, socket);
+    if (request.method() != QHttpServerRequest::Method::Get) {
+        Reply(r, "Only GET\n", "text/plain; charset=utf-8", Status::MethodNotAllowed);
+        return true;
+    }
+    const QString path = request.url().path(QUrl::FullyEncoded);
+    QString rest;
+    LiveSite* site = Find(path, rest);
+    // The HTTP server asks about a WebSocket upgrade before it hands the
+    // connection over: accepted, silently, for a site's stream alone.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
+        return site && LiveSite::IsStream(rest);
+    if (site && rest.isEmpty()) {
+        r.write(QByteArray(), {{"Location", (path + '/').toUtf8()}, {"Cache-Control", "no-store"}},
+                Status::MovedPermanently);
+        return true;
+    }
+    if (site && site->Answer(rest, request, r)) return true;
+    if (!site && fallback_ && fallback_(path, request, r)) return true;
+    Reply(r, "Not found\n", "text/plain; charset=utf-8", Status::NotFound);
     return true;
 }
 
@@ -230,24 +290,20 @@ void WebServer::OnWebSocket() {
         std::unique_ptr<QWebSocket> ws = nextPendingWebSocketConnection();
         if (!ws) break;
         QTcpSocket* tcp = tcp_->TakeOver(ws->peerAddress(), ws->peerPort());
-        if (ws->requestUrl().path() != "/api/live") {
+        QString rest;
+        LiveSite* site = Find(ws->requestUrl().path(QUrl::FullyEncoded), rest);
+        if (!site || !LiveSite::IsStream(rest)) {
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated, "No such stream");
             ws.release()->deleteLater();
             continue;
         }
-        // Browsers send nothing that matters; anything big is junk.
-        ws->setMaxAllowedIncomingFrameSize(MaxIncomingMessage);
-        ws->setMaxAllowedIncomingMessageSize(MaxIncomingMessage);
-        QWebSocket* raw = ws.get();
-        connect(raw, &QWebSocket::disconnected, this, [this, raw] { Drop(raw); });
-        raw->sendTextMessage(QString::fromUtf8(publisher_.Full()));
-        clients_.push_back(Client{std::move(ws), tcp});
+        site->AddClient(std::move(ws), tcp);
     }
 }
 
 // Bytes written but not yet taken by the browser: the socket's own buffer
 // and what the kernel still holds unacknowledged.
-qint64 WebServer::Queued(const Client& c) const {
+qint64 LiveSite::Queued(const Client& c) const {
     qint64 queued = c.socket->bytesToWrite();
     if (c.tcp) {
         int kernel = 0;
@@ -256,7 +312,7 @@ qint64 WebServer::Queued(const Client& c) const {
     return queued;
 }
 
-void WebServer::Send(const QByteArray& message) {
+void LiveSite::Send(const QByteArray& message) {
     const QString text = QString::fromUtf8(message);
     std::vector<QWebSocket*> slow;
     for (Client& c : clients_) {
@@ -282,7 +338,7 @@ void WebServer::Send(const QByteArray& message) {
     }
 }
 
-void WebServer::Drop(QWebSocket* socket) {
+void LiveSite::Drop(QWebSocket* socket) {
     for (auto it = clients_.begin(); it != clients_.end(); ++it) {
         if (it->socket.get() != socket) continue;
         QWebSocket* s = it->socket.release();

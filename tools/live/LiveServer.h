@@ -3,12 +3,17 @@
 //   Publisher   - takes a snapshot at each of the spectator's changes,
 //                 holds it back by the delay, and sends what changed to
 //                 every browser, at most ten times a second
-//   WebServer   - the page's files from the resources, the state as JSON,
-//                 the track picture, and the live WebSocket; every
-//                 connection bounded in bytes, time and queue
+//   LiveSite    - one race for browsers: the page's files from the
+//                 resources, the state as JSON, the track picture and the
+//                 live WebSocket, at paths relative to where it is mounted
+//   WebServer   - the HTTP server: sites mounted at prefixes ("" for
+//                 gridscope-live, "/live/KEY" in the hub), the rest to a
+//                 handler of the tool's own; every connection bounded in
+//                 bytes, time and queue
 #pragma once
 
 #include <QAbstractHttpServer>
+#include <QHttpServerResponder>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
@@ -17,6 +22,7 @@
 #include <QWebSocket>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -92,37 +98,73 @@ private:
     int open_ = 0;
 };
 
-class WebServer final : public QAbstractHttpServer {
+// One race served to browsers. Paths are the part after the site's mount
+// point: "/" the page, "/overlay" the tower, "/api/state", "/api/track",
+// "/api/live" (the stream) and "/static/NAME".
+class LiveSite final : public QObject {
     Q_OBJECT
 public:
     // A browser whose unsent updates pass this many bytes is dropped.
     static constexpr qint64 MaxQueuedBytes = 32 * 1024;
     static constexpr int MaxIncomingMessage = 4096;
 
-    WebServer(Publisher& publisher, RaceFeed& spectator, QObject* parent = nullptr);
-    // Listens on address:port; on failure returns false with a reason.
-    bool Listen(const QHostAddress& address, quint16 port, QString& error);
-    quint16 Port() const;
+    LiveSite(Publisher& publisher, RaceFeed& spectator, QObject* parent = nullptr);
+    // Answers a GET of `path`; false when the path is none of the site's.
+    bool Answer(const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r);
+    static bool IsStream(const QString& path) { return path == "/api/live"; }
+    // A browser's WebSocket on the stream, and the connection under it.
+    void AddClient(std::unique_ptr<QWebSocket> socket, QTcpSocket* tcp);
     int Clients() const { return static_cast<int>(clients_.size()); }
-
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
 private:
     struct Client {
         std::unique_ptr<QWebSocket> socket;
         QPointer<QTcpSocket> tcp;
     };
-    void OnWebSocket();
     void Send(const QByteArray& message);
     void Drop(QWebSocket* socket);
     qint64 Queued(const Client& c) const;
 
     Publisher& publisher_;
     RaceFeed& spectator_;
-    GuardedTcpServer* tcp_ = nullptr;
     std::vector<Client> clients_;
+};
+
+// A plain reply with the headers every answer carries (no caching, no
+// sniffing, only the page's own scripts and styles).
+void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& type,
+           QHttpServerResponder::StatusCode status = QHttpServerResponder::StatusCode::Ok);
+
+class WebServer final : public QAbstractHttpServer {
+    Q_OBJECT
+public:
+    // Answers a GET of a path no site holds; false for a 404.
+    using Handler = std::function<bool(const QString& path, const QHttpServerRequest& request,
+                                       QHttpServerResponder& r)>;
+
+    explicit WebServer(QObject* parent = nullptr);
+    // Serves `site` below `prefix`: "" for the whole server, or "/live/KEY"
+    // (whose bare path is sent on to "/live/KEY/", so the page's relative
+    // links resolve below it).
+    void Mount(const QString& prefix, LiveSite& site);
+    void SetFallback(Handler handler) { fallback_ = std::move(handler); }
+    // Listens on address:port; on failure returns false with a reason.
+    bool Listen(const QHostAddress& address, quint16 port, QString& error);
+    quint16 Port() const;
+    int Clients() const;
+
+protected:
+    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
+
+private:
+    // The site whose prefix starts `path`, and the rest of the path.
+    LiveSite* Find(const QString& path, QString& rest) const;
+    void OnWebSocket();
+
+    GuardedTcpServer* tcp_ = nullptr;
+    std::vector<std::pair<QString, LiveSite*>> sites_;
+    Handler fallback_;
 };
 
 }  // namespace gs::live

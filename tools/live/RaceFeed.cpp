@@ -110,6 +110,9 @@ public:
             owner_.beforeCount_ = owner_.race_.PlayerCount;
             std::memcpy(owner_.pendingType_, buffer, std::min<std::size_t>(3, static_cast<std::size_t>(got)));
             owner_.lastArrival_ = owner_.clock_.Counter();
+            if (owner_.onDatagram)
+                owner_.onDatagram(static_cast<const std::uint8_t*>(buffer), static_cast<std::size_t>(got),
+                                  owner_.lastArrival_);
         }
         return got;
     }
@@ -143,6 +146,7 @@ RaceFeed::RaceFeed(RaceFeedOptions options, QObject* parent)
     silence_.setInterval(250);
     connect(&silence_, &QTimer::timeout, this, &RaceFeed::WatchSilence);
     race_.InitSampleClock(clock_);
+    nextReconnectMs_ = options_.reconnectMs;
 }
 
 RaceFeed::~RaceFeed() {
@@ -157,7 +161,7 @@ void RaceFeed::Start() {
 
 void RaceFeed::Connect() {
     connection_->ConnectCommand(options_.host, options_.port, options_.admin);
-    if (!socket_->IsOpen()) reconnect_.start(options_.reconnectMs);
+    if (!socket_->IsOpen()) ScheduleReconnect();
     lastLink_ = connection_->LinkState;
     TakeLogLines();
     emit Changed();
@@ -169,12 +173,24 @@ void RaceFeed::Tick() {
     TakeLogLines();
     // A connection that ended (time-out or the server's silence) is opened
     // again, as a user would click Connect.
-    if (connection_->LinkState == lsIdle && lastLink_ != lsIdle && !reconnect_.isActive())
-        reconnect_.start(options_.reconnectMs);
+    if (connection_->LinkState == lsIdle && lastLink_ != lsIdle && !reconnect_.isActive()) ScheduleReconnect();
+    if (connection_->LinkState >= lsLive) nextReconnectMs_ = options_.reconnectMs;
     if (connection_->LinkState != lastLink_) {
         lastLink_ = connection_->LinkState;
         emit Changed();
     }
+}
+
+// A server that is down is asked less and less often, never less than once
+// a minute (by default).
+void RaceFeed::ScheduleReconnect() {
+    reconnect_.start(nextReconnectMs_);
+    nextReconnectMs_ = std::min(std::max(options_.maxReconnectMs, options_.reconnectMs), nextReconnectMs_ * 2);
+}
+
+const char* RaceFeed::Link() const {
+    const std::int32_t link = connection_->LinkState;
+    return link == lsIdle ? "disconnected" : link < lsLive ? "connecting" : silent_ ? "silent" : "live";
 }
 
 void RaceFeed::OnReadable() {
@@ -299,8 +315,7 @@ RaceFeed::Picture RaceFeed::TrackPictureOf(const std::string& code) const {
 
 Snapshot RaceFeed::Take() {
     Snapshot s = TakeSnapshot(race_, track_.PathNodeCount, track_.FinishNode);
-    const std::int32_t link = connection_->LinkState;
-    s.session.link = link == lsIdle ? "disconnected" : link < lsLive ? "connecting" : silent_ ? "silent" : "live";
+    s.session.link = Link();
     s.session.trackLoaded = trackLoaded_ && pictures_.count(s.session.track) != 0;
     s.lastEvent = journal_.Last();
     return s;

@@ -48,7 +48,11 @@ struct RaceFeedOptions {
     std::string host;
     int port = 0;
     std::string admin;
-    int reconnectMs = 5000;  // after a connection ends, the next attempt
+    // After a connection ends or an attempt fails, the next attempt; each
+    // failed attempt in a row doubles the wait, up to maxReconnectMs, and
+    // a live connection starts it again from reconnectMs.
+    int reconnectMs = 5000;
+    int maxReconnectMs = 60000;
     int silentMs = 3000;     // no datagram for this long: the race is silent
 };
 
@@ -69,6 +73,13 @@ public:
     Picture TrackPictureOf(const std::string& code) const;
     // The monotonic arrival time of the newest datagram (ns; 0 before any).
     std::int64_t LastArrival() const { return lastArrival_; }
+    // "disconnected", "connecting", "live" or "silent".
+    const char* Link() const;
+
+    // Each datagram as it arrived, with its arrival time (ns of the steady
+    // clock), before the race state takes it: the hub records it and cuts
+    // sessions from it.
+    std::function<void(const std::uint8_t* data, std::size_t size, std::int64_t arrivalNs)> onDatagram;
 
     // Shell
     void SetCaption(const std::string&) override {}
@@ -92,6 +103,7 @@ private:
     void TakeLogLines();
     void Tick();
     void WatchSilence();
+    void ScheduleReconnect();
 
     RaceFeedOptions options_;
     RaceState race_;
@@ -116,6 +128,7 @@ private:
     std::int64_t lastArrival_ = 0;
     bool silent_ = false;
     std::int32_t lastLink_ = lsIdle;
+    int nextReconnectMs_ = 0;
 };
 
 }  // namespace gs::live

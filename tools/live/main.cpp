@@ -119,7 +119,9 @@ int main(int argc, char** argv) {
     options.admin = admin;
     gs::live::RaceFeed spectator(options);
     gs::live::Publisher publisher(spectator, static_cast<int>(delay * 1000 + 0.5));
-    gs::live::WebServer web(publisher, spectator);
+    gs::live::LiveSite site(publisher, spectator);
+    gs::live::WebServer web;
+    web.Mount("", site);
     QString error;
     if (!web.Listen(httpAddress, httpPort, error))
         return Fail("cannot serve on " + parser.value("http") + ": " + error);

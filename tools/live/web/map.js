@@ -41,7 +41,7 @@ export class TrackMap {
     if (s.trackLoaded && s.track && s.track !== this.track && s.track !== this.loading) {
       this.loading = s.track;
       try {
-        const r = await fetch("/api/track?code=" + encodeURIComponent(s.track));
+        const r = await fetch("api/track?code=" + encodeURIComponent(s.track));
         if (r.ok) this.readTrack(s.track, await r.arrayBuffer());
       } finally {
         this.loading = null;

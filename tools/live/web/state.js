@@ -88,8 +88,16 @@ function apply(message) {
 }
 
 let retry = 500;
+// The stream beside the page, wherever the page is mounted ("/" or
+// "/live/KEY/"): the same folder, over ws: or wss:.
+function StreamUrl() {
+  const url = new URL("api/live", location.href);
+  url.protocol = location.protocol === "https:" ? "wss:" : "ws:";
+  return url.href;
+}
+
 function connect() {
-  const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") + location.host + "/api/live");
+  const ws = new WebSocket(StreamUrl());
   ws.onopen = () => {
     retry = 500;
     state.online = true;
