@@ -101,6 +101,17 @@ std::string Windows1252ToUtf8(std::string_view text) {
     return out;
 }
 
+std::string Windows1252ToUtf8Keeping(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char byte : text) {
+        const auto code = static_cast<unsigned char>(byte);
+        const char32_t c = Windows1252Char(code);
+        AppendUtf8(out, c != 0 ? c : code);
+    }
+    return out;
+}
+
 std::string Utf8ToWindows1252(std::string_view text) {
     std::string out;
     out.reserve(text.size());

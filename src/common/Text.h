@@ -41,6 +41,12 @@ char32_t Windows1252Char(unsigned char code);
 // A server text as UTF-8. Undefined codes are left out.
 std::string Windows1252ToUtf8(std::string_view text);
 
+// A server text as UTF-8 with every byte kept: the five undefined codes
+// become the control characters of the same number (U+0081 and so on), so
+// two different texts never give the same UTF-8 and the bytes can be told
+// back from it. For names that identify someone.
+std::string Windows1252ToUtf8Keeping(std::string_view text);
+
 // UTF-8 typed by the user as a server text: each character the code page
 // holds becomes its byte, any other character (or a broken UTF-8 sequence)
 // becomes '?'.
