@@ -163,6 +163,18 @@ void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& ty
 }
 
 
+bool SplitHostPort(const QString& text, QString& host, quint16& port) {
+    const qsizetype colon = text.lastIndexOf(':');
+    if (colon <= 0) return false;
+    bool ok = false;
+    const uint value = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || value > 65535) return false;
+    host = text.left(colon);
+    if (host.startsWith('[') && host.endsWith(']')) host = host.mid(1, host.size() - 2);
+    port = static_cast<quint16>(value);
+    return !host.isEmpty();
+}
+
 // ------------------------------------------------------------------- site
 
 LiveSite::LiveSite(Publisher& publisher, RaceFeed& spectator, QObject* parent)

@@ -130,6 +130,10 @@ private:
     std::vector<Client> clients_;
 };
 
+// "HOST:PORT" (an IPv6 host may be in brackets) into its parts; false when
+// it is not one. The port may be 0.
+bool SplitHostPort(const QString& text, QString& host, quint16& port);
+
 // A plain reply with the headers every answer carries (no caching, no
 // sniffing, only the page's own scripts and styles).
 void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& type,

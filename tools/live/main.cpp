@@ -27,19 +27,6 @@ void RequestStop(int) {
     [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);
 }
 
-// "HOST:PORT" (the host may be empty only when `hostOptional`).
-bool SplitAddress(const QString& text, QString& host, quint16& port) {
-    const qsizetype colon = text.lastIndexOf(':');
-    if (colon <= 0) return false;
-    bool ok = false;
-    const uint value = text.mid(colon + 1).toUInt(&ok);
-    if (!ok || value > 65535) return false;
-    host = text.left(colon);
-    if (host.startsWith('[') && host.endsWith(']')) host = host.mid(1, host.size() - 2);
-    port = static_cast<quint16>(value);
-    return !host.isEmpty();
-}
-
 int Fail(const QString& text) {
     std::fprintf(stderr, "gridscope-live: %s\n", qPrintable(text));
     return 2;
@@ -83,9 +70,9 @@ int main(int argc, char** argv) {
 
     QString raceHost, httpHost;
     quint16 racePort = 0, httpPort = 0;
-    if (!parser.isSet("server") || !SplitAddress(parser.value("server"), raceHost, racePort) || racePort == 0)
+    if (!parser.isSet("server") || !gs::live::SplitHostPort(parser.value("server"), raceHost, racePort) || racePort == 0)
         return Fail("--server HOST:PORT is needed");
-    if (!SplitAddress(parser.value("http"), httpHost, httpPort)) return Fail("--http needs ADDR:PORT");
+    if (!gs::live::SplitHostPort(parser.value("http"), httpHost, httpPort)) return Fail("--http needs ADDR:PORT");
     const QHostAddress httpAddress(httpHost);
     if (httpAddress.isNull()) return Fail("--http needs a numeric address, such as 127.0.0.1 or 0.0.0.0");
     bool ok = false;

@@ -24,6 +24,7 @@ struct DriverReport {
     bool finished = false;
     std::string totalOrGap;              // the standings table's text
     std::int32_t bestHundredths = 0;     // 0: no lap
+    std::int32_t totalHundredths = 0;    // the result's total time; 0: no result
     std::vector<std::int32_t> laps;      // lap times, hundredths
     std::vector<std::int32_t> lapEnd;    // session time at the end of each lap, hundredths
     std::vector<int> positionAtLap;      // position at the line after each lap
@@ -63,6 +64,11 @@ RecordingReport AnalyseRecording(const peers::Recording& recording, const std::f
 void WriteInfo(std::ostream& out, const RecordingReport& report);
 // One self-contained HTML page: tables, lap chart and race trace as inline SVG.
 void WriteHtmlReport(std::ostream& out, const RecordingReport& report, const std::string& title);
+
+// One session's result table, lap chart and race trace (races) and lap
+// times, as the report shows them; the page's style sheet for them.
+void WriteSessionTables(std::ostream& out, const SessionReport& session);
+const char* ReportStyle();
 
 // "m:ss.hh" of a time in hundredths.
 std::string HundredthsText(std::int32_t hundredths);

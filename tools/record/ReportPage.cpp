@@ -225,6 +225,17 @@ void WriteInfo(std::ostream& out, const RecordingReport& r) {
     if (!r.endNote.empty()) out << "Note: the recording ends early: " << r.endNote << "\n";
 }
 
+const char* ReportStyle() { return kStyle; }
+
+void WriteSessionTables(std::ostream& out, const SessionReport& s) {
+    ResultTable(out, s);
+    if (s.mode == rmRace) {
+        LapChart(out, s);
+        RaceTrace(out, s);
+    }
+    LapTable(out, s);
+}
+
 void WriteHtmlReport(std::ostream& out, const RecordingReport& r, const std::string& title) {
     const std::string server = r.serverName.empty() ? title : r.serverName;
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << Html(server)
@@ -242,12 +253,7 @@ void WriteHtmlReport(std::ostream& out, const RecordingReport& r, const std::str
             << "\" data-track=\"" << Html(s.track) << "\">\n<h2>" << Html(SessionTitle(s)) << "</h2>\n"
             << "<p class=\"meta\">From " << Clock(s.startSeconds) << " to " << Clock(s.endSeconds)
             << " of the recording" << (s.ended ? "" : "; the session had not ended") << ".</p>\n";
-        ResultTable(out, s);
-        if (s.mode == rmRace) {
-            LapChart(out, s);
-            RaceTrace(out, s);
-        }
-        LapTable(out, s);
+        WriteSessionTables(out, s);
         out << "</section>\n";
     }
     out << "</body>\n</html>\n";

@@ -111,6 +111,11 @@ public:
 
     void Finish() { Close(ending_); }
     bool IsOpen() const { return open_; }
+    void Lost() {
+        Close(ending_);
+        lastTrack_.clear();
+        lastMode_ = rmNone;
+    }
 
 private:
     struct Session {
@@ -238,6 +243,7 @@ private:
             d.position = p.Position;
             d.finished = p.Finished != 0;
             d.bestHundredths = Hundredths(p.BestMin, p.BestSec, p.BestHund);
+            d.totalHundredths = p.Finished ? Hundredths(p.TotalMin, p.TotalSec, p.TotalHund) : 0;
             if (!qualifying) d.totalOrGap = TotalOrGapText(p, leader);
             else if (d.bestHundredths > 0)
                 d.totalOrGap = p.Position == 1 ? HundredthsText(d.bestHundredths) : GapText(d.bestHundredths - pole);
@@ -297,6 +303,8 @@ SessionCutter::~SessionCutter() = default;
 void SessionCutter::Feed(const peers::Record& record, RecordingReport& report) { analysis_->Feed(record, report); }
 
 void SessionCutter::Finish() { analysis_->Finish(); }
+
+void SessionCutter::Lost() { analysis_->Lost(); }
 
 bool SessionCutter::Open() const { return analysis_->IsOpen(); }
 

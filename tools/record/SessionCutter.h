@@ -57,6 +57,9 @@ public:
     // car info that would show the last finisher may never come), as cut
     // short otherwise.
     void Finish();
+    // The connection was lost: the open session closes as Finish closes
+    // it, and the next state seen after joining again opens a new one.
+    void Lost();
     bool Open() const;
 
 private:

@@ -1,0 +1,256 @@
+#include "Hub.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <cstdio>
+
+#include "HubPages.h"
+#include "LiveServer.h"
+#include "RaceReport.h"
+#include "RaceFeed.h"
+#include "SessionKeeper.h"
+
+namespace gs::hub {
+
+struct Hub::Watched {
+    ServerConfig config;
+    std::unique_ptr<live::RaceFeed> feed;
+    std::unique_ptr<live::Publisher> publisher;
+    std::unique_ptr<live::LiveSite> site;
+    std::unique_ptr<SessionKeeper> keeper;
+    bool connected = false;  // live or silent when last seen
+    QString name;            // the server's own name, as last saved
+};
+
+namespace {
+
+using Status = QHttpServerResponder::StatusCode;
+
+// The dashboard's word for a feed's link: datagrams flowing, connected but
+// quiet, or not connected at all.
+QString StatusOf(const char* link) {
+    const QString l = link;
+    return l == "live" ? "live" : l == "silent" ? "silent" : "offline";
+}
+
+void Json(QHttpServerResponder& r, const QJsonValue& v) {
+    const QByteArray body = v.isArray() ? QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact)
+                                        : QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact);
+    live::Reply(r, body, "application/json");
+}
+
+void Html(QHttpServerResponder& r, const QByteArray& page, Status status = Status::Ok) {
+    // The hub's pages carry no script of their own inline; the report's
+    // charts colour their lines with style attributes.
+    r.write(page,
+            {{"Content-Type", "text/html; charset=utf-8"},
+             {"Cache-Control", "no-store"},
+             {"X-Content-Type-Options", "nosniff"},
+             {"Content-Security-Policy",
+              "default-src 'self'; connect-src 'self'; img-src 'self' data:; style-src 'self' 'unsafe-inline'; "
+              "script-src 'self'; object-src 'none'; base-uri 'none'"}},
+            status);
+}
+
+// A race id in a path: digits only, and small enough to be one.
+std::optional<std::int64_t> IdOf(const QString& text) {
+    static const QRegularExpression digits("^[0-9]{1,15}$");
+    if (!digits.match(text).hasMatch()) return std::nullopt;
+    return text.toLongLong();
+}
+
+// The rest of `path` after `prefix`, percent-decoded, when it is one whole
+// segment.
+std::optional<QString> Segment(const QString& path, const QString& prefix) {
+    if (!path.startsWith(prefix)) return std::nullopt;
+    const QString rest = path.mid(prefix.size());
+    if (rest.isEmpty() || rest.contains('/')) return std::nullopt;
+    return QUrl::fromPercentEncoding(rest.toUtf8());
+}
+
+QByteArray Resource(const QString& name) {
+    QFile file(":/hub/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+Hub::Hub(const HubConfig& config, Store& store, const std::filesystem::path& data, const std::filesystem::path& files)
+    : store_(store), data_(data) {
+    for (const ServerConfig& c : config.servers) {
+        auto w = std::make_unique<Watched>();
+        w->config = c;
+        live::RaceFeedOptions options;
+        options.host = c.host.toStdString();
+        options.port = c.port;
+        options.admin = c.admin;
+        w->feed = std::make_unique<live::RaceFeed>(options);
+        w->publisher = std::make_unique<live::Publisher>(*w->feed, static_cast<int>(c.delaySeconds * 1000 + 0.5));
+        w->site = std::make_unique<live::LiveSite>(*w->publisher, *w->feed);
+        w->keeper = std::make_unique<SessionKeeper>(c.key, store_, data_ / "recordings", files,
+                                                    [this](const QString& line) { Log(line); });
+        SessionKeeper* keeper = w->keeper.get();
+        w->feed->onDatagram = [keeper](const std::uint8_t* d, std::size_t n, std::int64_t at) {
+            keeper->Datagram(d, n, at);
+        };
+        Watched* raw = w.get();
+        connect(w->feed.get(), &live::RaceFeed::Changed, this, [this, raw] { OnChanged(*raw); });
+        servers_.push_back(std::move(w));
+    }
+}
+
+Hub::~Hub() = default;
+
+void Hub::Log(const QString& line) const {
+    std::fprintf(stderr, "gridscope-hub: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+void Hub::Start() {
+    for (auto& w : servers_) {
+        const QString address = w->config.host + ":" + QString::number(w->config.port);
+        try {
+            store_.SaveServer(w->config.key, w->config.key, address);
+            // A hub that was killed during a session left it open: it ends
+            // there, and this run keeps what comes next as a session of its own.
+            if (const int left = store_.CloseLeftOpen(w->config.key, "the hub stopped during the session"))
+                Log(w->config.key + ": " + QString::number(left) + " session(s) left open by an earlier run closed as interrupted");
+        } catch (const StoreError& e) {
+            Log(w->config.key + ": the store refused: " + QString::fromUtf8(e.what()));
+        }
+        w->feed->Start();
+    }
+}
+
+void Hub::Stop(const QString& why) {
+    for (auto& w : servers_) w->keeper->Stop(why);
+}
+
+void Hub::MountOn(live::WebServer& web) {
+    for (auto& w : servers_) web.Mount("/live/" + w->config.key, *w->site);
+    web.SetFallback([this](const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r) {
+        return Answer(path, request, r);
+    });
+}
+
+void Hub::OnChanged(Watched& w) {
+    const QString status = StatusOf(w.feed->Link());
+    const bool connected = status != "offline";
+    if (w.connected && !connected) {
+        Log(w.config.key + ": the server went offline");
+        w.keeper->Lost("the server went offline");
+    }
+    w.connected = connected;
+    if (!connected) return;
+    const live::Snapshot s = w.feed->Take();
+    const QString name = QString::fromStdString(s.session.server);
+    if (!name.isEmpty() && name != w.name) {
+        w.name = name;
+        try {
+            store_.SaveServer(w.config.key, name, w.config.host + ":" + QString::number(w.config.port));
+        } catch (const StoreError& e) {
+            Log(w.config.key + ": the store refused the server's name: " + QString::fromUtf8(e.what()));
+        }
+    }
+}
+
+QJsonArray Hub::Servers() const {
+    QJsonArray out;
+    for (const auto& w : servers_) {
+        const QString status = StatusOf(w->feed->Link());
+        const live::Snapshot s = w->feed->Take();
+        const bool known = status != "offline";
+        QString session;
+        if (known && s.session.mode == "race")
+            session = s.session.laps > 0 ? QString("race, %1 laps").arg(s.session.laps) : "race";
+        else if (known && s.session.mode == "qualifying")
+            session = s.session.minutes > 0 ? QString("qualifying, %1 minutes").arg(s.session.minutes) : "qualifying";
+        out.append(QJsonObject{
+            {"key", w->config.key},
+            {"name", known && !s.session.server.empty() ? QString::fromStdString(s.session.server) : w->config.key},
+            {"address", w->config.host + ":" + QString::number(w->config.port)},
+            {"status", status},
+            {"track", known ? QJsonValue(QString::fromStdString(s.session.track)) : QJsonValue()},
+            {"session", known ? QJsonValue(session) : QJsonValue()},
+            {"drivers", known ? static_cast<int>(s.cars.size()) : 0},
+        });
+    }
+    return out;
+}
+
+bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r) {
+    const QUrlQuery query = request.query();
+    auto arg = [&](const char* name) { return query.queryItemValue(name, QUrl::FullyDecoded); };
+    auto filter = [&] {
+        RaceFilter f;
+        f.server = arg("server");
+        f.track = arg("track");
+        f.driver = arg("driver");
+        return f;
+    };
+    auto page = [&] {
+        bool ok = false;
+        const int n = arg("page").toInt(&ok);
+        return ok && n >= 1 ? n : 1;
+    };
+    try {
+        if (path == "/") {
+            Html(r, DashboardPage(Servers(), store_.Races({}, 1, LatestRaces), store_.Tracks()));
+        } else if (path == "/api/servers") {
+            Json(r, Servers());
+        } else if (path == "/races" || path == "/api/races") {
+            const QJsonObject races = store_.Races(filter(), page(), RacesPerPage);
+            if (path == "/races") Html(r, RacesPage(races, filter()));
+            else Json(r, races);
+        } else if (path.startsWith("/races/") && path.endsWith("/recording")) {
+            const auto id = IdOf(path.mid(7, path.size() - 7 - 10));
+            const auto name = id ? store_.RecordingOf(*id) : std::nullopt;
+            if (!name) return false;
+            QFile file(QString::fromStdString((data_ / "recordings").string()) + "/" + *name);
+            // A recording is at most some megabytes; a missing one is a 404.
+            if (!file.open(QIODevice::ReadOnly)) return false;
+            const QString filename = name->section('/', -1);
+            r.write(file.readAll(), {{"Content-Type", "application/octet-stream"},
+                                     {"Content-Disposition", ("attachment; filename=\"" + filename + "\"").toUtf8()},
+                                     {"X-Content-Type-Options", "nosniff"},
+                                     {"Cache-Control", "no-store"}});
+        } else if (const auto id = Segment(path, "/races/"); id || path.startsWith("/api/races/")) {
+            const auto number = IdOf(id ? *id : path.mid(11));
+            const auto race = number ? store_.Race(*number) : std::nullopt;
+            if (!race) return false;
+            if (id) Html(r, RacePage(*race));
+            else Json(r, *race);
+        } else if (const auto name = Segment(path, "/drivers/"); name || path.startsWith("/api/drivers/")) {
+            const auto wanted = name ? name : Segment(path, "/api/drivers/");
+            const auto driver = wanted ? store_.Driver(*wanted) : std::nullopt;
+            if (!driver) return false;
+            if (name) Html(r, DriverPage(*driver));
+            else Json(r, *driver);
+        } else if (const auto code = Segment(path, "/tracks/"); code || path.startsWith("/api/tracks/")) {
+            const auto wanted = code ? code : Segment(path, "/api/tracks/");
+            if (!wanted) return false;
+            const QJsonObject track = store_.Track(*wanted, arg("car"));
+            if (code) Html(r, TrackPage(track, arg("car")));
+            else Json(r, track);
+        } else if (path == "/static/report.css") {
+            live::Reply(r, record::ReportStyle(), "text/css; charset=utf-8");
+        } else if (path == "/static/hub.css" || path == "/static/dashboard.js") {
+            const QString file = path.mid(8);
+            live::Reply(r, Resource(file),
+                        file.endsWith(".css") ? "text/css; charset=utf-8" : "text/javascript; charset=utf-8");
+        } else {
+            return false;
+        }
+    } catch (const StoreError& e) {
+        Log(QString("a page could not be read from the store: ") + e.what());
+        live::Reply(r, "The store cannot be read just now\n", "text/plain; charset=utf-8",
+                    Status::ServiceUnavailable);
+    }
+    return true;
+}
+
+}  // namespace gs::hub

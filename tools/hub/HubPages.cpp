@@ -1,0 +1,305 @@
+// The hub's pages. Sections: HTML helpers; the page shell; one function per
+// page; the race report from a stored race.
+#include "HubPages.h"
+
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "RaceReport.h"
+#include "common/Text.h"
+#include "connection/RaceState.h"
+
+namespace gs::hub {
+
+namespace {
+
+// ------------------------------------------------------------ HTML helpers
+
+QString E(const QString& text) { return text.toHtmlEscaped(); }
+QString E(const QJsonValue& v) { return v.isString() ? v.toString().toHtmlEscaped() : QString(); }
+
+// A path segment for a name or code: percent-encoded UTF-8.
+QString Seg(const QString& text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
+
+QString When(const QJsonValue& iso) {
+    // "2026-12-09T21:04:05.250Z" shown as "2026-12-09 21:04 UTC".
+    const QString t = iso.toString();
+    return t.size() >= 16 ? t.left(10) + " " + t.mid(11, 5) + " UTC" : QString();
+}
+
+QString Kind(const QJsonObject& race) {
+    const QString kind = race["kind"].toString();
+    if (kind == "race") {
+        const int laps = race["laps"].toInt();
+        return laps > 0 ? QString("Race, %1 laps").arg(laps) : "Race";
+    }
+    const int minutes = race["minutes"].toInt();
+    return minutes > 0 ? QString("Qualifying, %1 min").arg(minutes) : "Qualifying";
+}
+
+QString DriverLink(const QJsonValue& name) {
+    if (!name.isString()) return QString("&ndash;");
+    return "<a href=\"/drivers/" + Seg(name.toString()) + "\">" + E(name) + "</a>";
+}
+
+QString TrackLink(const QJsonValue& code) {
+    return "<a href=\"/tracks/" + Seg(code.toString()) + "\">" + E(code) + "</a>";
+}
+
+QString StateText(const QJsonObject& race) {
+    return race["state"].toString() == "finished" ? QString("finished") : QString("interrupted");
+}
+
+// ------------------------------------------------------------------ shell
+
+QByteArray Page(const QString& title, const QString& body, const QString& script = {}, bool report = false) {
+    QString out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                  "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+                  E(title) + " &ndash; Gridscope hub</title>\n";
+    if (report) out += "<link rel=\"stylesheet\" href=\"/static/report.css\">\n";
+    out += "<link rel=\"stylesheet\" href=\"/static/hub.css\">\n";
+    if (!script.isEmpty()) out += "<script type=\"module\" src=\"" + script + "\"></script>\n";
+    out += "</head>\n<body>\n<nav><a class=\"home\" href=\"/\">Gridscope hub</a> <a href=\"/races\">Races</a></nav>\n"
+           "<main>\n" +
+           body + "</main>\n</body>\n</html>\n";
+    return out.toUtf8();
+}
+
+QString RaceRows(const QJsonArray& races, bool withServer) {
+    QString out = "<table class=\"races\">\n<thead><tr><th>Started</th>" +
+                  QString(withServer ? "<th>Server</th>" : "") +
+                  "<th>Track</th><th>Session</th><th>Drivers</th><th>Winner</th><th>State</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : races) {
+        const QJsonObject race = v.toObject();
+        const QString id = QString::number(race["id"].toInteger());
+        out += "<tr data-race=\"" + id + "\"><td><a href=\"/races/" + id + "\">" + When(race["started"]) + "</a></td>";
+        if (withServer) out += "<td>" + E(race["server"]) + "</td>";
+        out += "<td>" + TrackLink(race["track"]) + "</td><td>" + Kind(race) + "</td><td class=\"n\">" +
+               QString::number(race["drivers"].toInt()) + "</td><td>" + DriverLink(race["winner"]) + "</td><td>" +
+               StateText(race) + "</td></tr>\n";
+    }
+    if (races.isEmpty()) out += "<tr><td colspan=\"7\" class=\"none\">No races yet.</td></tr>\n";
+    return out + "</tbody>\n</table>\n";
+}
+
+}  // namespace
+
+QString LapText(qint64 ms) {
+    if (ms <= 0) return QString();
+    const qint64 h = (ms + 5) / 10;
+    return QString::fromStdString(record::HundredthsText(static_cast<std::int32_t>(std::min<qint64>(h, 1 << 30))));
+}
+
+// --------------------------------------------------------------- dashboard
+
+QByteArray DashboardPage(const QJsonArray& servers, const QJsonObject& latestRaces, const QJsonArray& tracks) {
+    QString body = "<h1>Servers</h1>\n<table class=\"servers\" id=\"servers\">\n<thead><tr><th>Server</th><th>Status</th>"
+                   "<th>Track</th><th>Session</th><th>Drivers</th><th>Watch</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : servers) {
+        const QJsonObject s = v.toObject();
+        const QString key = E(s["key"]);
+        body += "<tr data-key=\"" + key + "\"><td><span class=\"name\">" + E(s["name"]) +
+                "</span> <span class=\"address\">" + E(s["address"]) + "</span></td><td><span class=\"status " +
+                E(s["status"]) + "\">" + E(s["status"]) + "</span></td><td class=\"track\">" + E(s["track"]) +
+                "</td><td class=\"session\">" + E(s["session"]) + "</td><td class=\"drivers n\">" +
+                QString::number(s["drivers"].toInt()) + "</td><td><a href=\"/live/" + key +
+                "/\">live page</a> &middot; <a href=\"/live/" + key + "/overlay\">overlay</a></td></tr>\n";
+    }
+    body += "</tbody>\n</table>\n<h1>Latest races</h1>\n" + RaceRows(latestRaces["races"].toArray(), true);
+    body += "<p><a href=\"/races\">All races</a></p>\n<h1>Tracks</h1>\n<table class=\"tracks\">\n<thead><tr>"
+            "<th>Track</th><th>Sessions</th><th>Best lap</th><th>By</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : tracks) {
+        const QJsonObject t = v.toObject();
+        body += "<tr><td>" + TrackLink(t["track"]) + "</td><td class=\"n\">" + QString::number(t["races"].toInt()) +
+                "</td><td class=\"n\">" + LapText(t["best_ms"].toInteger()) + "</td><td>" +
+                DriverLink(t["best_name"]) + "</td></tr>\n";
+    }
+    if (tracks.isEmpty()) body += "<tr><td colspan=\"4\" class=\"none\">No laps yet.</td></tr>\n";
+    body += "</tbody>\n</table>\n";
+    return Page("Dashboard", body, "/static/dashboard.js");
+}
+
+// ------------------------------------------------------------------- races
+
+QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter) {
+    QString title = "Races";
+    QStringList shown;
+    if (!filter.server.isEmpty()) shown << "on server " + E(filter.server);
+    if (!filter.track.isEmpty()) shown << "on " + E(filter.track);
+    if (!filter.driver.isEmpty()) shown << "with " + E(filter.driver);
+    QString body = "<h1>Races" + (shown.isEmpty() ? QString() : " " + shown.join(" ")) + "</h1>\n";
+    body += RaceRows(races["races"].toArray(), true);
+    const int page = races["page"].toInt(), pages = races["pages"].toInt();
+    auto link = [&](int to, const QString& text) {
+        QUrlQuery q;
+        if (!filter.server.isEmpty()) q.addQueryItem("server", filter.server);
+        if (!filter.track.isEmpty()) q.addQueryItem("track", filter.track);
+        if (!filter.driver.isEmpty()) q.addQueryItem("driver", filter.driver);
+        q.addQueryItem("page", QString::number(to));
+        return "<a href=\"/races?" + E(q.toString(QUrl::FullyEncoded)) + "\">" + text + "</a>";
+    };
+    body += "<p class=\"pages\">";
+    if (page > 1) body += link(page - 1, "&larr; newer") + " ";
+    body += QString("page %1 of %2").arg(page).arg(std::max(pages, 1));
+    if (page < pages) body += " " + link(page + 1, "older &rarr;");
+    body += "</p>\n";
+    return Page(title, body);
+}
+
+// ------------------------------------------------------------- race report
+
+namespace {
+
+// The stored race as the report's session: each driver's laps in order,
+// their times at the line, and from those the positions and gaps at each
+// line (everyone starts together, so the order of the times at the line is
+// the order of crossing).
+record::SessionReport SessionOf(const QJsonObject& race) {
+    record::SessionReport s;
+    s.track = race["track"].toString().toStdString();
+    s.mode = race["kind"].toString() == "race" ? rmRace : rmQualify;
+    s.laps = static_cast<std::uint32_t>(std::max(0, race["laps"].toInt()));
+    s.minutes = static_cast<std::uint32_t>(std::max(0, race["minutes"].toInt()));
+    s.ended = race["state"].toString() == "finished";
+    std::map<QString, std::map<int, std::int32_t>> laps;  // name -> lap -> hundredths
+    for (const QJsonValue& v : race["laps"].toArray()) {
+        const QJsonObject lap = v.toObject();
+        laps[lap["name"].toString()][lap["lap"].toInt()] = static_cast<std::int32_t>(lap["ms"].toInteger() / 10);
+    }
+    const QJsonArray results = race["results"].toArray();
+    std::int64_t winnerTotal = 0;
+    int winnerLaps = 0;
+    for (const QJsonValue& v : results) {
+        const QJsonObject r = v.toObject();
+        if (r["pos"].toInt() == 1) {
+            winnerTotal = r["total_ms"].toInteger() / 10;
+            winnerLaps = r["laps"].toInt();
+        }
+    }
+    int slot = 0;
+    for (const QJsonValue& v : results) {
+        const QJsonObject r = v.toObject();
+        record::DriverReport d;
+        const QString name = r["name"].toString();
+        d.name = Utf8ToWindows1252(name.toStdString());
+        d.car = Utf8ToWindows1252(r["car"].toString().toStdString());
+        d.slot = slot++ % MaxPlayers;
+        d.position = r["pos"].toInt();
+        d.finished = r["finished"].toBool();
+        d.bestHundredths = static_cast<std::int32_t>(r["best_ms"].toInteger() / 10);
+        d.totalHundredths = static_cast<std::int32_t>(r["total_ms"].toInteger() / 10);
+        for (const auto& [number, time] : laps[name]) {
+            d.laps.push_back(time);
+            d.lapEnd.push_back((d.lapEnd.empty() ? 0 : d.lapEnd.back()) + time);
+        }
+        if (s.mode == rmRace && d.totalHundredths > 0) {
+            if (d.position == 1) d.totalOrGap = record::HundredthsText(d.totalHundredths);
+            else if (r["laps"].toInt() < winnerLaps)
+                d.totalOrGap = "+" + std::to_string(winnerLaps - r["laps"].toInt()) + " Laps";
+            else if (winnerTotal > 0 && d.totalHundredths >= winnerTotal)
+                d.totalOrGap = "+" + record::HundredthsText(static_cast<std::int32_t>(d.totalHundredths - winnerTotal));
+        } else if (s.mode == rmQualify && d.bestHundredths > 0) {
+            d.totalOrGap = record::HundredthsText(d.bestHundredths);
+        }
+        s.drivers.push_back(std::move(d));
+    }
+    // Positions and gaps at each line.
+    const int most = s.LapCount();
+    for (int k = 0; k < most; ++k) {
+        std::vector<std::pair<std::int32_t, std::size_t>> at;
+        for (std::size_t i = 0; i < s.drivers.size(); ++i)
+            if (k < static_cast<int>(s.drivers[i].lapEnd.size())) at.emplace_back(s.drivers[i].lapEnd[k], i);
+        std::stable_sort(at.begin(), at.end());
+        for (std::size_t p = 0; p < at.size(); ++p) {
+            record::DriverReport& d = s.drivers[at[p].second];
+            d.positionAtLap.push_back(static_cast<int>(p) + 1);
+            d.gapAtLap.push_back(at[p].first - at.front().first);
+        }
+    }
+    return s;
+}
+
+}  // namespace
+
+QByteArray RacePage(const QJsonObject& race) {
+    const QString id = QString::number(race["id"].toInteger());
+    std::ostringstream tables;
+    record::WriteSessionTables(tables, SessionOf(race));
+    QString body = "<h1>" + Kind(race) + " on " + TrackLink(race["track"]) + "</h1>\n<p class=\"meta\">Server " +
+                   E(race["server"]) + ", from " + When(race["started"]) + " to " + When(race["ended"]) + ", " +
+                   StateText(race);
+    if (race["state"].toString() != "finished" && race["why"].isString()) body += " (" + E(race["why"]) + ")";
+    body += ". <a href=\"/races/" + id + "/recording\">Download the recording</a>.</p>\n<section class=\"report\">\n" +
+            QString::fromStdString(tables.str()) + "</section>\n";
+    return Page(Kind(race) + " on " + race["track"].toString(), body, {}, true);
+}
+
+// ----------------------------------------------------------------- drivers
+
+QByteArray DriverPage(const QJsonObject& driver) {
+    const QString name = driver["name"].toString();
+    const QJsonArray races = driver["races"].toArray();
+    QString body = "<h1>" + E(name) + "</h1>\n<p class=\"meta\">" + QString::number(races.size()) + " sessions, " +
+                   QString::number(driver["wins"].toInt()) + " wins, " + QString::number(driver["podiums"].toInt()) +
+                   " podiums. <a href=\"/races?driver=" + Seg(name) + "\">Races</a></p>\n";
+    body += "<h2>Best laps</h2>\n<table class=\"best\">\n<thead><tr><th>Track</th><th>Car</th><th>Best lap</th>"
+            "</tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : driver["best_laps"].toArray()) {
+        const QJsonObject b = v.toObject();
+        body += "<tr><td>" + TrackLink(b["track"]) + "</td><td>" + E(b["car"]) + "</td><td class=\"n\"><a href=\"/races/" +
+                QString::number(b["race"].toInteger()) + "\">" + LapText(b["ms"].toInteger()) + "</a></td></tr>\n";
+    }
+    body += "</tbody>\n</table>\n<h2>Sessions</h2>\n<table class=\"history\">\n<thead><tr><th>Started</th><th>Server</th>"
+            "<th>Track</th><th>Session</th><th>Pos</th><th>Best lap</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : races) {
+        const QJsonObject r = v.toObject();
+        const QString id = QString::number(r["id"].toInteger());
+        const int pos = r["pos"].toInt();
+        body += "<tr><td><a href=\"/races/" + id + "\">" + When(r["started"]) + "</a></td><td>" + E(r["server"]) +
+                "</td><td>" + TrackLink(r["track"]) + "</td><td>" +
+                (r["kind"].toString() == "race" ? "Race" : "Qualifying") + "</td><td class=\"n\">" +
+                (pos > 0 ? QString::number(pos) : QString("&ndash;")) + "</td><td class=\"n\">" +
+                LapText(r["best_ms"].toInteger()) + "</td></tr>\n";
+    }
+    body += "</tbody>\n</table>\n";
+    return Page(name, body);
+}
+
+// ------------------------------------------------------------------ tracks
+
+QByteArray TrackPage(const QJsonObject& track, const QString& car) {
+    const QString code = track["track"].toString();
+    const QJsonArray laps = track["laps"].toArray();
+    QString body = "<h1>" + E(code) + (car.isEmpty() ? QString() : " in the " + E(car)) + "</h1>\n";
+    // Every car seen in the leaderboard, as a filter.
+    QStringList cars;
+    for (const QJsonValue& v : laps)
+        if (!cars.contains(v.toObject()["car"].toString())) cars << v.toObject()["car"].toString();
+    body += "<p class=\"filter\">Car: " + QString(car.isEmpty() ? "<b>all</b>" : "<a href=\"/tracks/" + Seg(code) + "\">all</a>");
+    if (car.isEmpty())
+        for (const QString& c : cars)
+            body += " &middot; <a href=\"/tracks/" + Seg(code) + "?car=" + Seg(c) + "\">" + E(c) + "</a>";
+    body += " &middot; <a href=\"/races?track=" + Seg(code) + "\">races here</a></p>\n";
+    body += "<table class=\"leaderboard\">\n<thead><tr><th>#</th><th>Driver</th><th>Car</th><th>Best lap</th><th>Gap</th>"
+            "</tr></thead>\n<tbody>\n";
+    const qint64 first = laps.isEmpty() ? 0 : laps.first().toObject()["ms"].toInteger();
+    int n = 0;
+    for (const QJsonValue& v : laps) {
+        const QJsonObject l = v.toObject();
+        const qint64 ms = l["ms"].toInteger();
+        ++n;
+        body += "<tr><td class=\"n\">" + QString::number(n) + "</td><td>" + DriverLink(l["name"]) + "</td><td>" +
+                E(l["car"]) + "</td><td class=\"n\"><a href=\"/races/" + QString::number(l["race"].toInteger()) + "\">" +
+                LapText(ms) + "</a></td><td class=\"n\">" + (n > 1 ? "+" + (ms > first ? LapText(ms - first) : QString("0:00.00")) : QString()) +
+                "</td></tr>\n";
+    }
+    if (laps.isEmpty()) body += "<tr><td colspan=\"5\" class=\"none\">No laps on this track yet.</td></tr>\n";
+    body += "</tbody>\n</table>\n";
+    return Page(code, body);
+}
+
+}  // namespace gs::hub
