@@ -128,7 +128,7 @@ SqlConnection::~SqlConnection() {
 }
 
 void SqlConnection::Open() {
-    if (!db_.open()) Fail("opening", db_.lastError().text());
+    if (!db_.open()) Fail("opening", Reason(db_.lastError()));
     if (target_.dialect == Dialect::Sqlite) {
         // WAL: readers (sqlite3, a league's scripts) never block the hub nor
         // see half a transaction, and a killed process leaves a log that the
@@ -157,7 +157,13 @@ QString SqlConnection::Redacted(QString text) const {
 }
 
 void SqlConnection::Fail(const char* what, const QString& reason) const {
-    throw StoreError(Redacted(QString("store %1: %2: %3").arg(target_.Shown(), what, reason.trimmed())).toStdString());
+    // One line, for the hub's log.
+    throw StoreError(Redacted(QString("store %1: %2: %3").arg(target_.Shown(), what, reason.simplified())).toStdString());
+}
+
+QString SqlConnection::Reason(const QSqlError& error) {
+    // The database's own words ("database or disk is full"), else Qt's.
+    return error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
 }
 
 QSqlQuery& SqlConnection::Run(const QString& sql, std::initializer_list<QVariant> values, const char* what) {
@@ -172,14 +178,19 @@ QSqlQuery& SqlConnection::Run(const QString& sql, const QVariantList& values, co
     if (found == statements_.end()) {
         auto query = std::make_unique<QSqlQuery>(db_);
         query->setForwardOnly(true);
-        if (!query->prepare(sql)) Fail(what, query->lastError().text());
+        if (!query->prepare(sql)) Fail(what, Reason(query->lastError()));
         found = statements_.emplace(sql, std::move(query)).first;
     }
     QSqlQuery& query = *found->second;
-    for (int i = 0; i < values.size(); ++i) query.bindValue(i, values[i]);
+    for (int i = 0; i < values.size(); ++i) {
+        // A null QString would be bound as SQL NULL: text is never missing
+        // here, only empty. (Missing numbers are bound as typed nulls.)
+        const QVariant& v = values[i];
+        query.bindValue(i, v.typeId() == QMetaType::QString && v.toString().isNull() ? QVariant(QString("")) : v);
+    }
     last_ = &query;
     if (!query.exec()) {
-        const QString reason = query.lastError().text();
+        const QString reason = Reason(query.lastError());
         query.finish();
         Fail(what, reason);
     }
@@ -189,7 +200,7 @@ QSqlQuery& SqlConnection::Run(const QString& sql, const QVariantList& values, co
 void SqlConnection::Exec(const QString& sql, const char* what) {
     if (last_) last_->finish();
     QSqlQuery query(db_);
-    if (!query.exec(sql)) Fail(what, query.lastError().text());
+    if (!query.exec(sql)) Fail(what, Reason(query.lastError()));
 }
 
 QVariant SqlConnection::Value(const QString& sql, std::initializer_list<QVariant> values, const char* what) {

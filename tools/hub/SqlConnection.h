@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
@@ -78,6 +79,7 @@ public:
     void ReopenIfLost();
 
 private:
+    static QString Reason(const QSqlError& error);
     void Open();
     void Close();
     QString Redacted(QString text) const;

@@ -1,0 +1,11 @@
+// The hub's tests run with a Qt application: Qt SQL loads its drivers as
+// plugins.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
