@@ -1,0 +1,435 @@
+// gridscope-hub as a real process against real peers: the project's race
+// server, the replay of a recording whose datagrams this test writes byte by
+// byte, an address where nothing answers, and a store on disk (SQLite read
+// back with the sqlite3 command) or in a PostgreSQL cluster the test starts.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HubConfig.h"
+#include "RaceReport.h"
+#include "Recording.h"
+#include "support/ChildProcess.h"
+#include "support/PostgresCluster.h"
+
+namespace fs = std::filesystem;
+using gs::test::ChildProcess;
+
+namespace {
+
+// ------------------------------------------------------------------ helpers
+
+struct Http {
+    int status = 0;
+    std::string body;
+    QJsonDocument Json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(body)); }
+};
+
+Http Get(int port, const std::string& path) {
+    Http out;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return out;
+    }
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
+        ::close(fd);
+        return out;
+    }
+    // The server keeps the connection open: the answer ends after its
+    // Content-Length.
+    std::string text;
+    char buffer[65536];
+    std::size_t headerEnd = std::string::npos, length = 0;
+    for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (headerEnd == std::string::npos && (headerEnd = text.find("\r\n\r\n")) != std::string::npos) {
+            std::string lower = text.substr(0, headerEnd);
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            const auto at = lower.find("content-length:");
+            length = at == std::string::npos ? 0 : std::strtoul(lower.c_str() + at + 15, nullptr, 10);
+            headerEnd += 4;
+        }
+        if (headerEnd != std::string::npos && text.size() >= headerEnd + length) break;
+    }
+    ::close(fd);
+    if (text.size() > 12) out.status = std::atoi(text.c_str() + 9);
+    if (headerEnd != std::string::npos) out.body = text.substr(headerEnd, length);
+    return out;
+}
+
+// Polls `check` every 200 ms for up to `seconds`.
+bool WaitUntil(double seconds, const std::function<bool()>& check) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (check()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return check();
+}
+
+// The sqlite3 command's answer to `sql` on the store: plain SQL, as a
+// league's own script would read it.
+std::string Sqlite(const fs::path& store, const std::string& sql) {
+    const std::string command = "sqlite3 -batch '" + store.string() + "' \"" + sql + "\" 2>&1";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char line[4096];
+        while (std::fgets(line, sizeof line, p)) out += line;
+        ::pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// --------------------------------------------------- a race written by hand
+
+// A datagram of `size` zero bytes with its type; fields are put at their
+// offsets as the wire layout gives them.
+struct Packet {
+    std::vector<std::uint8_t> b;
+    Packet(const char* type, std::size_t size) : b(size, 0) { std::copy(type, type + 3, b.begin()); }
+    Packet& U8(std::size_t at, int v) { return b[at] = static_cast<std::uint8_t>(v), *this; }
+    Packet& U16(std::size_t at, int v) { return U8(at, v & 0xff).U8(at + 1, (v >> 8) & 0xff); }
+    Packet& Text(std::size_t at, const std::string& text) {
+        std::copy(text.begin(), text.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+        return *this;
+    }
+};
+
+// The name field's 24 bytes, all of them SQL.
+const std::string Injection = "'); DROP TABLE sessions;";
+
+// Two drivers, two laps on BL1: J\xF6rg (Windows-1252, "Jörg") 1:01.23 and 1:00.00 (total 2:01.23),
+// the other 1:02.50 and 0:59.80 (total 2:02.30, the fastest lap).
+void WriteHandmadeRace(const fs::path& file) {
+    std::vector<std::pair<double, Packet>> at;
+    at.push_back({0.0, Packet("ISM", 40).Text(8, "^1Replay ^7Cup")});
+    at.push_back({0.0, Packet("STA", 28).U8(12, 2).U8(15, 1).Text(20, "BL1")});
+    at.push_back({0.0, Packet("NPL", 97).Text(28, "^3J\xF6rg").Text(60, "XRT").U8(96, 0)});
+    at.push_back({0.0, Packet("NPL", 97).Text(28, Injection).Text(60, "FZ50").U8(96, 1)});
+    at.push_back({0.2, Packet("RST", 8).U8(4, 2)});
+    auto cars = [](int lap, int node) {
+        Packet p("MCI", 12 + 2 * 24);
+        p.U8(8, 2).U8(9, 0);
+        for (int i = 0; i < 2; ++i) p.U16(12 + 24 * i, node - i).U8(14 + 24 * i, lap);
+        return p;
+    };
+    for (int k = 0; k < 6; ++k) at.push_back({0.3 + 0.1 * k, cars(1, 10 + k)});
+    at.push_back({1.0, Packet("LAP", 92).Text(52, "XRT").U8(84, 1).U8(85, 1).U8(86, 23).U8(88, 0)});
+    at.push_back({1.2, Packet("LAP", 92).Text(52, "FZ50").U8(84, 1).U8(85, 2).U8(86, 50).U8(88, 1)});
+    for (int k = 0; k < 6; ++k) at.push_back({1.3 + 0.1 * k, cars(2, 10 + k)});
+    at.push_back({2.0, Packet("LAP", 92).Text(52, "XRT").U8(84, 1).U8(85, 0).U8(86, 0).U8(88, 0)});
+    at.push_back({2.05, Packet("RES", 104).Text(28, "^3J\xF6rg").U8(96, 2).U8(97, 1).U8(98, 23).U8(100, 1)});
+    at.push_back({2.3, Packet("LAP", 92).Text(52, "FZ50").U8(84, 0).U8(85, 59).U8(86, 80).U8(88, 1)});
+    at.push_back({2.35, Packet("RES", 104).Text(28, Injection).U8(96, 2).U8(97, 2).U8(98, 30).U8(101, 59).U8(102, 80)});
+    at.push_back({2.5, Packet("REN", 4)});
+    at.push_back({2.6, cars(3, 20)});
+    at.push_back({2.7, cars(3, 21)});
+    gs::peers::RecordingWriter writer(file, 1765000000000000);
+    for (const auto& [seconds, packet] : at)
+        ASSERT_TRUE(writer.Append(static_cast<std::uint64_t>(seconds * 1e6), gs::peers::RecordKind::Datagram, packet.b));
+    ASSERT_TRUE(writer.Close());
+}
+
+// ------------------------------------------------------------------- the rig
+
+class HubRig {
+public:
+    explicit HubRig(const std::string& name) {
+        dir_ = fs::path(GS_TEST_OUT) / (name + "-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    ~HubRig() {
+        hub.reset();
+        servers.clear();
+    }
+    fs::path Dir() const { return dir_; }
+    fs::path Data() const { return dir_ / "data"; }
+    fs::path Store() const { return Data() / "hub.sqlite"; }
+
+    // The project's race server: a short race after a short race, fast.
+    int StartRaceServer(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv{GS_RACESERVER, "--port", "0", "--cars", "4", "--laps", "2", "--sessions",
+                                      "race", "--time-scale", "20", "--track-change", "0", "--files",
+                                      std::string(GS_RUN_DIR) + "/files", "--admin", "pw", "--seed", "5"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return Start(std::move(argv));
+    }
+    int StartReplay(const fs::path& recording) {
+        return Start({GS_RACESERVER, "--replay", recording.string(), "--port", "0", "--admin", "pw"});
+    }
+    int Start(std::vector<std::string> argv) {
+        servers.push_back(std::make_unique<ChildProcess>(std::move(argv)));
+        return servers.back()->ListeningPort();
+    }
+
+    void WriteConfig(const std::vector<std::pair<std::string, int>>& watched) {
+        std::ofstream out(dir_ / "hub.ini");
+        out << "[hub]\nhttp = 127.0.0.1:0\ndata = " << Data().string() << "\nfiles = " << GS_RUN_DIR << "\n";
+        for (const auto& [key, port] : watched)
+            out << "\n[server:" << key << "]\naddress = 127.0.0.1:" << port << "\nadmin = pw\n";
+    }
+    void StartHub(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv{GS_HUB, "--config", (dir_ / "hub.ini").string()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        hub = std::make_unique<ChildProcess>(std::move(argv));
+        ASSERT_TRUE(hub->WaitFor("dashboard: http://", 10000)) << hub->Output();
+        const std::string& out = hub->Output();
+        const auto at = out.find("dashboard: http://127.0.0.1:");
+        port = std::atoi(out.c_str() + at + 28);
+        ASSERT_GT(port, 0);
+    }
+
+    QJsonArray Races(const std::string& query = "") { return Get(port, "/api/races" + query).Json()["races"].toArray(); }
+    // The newest listed session of `server` that `pick` accepts.
+    QJsonObject Race(const std::string& server, const std::function<bool(const QJsonObject&)>& pick) {
+        for (const QJsonValue& v : Races("?server=" + server))
+            if (pick(v.toObject())) return v.toObject();
+        return {};
+    }
+
+    std::vector<std::unique_ptr<ChildProcess>> servers;
+    std::unique_ptr<ChildProcess> hub;
+    int port = 0;
+
+private:
+    fs::path dir_;
+};
+
+bool Finished(const QJsonObject& r) { return r["state"].toString() == "finished"; }
+
+// ------------------------------------------------------------------- tests
+
+TEST(HubConfig, RefusesEachMistakeWithItsFileLineAndReason) {
+    const fs::path dir = fs::path(GS_TEST_OUT) / ("config-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    struct Case {
+        const char* text;
+        int line;
+        const char* reason;
+    } cases[] = {
+        {"[hub]\nhttp = 127.0.0.1:8080\n", 0, "no [server:KEY] section"},
+        {"[server:a]\naddress = 127.0.0.1:1\ncolour = red\n", 3, "unknown key \"colour\""},
+        {"[server:a]\naddress = 127.0.0.1:1\n[server:a]\naddress = 127.0.0.1:2\n", 3, "given twice"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[server:A]\naddress = 127.0.0.1:2\n", 3, "given twice"},
+        {"[server:a b]\naddress = 127.0.0.1:1\n", 1, "letters, digits"},
+        {"[server:a]\naddress = 127.0.0.1:1\naddress = 127.0.0.1:2\n", 3, "given twice"},
+        {"; league\n[server:a]\naddress = somewhere\n", 3, "not HOST:PORT"},
+        {"[server:a]\naddress = 127.0.0.1:70000\n", 2, "not HOST:PORT"},
+        {"[server:a]\naddress = 127.0.0.1:1\ndelay = 301\n", 3, "0 to 300"},
+        {"[server:a]\naddress = 127.0.0.1:1\nadmin = a, b\n", 3, "double quotes"},
+        {"[hub]\nhttp = localhost:80\n[server:a]\naddress = 127.0.0.1:1\n", 2, "numeric"},
+        {"[servers]\n", 1, "unknown section"},
+        {"address = 127.0.0.1:1\n", 1, "before the first"},
+    };
+    for (const Case& c : cases) {
+        const fs::path file = dir / "hub.ini";
+        std::ofstream(file) << c.text;
+        try {
+            gs::hub::ReadHubConfig(QString::fromStdString(file.string()));
+            ADD_FAILURE() << "accepted:\n" << c.text;
+        } catch (const gs::hub::ConfigError& e) {
+            EXPECT_EQ(e.line, c.line) << c.text << e.what();
+            EXPECT_NE(e.reason.toStdString().find(c.reason), std::string::npos) << e.what();
+            EXPECT_EQ(e.file.toStdString(), file.string());
+        }
+    }
+    // The whole program says so and ends with status 2.
+    std::ofstream(dir / "hub.ini") << "[server:club]\naddress = 127.0.0.1:29999\nadmin = \"se;cret\"\nmystery = 1\n";
+    ChildProcess hub({GS_HUB, "--config", (dir / "hub.ini").string()});
+    EXPECT_EQ(hub.Wait(10000), 2);
+    EXPECT_NE(hub.Output().find("hub.ini:4: unknown key \"mystery\""), std::string::npos) << hub.Output();
+    EXPECT_EQ(hub.Output().find("se;cret"), std::string::npos);
+}
+
+// Two servers at once (the race server and the replay of a race written by
+// hand) and one where nothing answers; the sessions in the store read back
+// with plain SQL, the names as text, and the hub's own recording of a race
+// analysed as the race report would: the same results as stored.
+TEST(Hub, KeepsTwoServersAtOnceAndShowsTheSilentOneOffline) {
+    HubRig rig("two-servers");
+    WriteHandmadeRace(rig.Dir() / "handmade.gsrec");
+    const int club = rig.StartRaceServer();
+    const int replay = rig.StartReplay(rig.Dir() / "handmade.gsrec");
+    const int nobody = gs::test::FreeUdpPort();
+    rig.WriteConfig({{"club", club}, {"cup", replay}, {"nobody", nobody}});
+    const auto start = std::chrono::steady_clock::now();
+    rig.StartHub();
+
+    auto status = [&](const std::string& key) {
+        for (const QJsonValue& v : Get(rig.port, "/api/servers").Json().array())
+            if (v["key"].toString().toStdString() == key) return v["status"].toString().toStdString();
+        return std::string("missing");
+    };
+    ASSERT_TRUE(WaitUntil(15, [&] { return status("nobody") == "offline" && status("club") == "live"; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+
+    // The race written by hand, exactly as written.
+    QJsonObject cup;
+    ASSERT_TRUE(WaitUntil(20, [&] { return !(cup = rig.Race("cup", Finished)).isEmpty(); })) << rig.hub->Output();
+    EXPECT_EQ(cup["kind"].toString(), "race");
+    EXPECT_EQ(cup["track"].toString(), "BL1");
+    EXPECT_EQ(cup["laps"].toInt(), 2);
+    EXPECT_EQ(cup["winner"].toString(), QString::fromUtf8("J\u00f6rg"));
+    EXPECT_TRUE(cup["started"].toString().endsWith("Z"));
+    const QJsonObject race = Get(rig.port, "/api/races/" + std::to_string(cup["id"].toInteger())).Json().object();
+    const QJsonArray results = race["results"].toArray();
+    ASSERT_EQ(results.size(), 2);
+    EXPECT_EQ(results[0]["name"].toString(), QString::fromUtf8("J\u00f6rg"));
+    EXPECT_EQ(results[0]["car"].toString(), "XRT");
+    EXPECT_EQ(results[0]["best_ms"].toInteger(), 60000);
+    EXPECT_EQ(results[0]["total_ms"].toInteger(), 121230);
+    EXPECT_EQ(results[0]["laps"].toInt(), 2);
+    EXPECT_EQ(results[1]["name"].toString().toStdString(), Injection);
+    EXPECT_EQ(results[1]["best_ms"].toInteger(), 59800);
+    EXPECT_EQ(results[1]["total_ms"].toInteger(), 122300);
+    QStringList laps;
+    for (const QJsonValue& v : race["laps"].toArray())
+        laps << v["name"].toString().left(5).trimmed() + " " + QString::number(v["lap"].toInt()) + " " +
+                    QString::number(v["ms"].toInteger());
+    laps.sort();
+    EXPECT_EQ(laps.join(", ").toStdString(), "'); D 1 62500, '); D 2 59800, J\u00f6rg 1 61230, J\u00f6rg 2 60000");
+
+    // The same with plain SQL, and the SQL name is only a name.
+    EXPECT_EQ(Sqlite(rig.Store(), "SELECT count(*) FROM sessions WHERE state = 'finished' AND track = 'BL1'"), "1");
+    EXPECT_NE(Sqlite(rig.Store(), "SELECT name FROM drivers").find(Injection), std::string::npos);
+    const Http page = Get(rig.port, "/races/" + std::to_string(cup["id"].toInteger()));
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("&#39;); DROP TABLE sessions;"), std::string::npos);
+    EXPECT_NE(page.body.find("<svg"), std::string::npos);  // lap chart and race trace
+
+    // A race of the race server, and the hub's recording of it: analysed on
+    // its own it gives the results the hub stored.
+    QJsonObject first;
+    ASSERT_TRUE(WaitUntil(60, [&] { return !(first = rig.Race("club", Finished)).isEmpty(); })) << rig.hub->Output();
+    const std::string id = std::to_string(first["id"].toInteger());
+    const Http download = Get(rig.port, "/races/" + id + "/recording");
+    ASSERT_EQ(download.status, 200);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(download.body.data());
+    const gs::record::RecordingReport report =
+        gs::record::AnalyseRecording(gs::peers::ParseRecording(bytes, download.body.size()),
+                                     fs::path(GS_RUN_DIR) / "files");
+    ASSERT_EQ(report.sessions.size(), 1u);
+    const QJsonArray stored = Get(rig.port, "/api/races/" + id).Json()["results"].toArray();
+    ASSERT_EQ(stored.size(), static_cast<qsizetype>(report.sessions[0].drivers.size()));
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        const gs::record::DriverReport& d = report.sessions[0].drivers[static_cast<std::size_t>(i)];
+        EXPECT_EQ(stored[i]["pos"].toInt(), d.position);
+        EXPECT_EQ(stored[i]["best_ms"].toInteger(), d.bestHundredths * 10);
+        EXPECT_EQ(stored[i]["laps"].toInt(), static_cast<int>(d.laps.size()));
+    }
+    EXPECT_TRUE(report.sessions[0].ended);
+
+    // The dashboard and the live site of each server answer.
+    const Http dashboard = Get(rig.port, "/");
+    EXPECT_NE(dashboard.body.find("Replay Cup"), std::string::npos);
+    EXPECT_EQ(Get(rig.port, "/live/club/api/state").Json()["session"]["track"].toString(), "AS1");
+    EXPECT_EQ(Get(rig.port, "/live/club").status, 301);
+    EXPECT_EQ(Get(rig.port, "/races/999999").status, 404);
+    EXPECT_EQ(Get(rig.port, "/races/x1").status, 404);
+    EXPECT_EQ(Get(rig.port, "/live/nope/").status, 404);
+    // The admin password reaches neither a page, nor the log, nor the store.
+    for (const std::string& text : {dashboard.body, rig.hub->Output(), Sqlite(rig.Store(), ".dump")})
+        EXPECT_EQ(text.find("admin = pw"), std::string::npos);
+
+    EXPECT_EQ(rig.hub->Stop(), 0);
+}
+
+// kill -9 during a race: the store is whole and every earlier race listed; a
+// hub started again closes the killed run's session as interrupted and goes
+// on. Then the disk fills: a clear line, the live page goes on, nothing
+// earlier is lost. SIGTERM closes the open session as interrupted.
+TEST(Hub, SurvivesKillAndFullDiskWithoutLosingARace) {
+    HubRig rig("kill");
+    const int club = rig.StartRaceServer();
+    rig.WriteConfig({{"club", club}});
+    rig.StartHub();
+    QJsonObject first;
+    ASSERT_TRUE(WaitUntil(60, [&] { return !(first = rig.Race("club", Finished)).isEmpty(); })) << rig.hub->Output();
+    // Into the next race, one lap stored at least.
+    ASSERT_TRUE(WaitUntil(60, [&] {
+        return Sqlite(rig.Store(), "SELECT count(*) FROM sessions s WHERE state = 'open' AND EXISTS "
+                                   "(SELECT 1 FROM laps l WHERE l.session_id = s.id)") == "1";
+    })) << Sqlite(rig.Store(), "SELECT * FROM sessions");
+    ::kill(rig.hub->Pid(), SIGKILL);
+    rig.hub->Wait(5000);
+    EXPECT_EQ(Sqlite(rig.Store(), "PRAGMA integrity_check"), "ok");
+    const std::string open = Sqlite(rig.Store(), "SELECT id FROM sessions WHERE state = 'open'");
+    ASSERT_FALSE(open.empty());
+
+    rig.StartHub();
+    EXPECT_EQ(Sqlite(rig.Store(), "SELECT state FROM sessions WHERE id = " + open), "interrupted");
+    EXPECT_NE(Sqlite(rig.Store(), "SELECT why FROM sessions WHERE id = " + open).find("hub stopped"), std::string::npos);
+    EXPECT_TRUE(Finished(Get(rig.port, "/api/races/" + std::to_string(first["id"].toInteger())).Json().object()));
+
+    // The disk fills: no file of the hub may grow past what it has now.
+    ASSERT_TRUE(WaitUntil(30, [&] { return Get(rig.port, "/live/club/api/state").Json()["cars"].toArray().size() > 0; }));
+    rlimit room{};
+    ASSERT_EQ(::prlimit(rig.hub->Pid(), RLIMIT_FSIZE, nullptr, &room), 0);
+    const rlimit full{4096, room.rlim_max};
+    ASSERT_EQ(::prlimit(rig.hub->Pid(), RLIMIT_FSIZE, &full, nullptr), 0);
+    ASSERT_TRUE(rig.hub->WaitFor("the store refused", 60000) || rig.hub->WaitFor("cannot write the recording", 1000))
+        << rig.hub->Output();
+    const Http live = Get(rig.port, "/live/club/api/state");
+    EXPECT_EQ(live.status, 200);
+    EXPECT_GT(live.Json()["cars"].toArray().size(), 0);
+    EXPECT_EQ(Get(rig.port, "/api/races/" + std::to_string(first["id"].toInteger())).status, 200);
+    ASSERT_EQ(::prlimit(rig.hub->Pid(), RLIMIT_FSIZE, &room, nullptr), 0);
+
+    EXPECT_EQ(rig.hub->Stop(), 0);
+    EXPECT_EQ(Sqlite(rig.Store(), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(Sqlite(rig.Store(), "SELECT count(*) FROM sessions WHERE state = 'open'"), "0");
+    EXPECT_EQ(Sqlite(rig.Store(), "SELECT state FROM sessions WHERE id = " + std::to_string(first["id"].toInteger())),
+              "finished");
+}
+
+// The same archive in PostgreSQL: the race written by hand, read back
+// through the API.
+TEST(Hub, KeepsItsArchiveInPostgreSQL) {
+    HubRig rig("postgresql");
+    gs::test::PostgresCluster cluster({"fsync=off"});
+    cluster.Psql("postgres", "CREATE DATABASE hub");
+    WriteHandmadeRace(rig.Dir() / "handmade.gsrec");
+    rig.WriteConfig({{"cup", rig.StartReplay(rig.Dir() / "handmade.gsrec")}});
+    rig.StartHub({"--database", cluster.Url("hub")});
+    QJsonObject cup;
+    ASSERT_TRUE(WaitUntil(20, [&] { return !(cup = rig.Race("cup", Finished)).isEmpty(); })) << rig.hub->Output();
+    const QJsonObject race = Get(rig.port, "/api/races/" + std::to_string(cup["id"].toInteger())).Json().object();
+    ASSERT_EQ(race["results"].toArray().size(), 2);
+    EXPECT_EQ(race["results"][1]["name"].toString().toStdString(), Injection);
+    EXPECT_EQ(race["laps"].toArray().size(), 4);
+    const QJsonObject driver = Get(rig.port, "/api/drivers/J%C3%B6rg").Json().object();
+    EXPECT_EQ(driver["wins"].toInt(), 1);
+    EXPECT_EQ(Get(rig.port, "/api/tracks/BL1").Json()["laps"][0]["ms"].toInteger(), 59800);
+    EXPECT_FALSE(fs::exists(rig.Store()));
+    EXPECT_EQ(rig.hub->Stop(), 0);
+}
+
+}  // namespace
