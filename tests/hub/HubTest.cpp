@@ -29,11 +29,13 @@
 #include "HubConfig.h"
 #include "RaceReport.h"
 #include "Recording.h"
+#include "Datagrams.h"
 #include "support/ChildProcess.h"
 #include "support/PostgresCluster.h"
 
 namespace fs = std::filesystem;
 using gs::test::ChildProcess;
+using gs::test::Injection;
 
 namespace {
 
@@ -107,50 +109,8 @@ std::string Sqlite(const fs::path& store, const std::string& sql) {
     return out;
 }
 
-// --------------------------------------------------- a race written by hand
-
-// A datagram of `size` zero bytes with its type; fields are put at their
-// offsets as the wire layout gives them.
-struct Packet {
-    std::vector<std::uint8_t> b;
-    Packet(const char* type, std::size_t size) : b(size, 0) { std::copy(type, type + 3, b.begin()); }
-    Packet& U8(std::size_t at, int v) { return b[at] = static_cast<std::uint8_t>(v), *this; }
-    Packet& U16(std::size_t at, int v) { return U8(at, v & 0xff).U8(at + 1, (v >> 8) & 0xff); }
-    Packet& Text(std::size_t at, const std::string& text) {
-        std::copy(text.begin(), text.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
-        return *this;
-    }
-};
-
-// The name field's 24 bytes, all of them SQL.
-const std::string Injection = "'); DROP TABLE sessions;";
-
-// Two drivers, two laps on BL1: J\xF6rg (Windows-1252, "Jörg") 1:01.23 and 1:00.00 (total 2:01.23),
-// the other 1:02.50 and 0:59.80 (total 2:02.30, the fastest lap).
 void WriteHandmadeRace(const fs::path& file) {
-    std::vector<std::pair<double, Packet>> at;
-    at.push_back({0.0, Packet("ISM", 40).Text(8, "^1Replay ^7Cup")});
-    at.push_back({0.0, Packet("STA", 28).U8(12, 2).U8(15, 1).Text(20, "BL1")});
-    at.push_back({0.0, Packet("NPL", 97).Text(28, "^3J\xF6rg").Text(60, "XRT").U8(96, 0)});
-    at.push_back({0.0, Packet("NPL", 97).Text(28, Injection).Text(60, "FZ50").U8(96, 1)});
-    at.push_back({0.2, Packet("RST", 8).U8(4, 2)});
-    auto cars = [](int lap, int node) {
-        Packet p("MCI", 12 + 2 * 24);
-        p.U8(8, 2).U8(9, 0);
-        for (int i = 0; i < 2; ++i) p.U16(12 + 24 * i, node - i).U8(14 + 24 * i, lap);
-        return p;
-    };
-    for (int k = 0; k < 6; ++k) at.push_back({0.3 + 0.1 * k, cars(1, 10 + k)});
-    at.push_back({1.0, Packet("LAP", 92).Text(52, "XRT").U8(84, 1).U8(85, 1).U8(86, 23).U8(88, 0)});
-    at.push_back({1.2, Packet("LAP", 92).Text(52, "FZ50").U8(84, 1).U8(85, 2).U8(86, 50).U8(88, 1)});
-    for (int k = 0; k < 6; ++k) at.push_back({1.3 + 0.1 * k, cars(2, 10 + k)});
-    at.push_back({2.0, Packet("LAP", 92).Text(52, "XRT").U8(84, 1).U8(85, 0).U8(86, 0).U8(88, 0)});
-    at.push_back({2.05, Packet("RES", 104).Text(28, "^3J\xF6rg").U8(96, 2).U8(97, 1).U8(98, 23).U8(100, 1)});
-    at.push_back({2.3, Packet("LAP", 92).Text(52, "FZ50").U8(84, 0).U8(85, 59).U8(86, 80).U8(88, 1)});
-    at.push_back({2.35, Packet("RES", 104).Text(28, Injection).U8(96, 2).U8(97, 2).U8(98, 30).U8(101, 59).U8(102, 80)});
-    at.push_back({2.5, Packet("REN", 4)});
-    at.push_back({2.6, cars(3, 20)});
-    at.push_back({2.7, cars(3, 21)});
+    const gs::test::Timed at = gs::test::HandmadeRace();
     gs::peers::RecordingWriter writer(file, 1765000000000000);
     for (const auto& [seconds, packet] : at)
         ASSERT_TRUE(writer.Append(static_cast<std::uint64_t>(seconds * 1e6), gs::peers::RecordKind::Datagram, packet.b));

@@ -56,6 +56,9 @@ void SessionKeeper::Datagram(const std::uint8_t* data, std::size_t size, std::in
     // replay of the recording ends the session as the hub saw it end.
     const DatagramView view(data, size);
     const bool opens = view.IsType("RST") || view.IsType("STA");
+    cutBy_ = view.IsType("RST") ? "the next session began before this one ended"
+             : view.IsType("STA") ? "the server changed its track or mode"
+                                  : "";
     if (!opens) Record(record, arrivalNs);
     cutter_.Feed(record, scratch_);
     scratch_ = {};
@@ -164,9 +167,7 @@ void SessionKeeper::Closed(const record::SessionReport& session) {
             row.finished = d.finished;
             results.push_back(std::move(row));
         }
-        const QString why = session.ended      ? QString()
-                            : !why_.isEmpty()  ? why_
-                                               : QString("the next session began before this one ended");
+        const QString why = session.ended ? QString() : !why_.isEmpty() ? why_ : QString(cutBy_);
         try {
             store_.CloseSession(stored_, WallMs(nowNs_), session.ended, why, results);
         } catch (const StoreError& e) {

@@ -86,6 +86,7 @@ private:
     std::int64_t stored_ = 0;  // its id in the store; 0 until its first lap or result
     bool refused_ = false;     // the store refused a write this session (said once)
     QString why_;              // why it is being closed, when the keeper closes it
+    const char* cutBy_ = "";   // why the datagram being fed would cut it short
     std::unique_ptr<peers::RecordingWriter> writer_;
     std::filesystem::path recording_;
     bool recordingFailed_ = false;

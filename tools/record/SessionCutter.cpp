@@ -149,9 +149,9 @@ private:
         if (track == lastTrack_ && mode == lastMode_) return;
         lastTrack_ = track;
         lastMode_ = mode;
-        if (!openOnStateChange_ || (mode != rmRace && mode != rmQualify)) return;
+        if (!openOnStateChange_) return;
         if (open_) Close(false);
-        Open();
+        if (mode == rmRace || mode == rmQualify) Open();
     }
 
     void OnLap(const DatagramView& p) {
