@@ -182,8 +182,11 @@ public:
             const qlonglong total = count.next() ? count.value(0).toLongLong() : 0;
             pages = static_cast<int>(std::max<qlonglong>(1, (total + perPage - 1) / perPage));
             values << perPage << qlonglong(page - 1) * perPage;
-            QSqlQuery& q = sql_.Run("SELECT " + RaceColumns + " FROM sessions s WHERE " + where +
-                                        " ORDER BY s.started DESC, s.id DESC LIMIT ? OFFSET ?",
+            // The page's ids first: the columns (counts, the winner) are
+            // then worked out for its rows only, not for those skipped.
+            QSqlQuery& q = sql_.Run("SELECT " + RaceColumns + " FROM (SELECT s.id FROM sessions s WHERE " + where +
+                                        " ORDER BY s.started DESC, s.id DESC LIMIT ? OFFSET ?) p"
+                                        " JOIN sessions s ON s.id = p.id ORDER BY s.started DESC, s.id DESC",
                                     values, "listing races");
             while (q.next()) races.append(RaceJson(q));
             q.finish();
@@ -265,8 +268,8 @@ public:
             QSqlQuery& b = sql_.Run(
                 "SELECT track, car, ms, session_id FROM ("
                 " SELECT b.track, b.car, b.ms, b.session_id, ROW_NUMBER() OVER ("
-                "  PARTITION BY b.track, b.car ORDER BY b.ms, s.started, s.id) AS n"
-                " FROM best_laps b JOIN sessions s ON s.id = b.session_id WHERE b.driver_id = ?) x"
+                "  PARTITION BY b.track, b.car ORDER BY b.ms, b.session_id) AS n"
+                " FROM best_laps b WHERE b.driver_id = ?) x"
                 " WHERE n = 1 ORDER BY track, car",
                 {id}, "reading a driver's best laps");
             while (b.next())
@@ -286,15 +289,16 @@ public:
             QVariantList values{code};
             if (!car.isEmpty()) values << car;
             // Each driver's best on the track (in the car); of equal times,
-            // the one set first.
+            // the one of the earlier session (ids are handed out as sessions
+            // open). The leaderboard indexes hold every column read here.
             QSqlQuery& q = sql_.Run(
                 "SELECT d.name, x.car, x.ms, x.session_id FROM ("
-                " SELECT b.driver_id, b.car, b.ms, b.session_id, s.started, ROW_NUMBER() OVER ("
-                "  PARTITION BY b.driver_id ORDER BY b.ms, s.started, s.id) AS n"
-                " FROM best_laps b JOIN sessions s ON s.id = b.session_id WHERE b.track = ?" +
+                " SELECT b.driver_id, b.car, b.ms, b.session_id, ROW_NUMBER() OVER ("
+                "  PARTITION BY b.driver_id ORDER BY b.ms, b.session_id) AS n"
+                " FROM best_laps b WHERE b.track = ?" +
                     filter +
                     ") x JOIN drivers d ON d.id = x.driver_id WHERE x.n = 1"
-                    " ORDER BY x.ms, x.started, x.session_id, d.id",
+                    " ORDER BY x.ms, x.session_id, d.id",
                 values, "reading a track's leaderboard");
             while (q.next())
                 laps.append(QJsonObject{{"name", q.value(0).toString()}, {"car", q.value(1).toString()},
@@ -309,9 +313,8 @@ public:
         Guarded([&] {
             // The best of each track through the (track, ms) index; of
             // equal times the one set first, as in the leaderboard.
-            const QString best = " FROM best_laps b JOIN sessions s ON s.id = b.session_id"
-                                 " JOIN drivers d ON d.id = b.driver_id WHERE b.track = t.track"
-                                 " ORDER BY b.ms, s.started, s.id, d.id LIMIT 1";
+            const QString best = " FROM best_laps b JOIN drivers d ON d.id = b.driver_id WHERE b.track = t.track"
+                                 " ORDER BY b.ms, b.session_id, d.id LIMIT 1";
             QSqlQuery& q = sql_.Run(
                 "SELECT t.track, t.races, (SELECT b.ms" + best + "), (SELECT d.name" + best + ")"
                 " FROM (SELECT track, COUNT(*) AS races FROM sessions WHERE listed = 1 GROUP BY track) t"

@@ -78,9 +78,12 @@ const char* const Version2[] = {
     "CREATE INDEX entries_by_driver ON entries (driver_id, session_id)",
     "CREATE INDEX laps_by_driver ON laps (driver_id)",
     "CREATE INDEX results_by_driver ON results (driver_id, pos)",
-    "CREATE INDEX best_laps_by_track ON best_laps (track, ms)",
-    "CREATE INDEX best_laps_by_car ON best_laps (track, car, ms)",
-    "CREATE INDEX best_laps_by_driver ON best_laps (driver_id, track, car)",
+    // Leaderboards read each driver's rows of a track (of a car) in time
+    // order straight from these, without the table.
+    "CREATE INDEX best_laps_by_track ON best_laps (track, ms, session_id)",
+    "CREATE INDEX best_laps_leaderboard ON best_laps (track, driver_id, ms, session_id, car)",
+    "CREATE INDEX best_laps_by_car ON best_laps (track, car, driver_id, ms, session_id)",
+    "CREATE INDEX best_laps_by_driver ON best_laps (driver_id, track, car, ms, session_id)",
 };
 
 QStringList Spelt(Dialect dialect, const char* const* begin, const char* const* end) {
