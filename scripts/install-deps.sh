@@ -17,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev             # fuzzing and sanitizer runtimes
   desktop-file-utils appstream         # install tests: desktop entry and metainfo validators
   dpkg-dev lintian                     # the Debian package: shlibdeps, checks
+  systemd man-db                       # install tests: the hub's unit (systemd-analyze), the manual pages
   qt6-httpserver-dev qt6-websockets-dev  # gridscope-live: HTTP and WebSocket server
   chromium chromium-driver python3     # gridscope-live's page tests in a headless browser
   libqt6sql6-sqlite libqt6sql6-psql    # gridscope-hub: its store through Qt SQL (SQLite, PostgreSQL)

@@ -3,7 +3,8 @@
 // it), the installed program under the test's X server, and the desktop
 // files through their validators.
 //
-//   InstalledTree    - where each part lands, the icons, the validators
+//   InstalledTree    - where each part lands, the icons, the validators, the
+//                      manual pages; the hub's service as systemd reads it
 //   Launcher         - arguments, the per-user folder, upgrades, two at once
 //                      (with a stand-in program that only reports its folder)
 //   InstalledProgram - the real program started through the desktop entry's
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -189,15 +191,83 @@ TEST_F(Installed, PartsLandInTheirPlacesWithIconsAndValidDesktopFiles) {
         EXPECT_EQ(metaCheck.output.find(remark), std::string::npos) << metaCheck.output;
 
     // The package's documents, the changelog of this version compressed, and
-    // a manual page for each command.
+    // a manual page for each command, which man renders without a warning
+    // (as lintian asks it to); a tool's page names every option its --help
+    // lists.
     EXPECT_TRUE(fs::is_regular_file(prefix / "share/doc/gridscope/copyright"));
-    for (const char* command : {"gridscope", "gridscope-raceserver", "gridscope-relay"}) {
-        const Result page = Shell("gzip -dc " + Quote(prefix / "share/man/man1" / (std::string(command) + ".1.gz")));
+    for (const std::string command : {"gridscope", "gridscope-hub", "gridscope-live", "gridscope-raceserver",
+                                      "gridscope-record", "gridscope-relay"}) {
+        const fs::path file = prefix / "share/man/man1" / (command + ".1.gz");
+        const Result page = Shell("gzip -dc " + Quote(file));
         EXPECT_EQ(page.status, 0) << command;
-        EXPECT_NE(page.output.find(std::string("\n") + command + " \\-"), std::string::npos) << page.output;
+        EXPECT_NE(page.output.find("\n" + command + " \\-"), std::string::npos) << page.output;
+        const Result warnings = Shell("LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z " +
+                                      Quote(file) + " >/dev/null");
+        EXPECT_EQ(warnings.status, 0) << command << warnings.output;
+        EXPECT_EQ(warnings.output, "") << command;
+        if (command != "gridscope-hub" && command != "gridscope-live" && command != "gridscope-record")
+            continue;  // the others' pages refer to --help for the list
+        const std::string help = Shell(Quote(prefix / "bin" / command) + " --help").output;
+        const std::regex option("--[a-z][a-z-]*");
+        int options = 0;
+        for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it, ++options)
+            EXPECT_NE(page.output.find(std::regex_replace(it->str(), std::regex("-"), "\\-")), std::string::npos)
+                << command << " " << it->str();
+        EXPECT_GE(options, 5) << command << help;
     }
     const Result changelog = Shell("gzip -dc " + Quote(prefix / "share/doc/gridscope/changelog.gz"));
     EXPECT_EQ(changelog.output.rfind("gridscope (" GRIDSCOPE_VERSION ")", 0), 0u) << changelog.output;
+}
+
+// The hub as a service: the unit (its own dynamic user and state folder, the
+// installed command, the config that systemd hands it from /etc, installed
+// and not enabled), the config as root's own file beside its example, and
+// the unit as systemd itself reads it.
+TEST_F(Installed, HubServiceUnitAndConfigAsSystemdReadsThem) {
+    const std::string unit = ReadFile(prefix / "lib/systemd/system/gridscope-hub.service");
+    using Values = std::vector<std::string>;
+    auto values = [&](const std::string& key) {
+        Values found;
+        std::istringstream lines(unit);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(key + "=", 0) == 0) found.push_back(line.substr(key.size() + 1));
+        return found;
+    };
+    EXPECT_EQ(values("DynamicUser"), Values{"yes"});
+    EXPECT_EQ(values("StateDirectory"), Values{"gridscope-hub"});
+    EXPECT_EQ(values("LoadCredential"), Values{"hub.ini:/etc/gridscope/hub.ini"});
+    EXPECT_EQ(values("ExecStart"), Values{"/usr/bin/gridscope-hub --config %d/hub.ini --data /var/lib/gridscope-hub"});
+    EXPECT_EQ(values("ProtectSystem"), Values{"strict"});
+    EXPECT_EQ(values("WantedBy"), Values{"multi-user.target"});
+    EXPECT_EQ(access((prefix / "bin/gridscope-hub").c_str(), X_OK), 0);
+    EXPECT_FALSE(fs::exists(prefix / "etc/systemd")) << "installed, not enabled";
+
+    // Under any other prefix than /usr the config stays in the prefix's own
+    // etc/: nothing lands outside it.
+    const fs::path config = prefix / "etc/gridscope/hub.ini";
+    EXPECT_EQ(fs::status(config).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadFile(config), ReadFile(prefix / "share/doc/gridscope/examples/hub.ini"));
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"home with space", "prefix"}));
+
+    // The prefix /usr, staged with DESTDIR as a Debian build does: the
+    // config in the /etc beside it.
+    const fs::path staged = root / "staged";
+    const Result install = Shell("DESTDIR=" + Quote(staged) + " " + Quote(GRIDSCOPE_CMAKE) + " --install " +
+                                 Quote(GRIDSCOPE_BUILD_DIR) + " --prefix /usr");
+    ASSERT_EQ(install.status, 0) << install.output;
+    EXPECT_EQ(Names(staged), (std::vector<std::string>{"etc", "usr"}));
+    EXPECT_EQ(ReadFile(staged / "etc/gridscope/hub.ini"), ReadFile(config));
+    EXPECT_EQ(fs::status(staged / "etc/gridscope/hub.ini").permissions(), fs::status(config).permissions());
+
+    // systemd's own check of the unit in that root (with the system's units
+    // beside it for the targets it names): the command is there, every
+    // setting is known and valid.
+    const fs::path units = staged / "usr/lib/systemd/system";
+    ASSERT_EQ(Shell("cp -an /usr/lib/systemd/system/. " + Quote(units)).status, 0);
+    const Result verify = Shell("systemd-analyze verify --man=no --root=" + Quote(staged) + " " +
+                                Quote(units / "gridscope-hub.service"));
+    EXPECT_EQ(verify.status, 0) << verify.output;
+    EXPECT_EQ(verify.output, "");
 }
 
 // The installed launcher in front of a stand-in program that prints the
