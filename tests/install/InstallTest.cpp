@@ -10,6 +10,9 @@
 //   InstalledProgram - the real program started through the desktop entry's
 //                      Exec line: its first frame, its settings, a user's mesh
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -248,6 +251,35 @@ TEST_F(Installed, HubServiceUnitAndConfigAsSystemdReadsThem) {
     EXPECT_EQ(fs::status(config).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(ReadFile(config), ReadFile(prefix / "share/doc/gridscope/examples/hub.ini"));
     EXPECT_EQ(Names(root), (std::vector<std::string>{"home with space", "prefix"}));
+
+    // The installed hub takes the example as it is (with the folders of
+    // this installation): it watches the demo server and a SIGTERM ends it
+    // cleanly. A mistake in the config ends it with status 2, which the unit
+    // does not retry, and the file and line.
+    const fs::path data = root / "hub data";
+    {
+        test::ChildProcess hub({(prefix / "bin/gridscope-hub").string(), "--config", config.string(), "--http",
+                                "127.0.0.1:0", "--data", data.string(), "--files", Data().string()});
+        ASSERT_TRUE(hub.WaitFor("dashboard:", 10000)) << hub.Output();
+        const Result servers = Shell("python3 -c 'import sys, urllib.request; "
+                                     "sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode())' "
+                                     "http://127.0.0.1:" + std::to_string(hub.ListeningPort()) + "/api/servers");
+        const QJsonArray list = QJsonDocument::fromJson(QByteArray::fromStdString(servers.output)).array();
+        ASSERT_EQ(list.size(), 1) << servers.output;
+        EXPECT_EQ(list[0]["key"].toString(), "demo");
+        EXPECT_EQ(list[0]["address"].toString(), "127.0.0.1:29999");
+        EXPECT_EQ(hub.Stop(), 0) << hub.Output();
+        EXPECT_TRUE(fs::is_regular_file(data / "hub.sqlite"));
+    }
+    const std::string example = ReadFile(config);
+    WriteFile(root / "mistake.ini", example + "colour = red\n");
+    const Result refused = Shell(Quote(prefix / "bin/gridscope-hub") + " --config " + Quote(root / "mistake.ini"));
+    EXPECT_EQ(refused.status, 2);
+    const auto lines = std::count(example.begin(), example.end(), '\n');
+    EXPECT_NE(refused.output.find((root / "mistake.ini").string() + ":" + std::to_string(lines + 1) +
+                                  ": unknown key \"colour\""),
+              std::string::npos)
+        << refused.output;
 
     // The prefix /usr, staged with DESTDIR as a Debian build does: the
     // config in the /etc beside it.
