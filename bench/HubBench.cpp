@@ -331,12 +331,14 @@ int main(int argc, char** argv) {
         std::function<std::string(std::mt19937&)> path;
     };
     const char* carNames[] = {"XRT", "FZ50", "XR GT TURBO", "FXO"};
-    const std::vector<Kind> kinds{
-        {"/api/races?page=N", [](std::mt19937& r) { return "/api/races?page=" + std::to_string(1 + r() % 400); }},
-        {"/races (page 1)", [](std::mt19937&) { return std::string("/races"); }},
-        {"/races?track=T", [](std::mt19937& r) { return "/races?track=T" + std::to_string(10 + r() % 10); }},
-        {"/races/ID (page)", [](std::mt19937& r) { return "/races/" + std::to_string(1 + r() % 10000); }},
+    const Kind listing{"/api/races?page=N",
+                       [](std::mt19937& r) { return "/api/races?page=" + std::to_string(1 + r() % 400); }};
+    const Kind racePage{"/races/ID (page)", [](std::mt19937& r) { return "/races/" + std::to_string(1 + r() % 10000); }};
+    const std::vector<Kind> alone{
+        listing,
+        racePage,
         {"/api/races/ID", [](std::mt19937& r) { return "/api/races/" + std::to_string(1 + r() % 10000); }},
+        {"/races?track=T", [](std::mt19937& r) { return "/races?track=T" + std::to_string(10 + r() % 10); }},
         {"/api/tracks/T", [](std::mt19937& r) { return "/api/tracks/T" + std::to_string(10 + r() % 10); }},
         {"/tracks/T?car=C",
          [&](std::mt19937& r) {
@@ -346,39 +348,54 @@ int main(int argc, char** argv) {
         {"/drivers/NAME", [](std::mt19937& r) { return "/drivers/Pilot%20" + std::to_string(r() % 200); }},
         {"/ (dashboard)", [](std::mt19937&) { return std::string("/"); }},
     };
-    std::vector<std::vector<std::vector<double>>> times(kinds.size(), std::vector<std::vector<double>>(clients));
-    std::atomic<int> failures{0};
-    std::vector<std::thread> threads;
-    const auto start = std::chrono::steady_clock::now();
-    for (int c = 0; c < clients; ++c)
-        threads.emplace_back([&, c] {
-            std::mt19937 random(static_cast<unsigned>(c) + 1);
-            Client client(port);
-            for (int n = 0; n < requests; ++n) {
-                const std::size_t k = random() % kinds.size();
-                const std::string path = kinds[k].path(random);
-                const auto before = std::chrono::steady_clock::now();
-                const int status = client.Get(path);
-                const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
-                if (status != 200 && status != 404) ++failures;
-                if (status == 0) return;
-                times[k][static_cast<std::size_t>(c)].push_back(ms);
-            }
-        });
-    for (auto& t : threads) t.join();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::vector<double> all;
-    std::printf("answering %d clients at once, %d requests each (%.1f s, %.0f requests/s), failures %d:\n", clients,
-                requests, wall, clients * requests / wall, failures.load());
-    for (std::size_t k = 0; k < kinds.size(); ++k) {
-        std::vector<double> t;
-        for (const auto& per : times[k]) t.insert(t.end(), per.begin(), per.end());
-        all.insert(all.end(), t.begin(), t.end());
-        std::printf("  %-20s %5zu requests  median %6.2f ms  99th %6.2f ms\n", kinds[k].name, t.size(),
-                    Percentile(t, 0.5), Percentile(t, 0.99));
-    }
-    std::printf("  %-20s %5zu requests  median %6.2f ms  99th %6.2f ms\n", "all", all.size(), Percentile(all, 0.5),
-                Percentile(all, 0.99));
+
+    // `n` clients at once, each asking `per` pages of `kinds` (at random)
+    // one after the other; the latencies per kind.
+    auto load = [&](const std::vector<Kind>& kinds, int n, int per) {
+        std::vector<std::vector<std::vector<double>>> times(kinds.size(), std::vector<std::vector<double>>(n));
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        const auto start = std::chrono::steady_clock::now();
+        for (int c = 0; c < n; ++c)
+            threads.emplace_back([&, c] {
+                std::mt19937 random(static_cast<unsigned>(c) + 1);
+                auto client = std::make_unique<Client>(port);
+                for (int i = 0; i < per; ++i) {
+                    const std::size_t k = random() % kinds.size();
+                    const std::string path = kinds[k].path(random);
+                    const auto before = std::chrono::steady_clock::now();
+                    int status = client->Get(path);
+                    if (status == 0) {  // the hub closes a connection after a minute: a browser opens another
+                        client = std::make_unique<Client>(port);
+                        status = client->Get(path);
+                    }
+                    const double ms =
+                        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
+                    if (status != 200 && status != 404) ++failures;
+                    times[k][static_cast<std::size_t>(c)].push_back(ms);
+                }
+            });
+        for (auto& t : threads) t.join();
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%d client(s) at once, %d requests each (%.1f s, %.0f requests/s), failures %d:\n", n, per, wall,
+                    n * per / wall, failures.load());
+        std::vector<double> all;
+        for (std::size_t k = 0; k < kinds.size(); ++k) {
+            std::vector<double> t;
+            for (const auto& each : times[k]) t.insert(t.end(), each.begin(), each.end());
+            all.insert(all.end(), t.begin(), t.end());
+            std::printf("  %-20s %5zu requests  median %6.2f ms  99th %6.2f ms\n", kinds[k].name, t.size(),
+                        Percentile(t, 0.5), Percentile(t, 0.99));
+        }
+        if (kinds.size() > 1)
+            std::printf("  %-20s %5zu requests  median %6.2f ms  99th %6.2f ms\n", "all", all.size(),
+                        Percentile(all, 0.5), Percentile(all, 0.99));
+        std::fflush(stdout);
+    };
+    std::printf("answering from a store of 10 000 sessions; one client, each kind of page:\n");
+    load(alone, 1, 50 * int(alone.size()));
+    std::printf("the race list and race pages:\n");
+    load({listing, racePage}, clients, requests);
     hub.terminate();
     hub.waitForFinished(10000);
     fs::remove_all(scratch.toStdString());

@@ -158,6 +158,22 @@ void Hub::OnChanged(Watched& w) {
     }
 }
 
+// A session that has ended never changes: its JSON and page are made once
+// and kept (the most recent few hundred), so a race everyone looks at after
+// the evening costs no query. An open session is read afresh each time.
+const Hub::Answered* Hub::RaceOf(std::int64_t id) {
+    if (const auto kept = races_.find(id); kept != races_.end()) return &kept->second;
+    const std::optional<QJsonObject> race = store_.Race(id);
+    if (!race) return nullptr;
+    Answered made{QJsonDocument(*race).toJson(QJsonDocument::Compact), RacePage(*race)};
+    if ((*race)["state"].toString() == "open") {
+        fresh_ = std::move(made);
+        return &fresh_;
+    }
+    if (races_.size() >= KeptRaces) races_.erase(races_.begin());
+    return &races_.emplace(id, std::move(made)).first->second;
+}
+
 QJsonArray Hub::Servers() const {
     QJsonArray out;
     for (const auto& w : servers_) {
@@ -220,10 +236,10 @@ bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpSe
                                      {"Cache-Control", "no-store"}});
         } else if (const auto id = Segment(path, "/races/"); id || path.startsWith("/api/races/")) {
             const auto number = IdOf(id ? *id : path.mid(11));
-            const auto race = number ? store_.Race(*number) : std::nullopt;
+            const Answered* race = number ? RaceOf(*number) : nullptr;
             if (!race) return false;
-            if (id) Html(r, RacePage(*race));
-            else Json(r, *race);
+            if (id) Html(r, race->page);
+            else live::Reply(r, race->json, "application/json");
         } else if (const auto name = Segment(path, "/drivers/"); name || path.startsWith("/api/drivers/")) {
             const auto wanted = name ? name : Segment(path, "/api/drivers/");
             const auto driver = wanted ? store_.Driver(*wanted) : std::nullopt;

@@ -15,6 +15,7 @@
 #include <QObject>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -54,12 +55,19 @@ public:
 
 private:
     struct Watched;
+    struct Answered {
+        QByteArray json, page;
+    };
+    static constexpr std::size_t KeptRaces = 512;
+    const Answered* RaceOf(std::int64_t id);
     void OnChanged(Watched& w);
     void Log(const QString& line) const;
 
     Store& store_;
     std::filesystem::path data_;
     std::vector<std::unique_ptr<Watched>> servers_;
+    std::map<std::int64_t, Answered> races_;  // ended sessions, by id
+    Answered fresh_;                          // the open session last asked for
 };
 
 }  // namespace gs::hub

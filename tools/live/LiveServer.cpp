@@ -90,6 +90,10 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor) {
         return;
     }
     ++open_;
+    // An answer is written as its head and its body: without this, a body
+    // past one segment waits for the browser's delayed acknowledgement of
+    // the head (some 40 ms) before it leaves.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const QString key = Key(socket->peerAddress(), socket->peerPort());
     sockets_.insert(key, socket);
     connect(socket, &QObject::destroyed, this, [this, key] {
