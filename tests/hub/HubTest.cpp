@@ -347,6 +347,9 @@ TEST(Hub, SurvivesKillAndFullDiskWithoutLosingARace) {
     rig.StartHub();
     EXPECT_EQ(Sqlite(rig.Store(), "SELECT state FROM sessions WHERE id = " + open), "interrupted");
     EXPECT_NE(Sqlite(rig.Store(), "SELECT why FROM sessions WHERE id = " + open).find("hub stopped"), std::string::npos);
+    const QJsonObject cut = Get(rig.port, "/api/races/" + open).Json().object();
+    EXPECT_EQ(cut["why"].toString(), "the hub stopped during the session");
+    EXPECT_TRUE(cut["winner"].isNull());  // a race cut short has a leader, not a winner
     EXPECT_TRUE(Finished(Get(rig.port, "/api/races/" + std::to_string(first["id"].toInteger())).Json().object()));
 
     // The disk fills: no file of the hub may grow past what it has now.

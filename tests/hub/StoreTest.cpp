@@ -339,13 +339,13 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
 
     const char* race1 =
         R"({"id":1,"server":"club","kind":"race","track":"AS1","laps":2,"minutes":0,"started":"2026-12-01T20:00:00.000Z",
-            "ended":"2026-12-01T20:05:00.000Z","state":"finished","drivers":3,"winner":"Bob"})";
+            "ended":"2026-12-01T20:05:00.000Z","state":"finished","drivers":3,"winner":"Bob","why":null})";
     const char* race2 =
         R"({"id":2,"server":"club","kind":"qualify","track":"AS1","laps":0,"minutes":10,"started":"2026-12-02T20:00:00.000Z",
-            "ended":"2026-12-02T20:10:00.000Z","state":"finished","drivers":2,"winner":"Alice"})";
+            "ended":"2026-12-02T20:10:00.000Z","state":"finished","drivers":2,"winner":"Alice","why":null})";
     const char* race3 =
         R"({"id":3,"server":"east","kind":"race","track":"BL1","laps":1,"minutes":0,"started":"2026-12-03T19:00:00.000Z",
-            "ended":"2026-12-03T19:02:00.000Z","state":"interrupted","drivers":1,"winner":null})";
+            "ended":"2026-12-03T19:02:00.000Z","state":"interrupted","drivers":1,"winner":null,"why":"server offline"})";
     auto list = [&](std::vector<const char*> races, int page, int pages) {
         QJsonArray array;
         for (const char* r : races) array.append(Json(r));

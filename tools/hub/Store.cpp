@@ -34,8 +34,10 @@ QVariant OrNull(std::int32_t ms) { return ms > 0 ? QVariant(ms) : QVariant(QMeta
 const QString RaceColumns =
     "s.id, s.server, s.kind, s.track, s.laps, s.minutes, s.started, s.ended, s.state,"
     " (SELECT COUNT(*) FROM entries e WHERE e.session_id = s.id),"
+    // A session cut short has a leader, not a winner.
     " (SELECT d.name FROM results r JOIN drivers d ON d.id = r.driver_id"
-    "  WHERE r.session_id = s.id AND r.pos = 1 ORDER BY r.seq LIMIT 1)";
+    "  WHERE r.session_id = s.id AND r.pos = 1 AND s.state = 'finished' ORDER BY r.seq LIMIT 1),"
+    " s.why";
 
 QJsonObject RaceJson(const QSqlQuery& q) {
     return QJsonObject{
@@ -43,6 +45,8 @@ QJsonObject RaceJson(const QSqlQuery& q) {
         {"track", q.value(3).toString()},    {"laps", q.value(4).toInt()},        {"minutes", q.value(5).toInt()},
         {"started", q.value(6).toString()},  {"ended", JsonText(q.value(7))},     {"state", q.value(8).toString()},
         {"drivers", q.value(9).toInt()},     {"winner", JsonText(q.value(10))},
+        // Why a session was cut short; null for one that finished.
+        {"why", q.value(11).toString().isEmpty() ? QJsonValue() : QJsonValue(q.value(11).toString())},
     };
 }
 
