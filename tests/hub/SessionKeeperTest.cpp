@@ -41,6 +41,7 @@ protected:
     void TearDown() override {
         keeper_.reset();
         store_.reset();
+        if (!HasFailure()) fs::remove_all(dir_);
     }
 
     // Feeds each datagram at `offset` plus its own time.

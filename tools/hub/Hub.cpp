@@ -226,14 +226,18 @@ bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpSe
             const auto id = IdOf(path.mid(7, path.size() - 7 - 10));
             const auto name = id ? store_.RecordingOf(*id) : std::nullopt;
             if (!name) return false;
-            QFile file(QString::fromStdString((data_ / "recordings").string()) + "/" + *name);
-            // A recording is at most some megabytes; a missing one is a 404.
-            if (!file.open(QIODevice::ReadOnly)) return false;
+            auto* file = new QFile(QString::fromStdString((data_ / "recordings").string()) + "/" + *name);
+            // A missing recording is a 404; a present one is streamed from
+            // the disk (a long session's recording is tens of megabytes).
+            if (!file->open(QIODevice::ReadOnly)) {
+                delete file;
+                return false;
+            }
             const QString filename = name->section('/', -1);
-            r.write(file.readAll(), {{"Content-Type", "application/octet-stream"},
-                                     {"Content-Disposition", ("attachment; filename=\"" + filename + "\"").toUtf8()},
-                                     {"X-Content-Type-Options", "nosniff"},
-                                     {"Cache-Control", "no-store"}});
+            r.write(file, {{"Content-Type", "application/octet-stream"},
+                           {"Content-Disposition", ("attachment; filename=\"" + filename + "\"").toUtf8()},
+                           {"X-Content-Type-Options", "nosniff"},
+                           {"Cache-Control", "no-store"}});
         } else if (const auto id = Segment(path, "/races/"); id || path.startsWith("/api/races/")) {
             const auto number = IdOf(id ? *id : path.mid(11));
             const Answered* race = number ? RaceOf(*number) : nullptr;
