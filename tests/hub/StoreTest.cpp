@@ -4,6 +4,9 @@
 // it reads is written by hand (a version 1 store made row by row).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -424,7 +427,7 @@ TEST_P(StoreTest, PagesAndFiltersManySessions) {
         store->AddLap(id, i % 4 == 0 ? "Dee" : "Eve", "FZ50", 1, 60000 + i, At("2026-12-01T20:01:00.000Z") + i * 3600000);
         ids.push_back(id);
     }
-    store->OpenSession({"club", "race", "AS1", 5, 0, At("2027-01-01T00:00:00.000Z"), ""});  // nothing: not listed
+    const auto empty = store->OpenSession({"club", "race", "AS1", 5, 0, At("2027-01-01T00:00:00.000Z"), ""});  // not listed
     std::vector<std::int64_t> seen;
     for (int page = 1; page <= 3; ++page) {
         const auto json = store->Races({}, page, 10);
@@ -450,6 +453,19 @@ TEST_P(StoreTest, PagesAndFiltersManySessions) {
     EXPECT_EQ(count({"east", "AS1", "Dee"}), 2);  // i = 0, 12
     EXPECT_EQ(count({"club", "AS1", "Dee"}), 0);
     EXPECT_EQ(store->Races({"", "", "Dee"}, 1, 4)["pages"].toInt(), 2);
+
+    // The page count follows this store's writes at once, and another
+    // hub's on the same store (SQLite: at its commit; PostgreSQL: within a
+    // second).
+    EXPECT_EQ(store->Races({}, 1, 23)["pages"].toInt(), 1);
+    store->AddLap(empty, "Eve", "FZ50", 1, 61000, At("2027-01-01T00:01:00.000Z"));
+    EXPECT_EQ(store->Races({}, 1, 23)["pages"].toInt(), 2);
+    auto other = Open();
+    other->AddLap(other->OpenSession({"club", "race", "BL1", 5, 0, At("2027-01-02T00:00:00.000Z"), ""}), "Dee", "FZ50",
+                  1, 60000, At("2027-01-02T00:01:00.000Z"));
+    if (GetParam() == Backend::Postgres) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(store->Races({}, 1, 25)["races"].toArray().size(), 25);
+    EXPECT_EQ(store->Races({}, 1, 12)["pages"].toInt(), 3);
 }
 
 // Opening what is not a store, or a store that cannot be reached, fails

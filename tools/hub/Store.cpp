@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <utility>
 
 #include "SqlConnection.h"
@@ -63,6 +64,7 @@ public:
     }
 
     std::int64_t OpenSession(const SessionStart& start) override {
+        ++writes_;
         if (start.kind != "race" && start.kind != "qualify")
             sql_.Fail("opening a session", QString("unknown kind \"%1\"").arg(start.kind.left(20)));
         if (start.laps < 0 || start.minutes < 0) sql_.Fail("opening a session", "a negative length");
@@ -84,6 +86,7 @@ public:
     }
 
     void AddDriver(std::int64_t session, const std::string& name, const std::string& car) override {
+        ++writes_;
         Guarded([&] {
             SqlTransaction transaction(sql_);
             Enter(session, DriverId(name), car);
@@ -93,6 +96,7 @@ public:
 
     void AddLap(std::int64_t session, const std::string& name, const std::string& car, int lap, std::int32_t ms,
                 std::int64_t atMs) override {
+        ++writes_;
         if (lap < 1 || ms < 0) sql_.Fail("adding a lap", QString("lap %1 of %2 ms is not a lap").arg(lap).arg(ms));
         Guarded([&] {
             SqlTransaction transaction(sql_);
@@ -118,6 +122,7 @@ public:
 
     void CloseSession(std::int64_t session, std::int64_t endedMs, bool finished, const QString& why,
                       const std::vector<ResultRow>& results) override {
+        ++writes_;
         CheckResults(results);
         Guarded([&] {
             SqlTransaction transaction(sql_);
@@ -148,6 +153,7 @@ public:
     }
 
     int CloseLeftOpen(const QString& server, const QString& why) override {
+        ++writes_;
         int closed = 0;
         Guarded([&] {
             // ISO texts of one width sort in time order: MAX is the last lap.
@@ -182,8 +188,7 @@ public:
                          " WHERE d.name = ?)";
                 values << filter.driver;
             }
-            QSqlQuery& count = sql_.Run("SELECT COUNT(*) FROM sessions s WHERE " + where, values, "counting races");
-            const qlonglong total = count.next() ? count.value(0).toLongLong() : 0;
+            const qlonglong total = Count(where, values, filter.server + '\n' + filter.track + '\n' + filter.driver);
             pages = static_cast<int>(std::max<qlonglong>(1, (total + perPage - 1) / perPage));
             values << perPage << qlonglong(page - 1) * perPage;
             // The page's ids first: the columns (counts, the winner) are
@@ -196,6 +201,28 @@ public:
             q.finish();
         });
         return {{"races", races}, {"page", page}, {"pages", pages}};
+    }
+
+    // The number of listed sessions a filter matches, for the page count:
+    // counting every session costs more than the page itself, so the count
+    // is kept until this store writes or (SQLite) another connection
+    // commits; on PostgreSQL, where other hubs may write the same store
+    // unseen, for at most a second.
+    qlonglong Count(const QString& where, const QVariantList& values, const QString& key) {
+        const bool sqlite = sql_.dialect() == Dialect::Sqlite;
+        const qint64 version =
+            sqlite ? sql_.Value("PRAGMA data_version", {}, "reading the store's version").toLongLong() : 0;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const auto kept = counts_.find(key);
+        if (kept != counts_.end() && kept->second.writes == writes_ && kept->second.version == version &&
+            (sqlite || now - kept->second.at < 1000))
+            return kept->second.total;
+        QSqlQuery& count = sql_.Run("SELECT COUNT(*) FROM sessions s WHERE " + where, values, "counting races");
+        const qlonglong total = count.next() ? count.value(0).toLongLong() : 0;
+        count.finish();
+        if (counts_.size() >= 256) counts_.clear();
+        counts_[key] = KeptCount{writes_, version, now, total};
+        return total;
     }
 
     std::optional<QJsonObject> Race(std::int64_t id) override {
@@ -402,6 +429,14 @@ private:
     }
 
     SqlConnection sql_;
+
+    struct KeptCount {
+        std::uint64_t writes;
+        qint64 version, at;
+        qlonglong total;
+    };
+    std::uint64_t writes_ = 0;  // write calls made through this store
+    std::map<QString, KeptCount> counts_;
 };
 
 }  // namespace
