@@ -146,8 +146,7 @@ void Hub::OnChanged(Watched& w) {
     }
     w.connected = connected;
     if (!connected) return;
-    const live::Snapshot s = w.feed->Take();
-    const QString name = QString::fromStdString(s.session.server);
+    const QString name = QString::fromStdString(w.feed->ServerName());
     if (!name.isEmpty() && name != w.name) {
         w.name = name;
         try {
@@ -159,7 +158,7 @@ void Hub::OnChanged(Watched& w) {
 }
 
 // A session that has ended never changes: its JSON and page are made once
-// and kept (the most recent few hundred), so a race everyone looks at after
+// and kept (the newest few hundred by id), so a race everyone looks at after
 // the evening costs no query. An open session is read afresh each time.
 const Hub::Answered* Hub::RaceOf(std::int64_t id) {
     if (const auto kept = races_.find(id); kept != races_.end()) return &kept->second;

@@ -193,6 +193,10 @@ const char* RaceFeed::Link() const {
     return link == lsIdle ? "disconnected" : link < lsLive ? "connecting" : silent_ ? "silent" : "live";
 }
 
+std::string RaceFeed::ServerName() const {
+    return Windows1252ToUtf8(StripColourCodes(race_.ServerName, sizeof race_.ServerName));
+}
+
 void RaceFeed::OnReadable() {
     // The same bounds as the packet timer's drain: a flood waits for the
     // next round of the event loop.

@@ -75,6 +75,9 @@ public:
     std::int64_t LastArrival() const { return lastArrival_; }
     // "disconnected", "connecting", "live" or "silent".
     const char* Link() const;
+    // The server's name as UTF-8, colour codes removed (empty before it
+    // said it).
+    std::string ServerName() const;
 
     // Each datagram as it arrived, with its arrival time (ns of the steady
     // clock), before the race state takes it: the hub records it and cuts
