@@ -203,15 +203,17 @@ void Timing::Advance(Car& c, std::int64_t at, std::int64_t a) {
     const std::int64_t n = nodes_;
     const std::int64_t delta = a - c.anchorA, dt = at - c.anchorT;
     const double plausible = std::max(static_cast<double>(n) / 8.0, 4.0 * c.rate * static_cast<double>(dt));
-    const bool driven =
-        dt >= 0 && dt <= MaxSampleGapMs && delta <= n / 2 && static_cast<double>(delta) <= plausible;
+    // Two samples of a car read closer together than MinSampleGapMs waited
+    // in the socket together: when they arrived is not known.
+    const bool driven = dt >= MinSampleGapMs && dt <= MaxSampleGapMs && delta <= n / 2 &&
+                        static_cast<double>(delta) <= plausible;
     const std::int64_t old = c.hw;
     if (driven) {
         for (std::int64_t m = old + 1; m <= a; ++m)
             Record(c, m,
                    c.anchorT + std::llround(static_cast<double>(m - c.anchorA) * static_cast<double>(dt) /
                                             static_cast<double>(delta)));
-        if (dt > 0) c.rate = static_cast<double>(delta) / static_cast<double>(dt);
+        c.rate = static_cast<double>(delta) / static_cast<double>(dt);
     } else {
         const std::int64_t count = std::min(a - old, 2 * n);
         for (std::int64_t m = a - count + 1; m <= a; ++m) Record(c, m, std::nullopt);

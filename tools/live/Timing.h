@@ -26,9 +26,11 @@
 //   every node keeps the time it was first reached;
 // - a forward jump that no driving explains (more than half a lap, more
 //   than MaxSampleGapMs since the last sample, or far faster than the car
-//   was going: a reset forward or a long loss of datagrams): the nodes
-//   jumped over get no time, and the sectors and lap that contain them get
-//   none either;
+//   was going: a reset forward or a long loss of datagrams), or one between
+//   two samples read less than MinSampleGapMs apart (datagrams that waited
+//   in the socket while the feed was busy, so their arrival is unknown):
+//   the nodes jumped over get no time, and the sectors and lap that contain
+//   them get none either;
 // - a lap counter one lap off from the node near the line (a counter that
 //   turns a little before or after the finish node): the node's continuity
 //   wins there; elsewhere the counter does, and a car reported far behind
@@ -91,6 +93,7 @@ struct CarSampleReport {
 
 class Timing {
 public:
+    static constexpr std::int64_t MinSampleGapMs = 10;  // no server sends a car's samples closer
     static constexpr std::int64_t MaxSampleGapMs = 2000;
     static constexpr std::int64_t StaleMs = 3000;
     static constexpr std::int64_t ReanchorMs = 1000;
