@@ -235,7 +235,8 @@ TEST(LiveTiming, SectorsLapsBestsAndHistoryOfARace) {
 // second (12 s a lap): a car that reverses, one that loses a datagram and
 // later jumps forward (a reset ahead), one whose datagrams stop for ten
 // seconds, one whose lap counter turns a sample early and a sample late at
-// the line, and one put back to the pits half a lap behind.
+// the line, one put back to the pits half a lap behind, and one whose
+// datagrams waited in the socket and are read in a burst.
 TEST(LiveTiming, ReversingJumpsSilenceAndCountersOffByOneAreSafe) {
     Rig rig;
     auto steady = [](std::int64_t t) { return 100 + 0.05 * double(t); };
@@ -277,11 +278,26 @@ TEST(LiveTiming, ReversingJumpsSilenceAndCountersOffByOneAreSafe) {
     cars.push_back(jump);
     cars.resize(16, nobody);
     cars.push_back(silent);
+    // Queued: its datagrams from 20 to 20.3 s wait in the socket and are
+    // read one after another at 20.3 s.
+    auto queued = [&](std::int64_t t) { return Place{steady(t) - 30}; };
+    cars.resize(24, nobody);
+    cars.push_back([&](std::int64_t t) {
+        return t >= 20000 && t <= 20300 ? std::nullopt : std::optional<Place>(queued(t));
+    });
     const std::vector<std::pair<int, std::string>> drivers = {{0, "Steady"}, {1, "Reverse"}, {2, "Counter"},
-                                                              {3, "Pits"},   {8, "Jump"},    {16, "Silent"}};
+                                                              {3, "Pits"},   {8, "Jump"},    {16, "Silent"},
+                                                              {24, "Queued"}};
     for (const auto& [slot, name] : drivers) rig.Join(slot, name);
     bool silentUnknownWhileSilent = false;
     rig.Drive(0, 60000, cars, [&](std::int64_t t) {
+        if (t == 20300)
+            for (std::int64_t late = 20000; late <= 20300; late += 100) {
+                std::vector<std::optional<Place>> places(cars.size(), Place{0});
+                places.back() = queued(late);
+                for (std::size_t i = 0; i + 1 < cars.size(); ++i) places[i] = cars[i](t);
+                rig.CarInfo(20301 + (late - 20000) / 100, places);
+            }
         for (const CarTiming& c : rig.timing.Standing(rig.Ranked())) {
             EXPECT_GE(c.intervalMs.value_or(0), 0) << t;
             EXPECT_GE(c.gapMs.value_or(0), 0) << t;
@@ -329,6 +345,14 @@ TEST(LiveTiming, ReversingJumpsSilenceAndCountersOffByOneAreSafe) {
     EXPECT_FALSE(silentLaps[1].ms);
     EXPECT_FALSE(silentLaps[2].ms);
     EXPECT_EQ(silentLaps[3].ms, 12000);
+
+    // Queued: the nodes between samples read 1 ms apart get no time, so
+    // the sector and lap they are in get none (rather than one too short).
+    const auto queuedLaps = rig.Laps("Queued");
+    ASSERT_GE(queuedLaps.size(), 3u);
+    EXPECT_EQ(queuedLaps[1].sectors, (Sectors{4000, 4000, std::nullopt}));
+    EXPECT_FALSE(queuedLaps[1].ms);
+    EXPECT_EQ(queuedLaps[2].ms, 12000);
 
     // Counter: the counter's turns a sample off the line change nothing.
     const auto counterLaps = rig.Laps("Counter");
