@@ -1,5 +1,5 @@
 // gridscope-live under load: 500 browsers' WebSockets on loopback watching a
-// 32-car race that moves ten times a second.
+// 32-car race that moves ten times a second, lap after lap round AS1's path.
 //
 //   bench_live LIVE RUNDIR [--clients N] [--seconds S] [--rate HZ]
 //
@@ -7,7 +7,10 @@
 // answers and car info, packets written from the layout), so it knows when
 // each update's datagrams left: on loopback that is when they arrive. Car
 // 0's x position carries the update's number, so each client can tell which
-// update a change message holds. Prints, for the time from an update's
+// update a change message holds. The cars drive round the path file's
+// nodes from its finish node, one lap in LapUpdates updates, each crossing
+// of the line followed by its lap packet, so the tool times sectors, laps
+// and intervals as in a race. Prints, for the time from an update's
 // datagrams to its change reaching a client: the median and 99th
 // percentile over all clients and updates, and the same for the last
 // client of each update; the tool's CPU (cores) and resident memory; the
@@ -35,6 +38,8 @@
 namespace {
 
 constexpr int Cars = 32;
+constexpr int LapUpdates = 80;  // one lap in 8 s at ten updates a second
+constexpr int CarSpacing = 3;   // updates between two cars on the road
 
 void U16(QByteArray& b, int at, unsigned v) {
     b[at] = char(v & 0xff);
@@ -49,6 +54,16 @@ QByteArray Packet(const char* type, int size) {
     QByteArray b(size, '\0');
     Text(b, 0, type);
     return b;
+}
+
+// Node count and finish node from a path file's 16-byte header.
+bool ReadPathHeader(const std::string& path, int& nodes, int& finish) {
+    std::ifstream f(path, std::ios::binary);
+    unsigned char h[16] = {};
+    if (!f.read(reinterpret_cast<char*>(h), sizeof h)) return false;
+    nodes = h[8] | (h[9] << 8);
+    finish = h[12] | (h[13] << 8);
+    return nodes > 3 && finish < nodes;
 }
 
 double Percentile(std::vector<double> v, double p) {
@@ -92,6 +107,12 @@ int main(int argc, char** argv) {
         if (o == "--clients") clients = std::atoi(argv[i + 1]);
         else if (o == "--seconds") seconds = std::atoi(argv[i + 1]);
         else if (o == "--rate") rate = std::atoi(argv[i + 1]);
+    }
+
+    int pathNodes = 0, finishNode = 0;
+    if (!ReadPathHeader(std::string(argv[2]) + "/files/AS1.pth", pathNodes, finishNode)) {
+        std::fprintf(stderr, "bench_live: no path file %s/files/AS1.pth\n", argv[2]);
+        return 1;
     }
 
     QElapsedTimer clock;
@@ -178,10 +199,15 @@ int main(int argc, char** argv) {
         sockets.push_back(std::move(ws));
     }
 
-    // ---- the race: every car moves every update
+    // ---- the race: every car moves every update, car k CarSpacing updates
+    // behind car k-1, each a little slower so that the gaps grow.
     long update = 0;
     QTimer race;
     race.setTimerType(Qt::PreciseTimer);
+    auto progress = [&](int car, long u) {  // nodes from the start, on the path
+        const double pace = double(pathNodes) / LapUpdates * (1.0 - 0.002 * car);
+        return std::max(0.0, (double(u) - car * CarSpacing) * pace);
+    };
     QObject::connect(&race, &QTimer::timeout, [&] {
         if (!peerPort) return;
         ++update;
@@ -192,10 +218,9 @@ int main(int argc, char** argv) {
             mci[9] = char(firstCar);
             for (int k = 0; k < 8; ++k) {
                 const int car = firstCar + k, at = 12 + 24 * k;
-                // Steady progress along the path: the order holds, as
-                // between most updates of a real race.
-                U16(mci, at, unsigned(10 + (Cars - car) * 15 + (update / 2) % 300));
-                mci[at + 2] = 2;
+                const long nodes = long(progress(car, update));
+                U16(mci, at, unsigned((finishNode + nodes) % pathNodes));
+                mci[at + 2] = char(std::min<long>(1 + nodes / pathNodes, 255));
                 // Car 0's x is the update's number in world units.
                 const double x = car == 0 ? double(update) : 100.0 + car * 10 + (update % 50) * 0.5;
                 U32(mci, at + 4, std::uint32_t(std::int32_t(x * 327680)));
@@ -204,6 +229,19 @@ int main(int argc, char** argv) {
                 U16(mci, at + 20, unsigned(update * 300 + car * 1000) % 65536);
             }
             send(mci);
+        }
+        // A lap packet for each car that crossed the line in this update.
+        for (int car = 0; car < Cars; ++car) {
+            const long before = long(progress(car, update - 1)) / pathNodes, now = long(progress(car, update)) / pathNodes;
+            if (now <= before) continue;
+            const int hundredths = int(LapUpdates * 10 / (1.0 - 0.002 * car));
+            QByteArray lap = Packet("LAP", 92);
+            Text(lap, 52, "XR GT TURBO");
+            lap[84] = char(hundredths / 6000);
+            lap[85] = char(hundredths / 100 % 60);
+            lap[86] = char(hundredths % 100);
+            lap[88] = char(car);
+            send(lap);
         }
     });
     race.start(1000 / rate);
@@ -215,6 +253,14 @@ int main(int argc, char** argv) {
         ownCpuStart = CpuSeconds(QCoreApplication::applicationPid());
         wallStart = nowMs();
     });
+    // The full state a browser gets once the race has run: one more client
+    // connects just before the end.
+    QWebSocket late;
+    int lateFull = 0;
+    QObject::connect(&late, &QWebSocket::textMessageReceived, [&](const QString& text) {
+        if (!lateFull) lateFull = int(text.toUtf8().size());
+    });
+    QTimer::singleShot(5000 + seconds * 1000 - 1000, [&] { late.open(url); });
     QTimer::singleShot(5000 + seconds * 1000, [&] {
         const double cpu = CpuSeconds(live.processId()) - cpuStart;
         const double ownCpu = CpuSeconds(QCoreApplication::applicationPid()) - ownCpuStart;
@@ -249,9 +295,11 @@ int main(int argc, char** argv) {
         double mean = 0;
         for (int s : changeSizes) mean += s;
         if (!changeSizes.empty()) mean /= double(changeSizes.size());
-        std::printf("messages: full state %d bytes (32 cars, 20 events at most); change mean %.0f, max %d bytes\n",
-                    maxOf(fullSizes), mean, maxOf(changeSizes));
+        std::printf("messages: full state %d bytes at connect, %d bytes after %d s of racing (32 cars, 20 events at "
+                    "most); change mean %.0f, max %d bytes\n",
+                    maxOf(fullSizes), lateFull, 4 + seconds, mean, maxOf(changeSizes));
         for (auto& ws : sockets) ws->abort();
+        late.abort();
         live.terminate();
         live.waitForFinished(5000);
         app.quit();

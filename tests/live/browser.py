@@ -6,6 +6,7 @@ Standard library only."""
 
 import base64
 import json
+import math
 import os
 import re
 import signal
@@ -264,3 +265,133 @@ def read_png(data):
         px = rows[y][x * channels:(x + 1) * channels]
         return tuple(px) if channels == 4 else tuple(px) + (255,)
     return width, height, pixel
+
+
+def read_path(path):
+    """Node count, finish node and each node's (x, y) fixed-point position and
+    heading of a path file: a 16-byte header, then 40 bytes a node."""
+    data = open(path, "rb").read()
+    check(len(data) >= 16, f"{path}: no header")
+    count = data[8] | data[9] << 8
+    finish = data[12] | data[13] << 8
+    check(3 <= count and finish < count and len(data) >= 16 + 40 * count, f"{path}: {count} nodes do not fit")
+    nodes = []
+    for i in range(count):
+        x, y, _, dx, dy = struct.unpack_from("<iiiff", data, 16 + 40 * i)
+        nodes.append((x, y, math.atan2(dy, dx)))
+    return count, finish, nodes
+
+
+class ScriptedRaceServer:
+    """A race server played by the test, every packet written from the
+    layouts: the handshake's answers, and ten times a second the car info of
+    drivers who follow scripts along a path file's nodes. A script gives a
+    driver's place at a time since the start: nodes from the finish node,
+    lap 1 from 0 to the node count; the drivers stand at their places for
+    time 0 until go() starts the clock. Each crossing of the line sends a
+    lap packet."""
+
+    def __init__(self, path, track, names, scripts, mode=1):
+        self.count, self.finish, self.nodes = read_path(path)
+        self.track, self.names, self.scripts, self.mode = track, names, scripts, mode
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.settimeout(0.005)
+        self.port = self.sock.getsockname()[1]
+        self.peer = None
+        self.start = None
+        self.laps = {}
+        self.running = True
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    @staticmethod
+    def packet(kind, size):
+        b = bytearray(size)
+        b[0:3] = kind
+        return b
+
+    def send(self, b):
+        if self.peer:
+            self.sock.sendto(bytes(b), self.peer)
+
+    def greet(self):
+        ver = self.packet(b"VER", 19)
+        ver[18] = 1
+        self.send(ver)
+        self.state()
+        ism = self.packet(b"ISM", 40)
+        ism[8:8 + 11] = b"^1Scripted "
+        self.send(ism)
+        for slot, name in enumerate(self.names):
+            npl = self.packet(b"NPL", 97)
+            npl[28:28 + len(name)] = name.encode("cp1252")
+            npl[60:63] = b"XRT"
+            npl[96] = slot
+            self.send(npl)
+
+    def state(self):
+        sta = self.packet(b"STA", 26)
+        sta[12] = len(self.names)
+        sta[15] = self.mode
+        sta[20:20 + len(self.track)] = self.track.encode()
+        self.send(sta)
+
+    def place(self, slot, t):
+        return self.scripts[slot](t)
+
+    def car_info(self, t):
+        for first in range(0, len(self.names), 8):
+            cars = self.names[first:first + 8]
+            mci = self.packet(b"MCI", 12 + 24 * len(cars))
+            mci[8], mci[9] = len(self.names), first
+            for k in range(len(cars)):
+                place = self.place(first + k, t)
+                whole = int(math.floor(place))
+                node = (whole + self.finish) % self.count
+                x, y, direction = self.nodes[node]
+                heading = int(round((direction - math.pi / 2) / (2 * math.pi) * 65536)) % 65536
+                struct.pack_into("<HBxiiiHxxHxx", mci, 12 + 24 * k, node, whole // self.count + 1, x, y, 0,
+                                 int(150 / 0.011), heading)
+            self.send(mci)
+        # A lap packet for each crossing since the last car info, timed from
+        # the crossing before (or the start).
+        for slot, name in enumerate(self.names):
+            lap = int(self.place(slot, t) // self.count)
+            before, since = self.laps.get(slot, (lap, 0.0))
+            self.laps[slot] = (lap, t if lap > before else since)
+            if lap > before:
+                hundredths = int(round((t - since) * 100))
+                packet = self.packet(b"LAP", 92)
+                packet[52:55] = b"XRT"
+                packet[84], packet[85], packet[86] = min(hundredths // 6000, 255), hundredths // 100 % 60, hundredths % 100
+                packet[88] = slot
+                self.send(packet)
+
+    def run(self):
+        next_at = time.monotonic()
+        while self.running:
+            try:
+                d, peer = self.sock.recvfrom(65536)
+                if d[:3] == b"ISI":
+                    self.peer = peer
+                    self.greet()
+                elif d[:3] == b"SST":
+                    self.state()
+            except socket.timeout:
+                pass
+            now = time.monotonic()
+            if self.peer and now >= next_at:
+                self.car_info(self.elapsed())
+                next_at = max(next_at + 0.1, now - 0.05)
+
+    def go(self):
+        self.start = time.monotonic()
+
+    def elapsed(self):
+        return time.monotonic() - self.start if self.start is not None else 0
+
+    def stop(self):
+        self.running = False
+        self.thread.join()
+        self.sock.close()

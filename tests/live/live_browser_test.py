@@ -15,8 +15,15 @@ scenarios:
   robust   paths outside the page, junk, an over-long header, a slow client
            and a thousand idle connections are refused or dropped while a
            browser keeps its updates
+  timing   against a race the test plays (drivers on scripts along AS1's
+           nodes): the interval and sector columns, the session's bests, a
+           clicked driver's lap history, the race trace growing lap by lap
+  tower    the tower's intervals, battle marks, position arrows, the flash
+           of a new best lap and a followed driver, against a scripted race
+  restart  the event log goes on when gridscope-live is started again
 """
 
+import json
 import os
 import re
 import signal
@@ -27,8 +34,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import (Failure, Process, UdpSpectator, WebDriver, check, free_port, http_get, raw_request,
-                     read_png, wait_until)
+from browser import (Failure, Process, ScriptedRaceServer, UdpSpectator, WebDriver, check, free_port, http_get,
+                     raw_request, read_png, wait_until)
 
 RACESERVER, LIVE, RUN, OUT, SCENARIO = sys.argv[1:6]
 ADMIN = "s3cret-Pw"
@@ -106,7 +113,7 @@ def scenario_race():
         def results_agree():
             spectator.poll()
             rows = b.js(ROWS_JS)
-            done = [r[1] for r in rows if r[6]]
+            done = [r[1] for r in rows if r[-1]]
             if len(spectator.results) >= 4 and done[:len(spectator.results)] == spectator.results:
                 return done
             return None
@@ -338,8 +345,197 @@ def scenario_silence():
         live.stop()
 
 
+class ScriptedRig:
+    """gridscope-live against a race the test plays, and a browser."""
+
+    def __init__(self, names, scripts, width=1600, height=1000):
+        self.server = ScriptedRaceServer(os.path.join(RUN, "files", "AS1.pth"), "AS1", names, scripts)
+        self.live = Process([LIVE, "--server", f"127.0.0.1:{self.server.port}", "--http", "127.0.0.1:0",
+                             "--files", RUN])
+        self.port = self.live.port()
+        self.browser = WebDriver(width=width, height=height)
+
+    def open(self, path, ready):
+        """Opens the page and starts the race once `ready` holds there."""
+        self.browser.go(f"http://127.0.0.1:{self.port}{path}")
+        wait_until(lambda: self.browser.js(ready), 20, f"{path} showing the field")
+        self.server.go()
+        return self.browser
+
+    def close(self):
+        self.browser.quit()
+        self.live.stop()
+        self.server.stop()
+
+
+def seconds(text):
+    """ "+1.250" / "1:02.345" / "3.160" as seconds."""
+    m = re.fullmatch(r"\+?(?:(\d+):)?(\d+\.\d+)", text)
+    check(m, f"a time, not {text!r}")
+    return int(m.group(1) or 0) * 60 + float(m.group(2))
+
+
+def near(a, b, within=0.03):
+    return a is not None and abs(a - b) <= within
+
+
+def scenario_timing():
+    # AS1: 950 nodes, sectors end 316 and 633 nodes past the finish node.
+    # Every driver at 100 nodes a second (9.5 s a lap), Bob 1.25 s behind
+    # Ann, Cid 0.6 s behind Bob, Dan 3 s behind Cid; in lap 3 Bob drives
+    # sector 2 at 125 nodes a second (2.536 s): the session's best sector
+    # and, at 8.866 s, its best lap.
+    def bob(t):
+        t1 = (2216 - 575) / 100
+        t2 = t1 + 317 / 125
+        if t < t1:
+            return 575 + 100 * t
+        if t < t2:
+            return 2216 + 125 * (t - t1)
+        return 2533 + 100 * (t - t2)
+    names = ["Ann", "Bob", "Cid", "Dan"]
+    rig = ScriptedRig(names, [lambda t: 700 + 100 * t, bob, lambda t: 515 + 100 * t, lambda t: 215 + 100 * t])
+    try:
+        b = rig.open("/", "return document.querySelectorAll('#standings tbody tr').length == 4")
+        byname = lambda: {r[1]: r for r in b.js(ROWS_JS)}
+        # Intervals (column 7) once every car passes nodes the one ahead has.
+        def intervals():
+            rows = byname()
+            got = {n: rows[n][6] for n in names}
+            ok = got["Ann"] == "" and all(got[n] for n in names[1:]) and \
+                near(seconds(got["Bob"]), 1.25) and near(seconds(got["Cid"]), 0.6) and near(seconds(got["Dan"]), 3.0)
+            return got if ok else None
+        print("intervals:", wait_until(intervals, 20, "intervals +1.250, +0.600 and +3.000 within 0.03 s", 0.2))
+        def api_state():
+            cars = {c["name"]: c for c in json.loads(http_get(rig.port, "/api/state")[1])["cars"]}
+            return cars["Ann"]["interval_ms"] is None and near(cars["Bob"]["interval_ms"], 1250, 30) and \
+                near(cars["Dan"]["gap_ms"], 4850, 30)
+        wait_until(api_state, 10, "/api/state's intervals and gaps", 0.2)
+        # Lap 2's sectors as they come: 3.160 and 3.170 s.
+        def sectors():
+            row = byname()["Ann"]
+            return row[7:10] if row[7] and row[8] and int(row[3]) == 2 else None
+        ann = wait_until(sectors, 20, "Ann's first two sectors of lap 2", 0.1)
+        check(near(seconds(ann[0]), 3.16) and near(seconds(ann[1]), 3.17), f"Ann's sectors {ann}")
+
+        # A click on Bob opens his history; the trace has lap 1's crossings.
+        b.js("document.querySelector('#standings tr[data-name=\"Bob\"]').click()")
+        wait_until(lambda: b.js("return !document.getElementById('history').hidden"), 5, "the history open")
+        points = lambda: int(b.js("return +document.getElementById('trace').dataset.points || 0"))
+        first = wait_until(points, 10, "the race trace's first points")
+        wait_until(lambda: points() > first, 20, "the race trace growing after a lap")
+
+        # Bob's sector 2 of lap 3, purple; the session's bests.
+        def fast_sector():
+            cells = b.js("""const tr = document.querySelector('#standings tr[data-name="Bob"]');
+              return [...tr.querySelectorAll('td.sector')].map(td => [td.textContent, td.className]);""")
+            return cells if cells[1][0] and near(seconds(cells[1][0]), 2.536) and "sb" in cells[1][1] else None
+        wait_until(fast_sector, 30, "Bob's 2.536 s sector 2 in purple", 0.05)
+        bests = lambda: b.js("return document.getElementById('bests').textContent")
+        shown = []
+        def best_lap():
+            shown[:] = [bests()]
+            m = re.search(r"Best lap(\d+\.\d+)Bob", shown[0])
+            return m and near(float(m.group(1)), 8.866, 0.05)
+        try:
+            wait_until(best_lap, 15, "Bob's best lap of 8.866 s in the bests")
+        except Failure as e:
+            raise Failure(f"{e}; the bests read {shown}")
+        history = b.js("""return [...document.querySelectorAll('#history tbody tr')].map(tr =>
+            [...tr.children].map(td => [td.textContent, td.className]));""")
+        laps = {int(r[0][0]): r for r in history}
+        check(set(laps) >= {1, 2, 3}, f"Bob's laps 1 to 3 in the history: {history}")
+        check(laps[1][1][0] == "\u2013", f"lap 1 began before Bob was seen: {laps[1]}")
+        check(near(seconds(laps[2][1][0]), 9.5) and laps[2][5][0] == "2", f"lap 2: 9.500 s in P2: {laps[2]}")
+        check(near(seconds(laps[3][1][0]), 8.866, 0.05) and "sb" in laps[3][1][1],
+              f"lap 3 the session's best: {laps[3]}")
+        _, body = http_get(rig.port, "/api/laps?name=Bob")
+        api = json.loads(body)
+        check(near(api[1]["ms"], 9500, 30) and near(sum(api[2]["sectors"]), api[2]["ms"], 0) and api[1]["pos"] == 2,
+              f"/api/laps?name=Bob: {api}")
+        check(http_get(rig.port, "/api/laps?name=Nobody")[0] == 404, "an unknown driver's laps: 404")
+        time.sleep(0.5)
+        with open(os.path.join(OUT, "live-history.png"), "wb") as f:
+            f.write(b.screenshot())
+    finally:
+        rig.close()
+
+
+def scenario_tower():
+    # Bob 0.6 s behind Ann (a battle); Cid, faster, passes Bob at 5 s and
+    # Ann at 7 s, and his 7.3 s lap 2 is the session's first timed lap.
+    names = ["Ann", "Bob", "Cid"]
+    rig = ScriptedRig(names, [lambda t: 700 + 100 * t, lambda t: 640 + 100 * t, lambda t: 490 + 130 * t],
+                      width=1920, height=1080)
+    try:
+        b = rig.open("/overlay?rows=8&side=left&show=interval&focus=Bob",
+                     "return document.querySelectorAll('#rows li').length == 3")
+        b.cdp("Emulation.setDeviceMetricsOverride", {"width": 1920, "height": 1080, "deviceScaleFactor": 1,
+                                                      "mobile": False})
+        b.cdp("Emulation.setDefaultBackgroundColorOverride", {"color": {"r": 0, "g": 0, "b": 0, "a": 0}})
+        tower = """return [...document.querySelectorAll('#rows li')].map(li => ({name: li.dataset.name,
+            value: li.querySelector('.value').textContent, classes: li.className, arrow: li.dataset.arrow || ''}));"""
+        rows = lambda: {r["name"]: r for r in b.js(tower)}
+        def battle():
+            r = rows()
+            ok = len(r) == 3 and "battle" in r["Ann"]["classes"] and "battle" in r["Bob"]["classes"] and \
+                r["Bob"]["value"] and near(seconds(r["Bob"]["value"]), 0.6)
+            return r if ok else None
+        r = wait_until(battle, 20, "Ann and Bob marked as a battle, Bob +0.600 behind", 0.1)
+        check("focus" in r["Bob"]["classes"] and "focus" not in r["Ann"]["classes"], f"Bob followed: {r}")
+        time.sleep(0.3)
+        png = b.screenshot()
+        with open(os.path.join(OUT, "live-tower-transparent.png"), "wb") as f:
+            f.write(png)
+        width, height, pixel = read_png(png)
+        check((width, height) == (1920, 1080) and pixel(1000, 500)[3] == 0, "still a transparent 1920x1080 layer")
+        subprocess.run(["convert", "-size", "1920x1080", "gradient:#2c5d8a-#7aa35a",
+                        os.path.join(OUT, "live-tower-transparent.png"), "-composite",
+                        os.path.join(OUT, "live-tower.png")], check=False)
+        # Cid passes Bob: arrows up and down for five seconds.
+        wait_until(lambda: rows()["Cid"]["arrow"] == "up" and rows()["Bob"]["arrow"] == "down", 15,
+                   "Cid's arrow up and Bob's down", 0.05)
+        # Cid's lap 2 is the session's best: his row flashes.
+        wait_until(lambda: "best-flash" in rows()["Cid"]["classes"], 15, "Cid's best lap flashed", 0.05)
+        wait_until(lambda: not rows()["Cid"]["arrow"], 10, "the arrows gone after five seconds", 0.2)
+        # Two rows with Bob third: he takes the second.
+        b.go(f"http://127.0.0.1:{rig.port}/overlay?rows=2&focus=Bob")
+        wait_until(lambda: [x["name"] for x in b.js(tower)] == ["Cid", "Bob"], 10, "the leader and Bob, followed")
+    finally:
+        rig.close()
+
+
+def scenario_restart():
+    # The page stays open while gridscope-live stops and starts again on the
+    # same port: its event lines start again from 1, and the log shows them.
+    rig = Rig(cars=4, laps=20, scale=10, delays=())
+    port = free_port()
+    live_args = [LIVE, "--server", f"127.0.0.1:{rig.race_port}", "--admin", ADMIN, "--http", f"127.0.0.1:{port}",
+                 "--files", RUN]
+    live = rig.start(live_args)
+    live.port()
+    browser = WebDriver()
+    try:
+        browser.go(f"http://127.0.0.1:{port}/")
+        seqs = lambda: browser.js("return [...document.querySelectorAll('#events li')].map(l => +l.dataset.seq)")
+        wait_until(lambda: len(seqs()) >= 4, 40, "four event lines")
+        before = max(seqs())
+        live.stop()
+        wait_until(lambda: "No connection" in browser.js("return document.getElementById('link').textContent"), 10,
+                   "the page telling gridscope-live is gone")
+        rig.start(live_args).port()
+        wait_until(lambda: seqs() and max(seqs()) < before, 20, "the log replaced by the new lines")
+        restarted = max(seqs())
+        wait_until(lambda: max(seqs()) > restarted, 40, "new lines after the restart")
+        print(f"log: up to line {before}, then from 1 again, now up to {max(seqs())}")
+    finally:
+        browser.quit()
+        rig.close()
+
+
 SCENARIOS = {"race": scenario_race, "silence": scenario_silence, "names": scenario_names, "overlay": scenario_overlay,
-             "delay": scenario_delay, "robust": scenario_robust}
+             "delay": scenario_delay, "robust": scenario_robust, "timing": scenario_timing, "tower": scenario_tower,
+             "restart": scenario_restart}
 
 if __name__ == "__main__":
     os.makedirs(OUT, exist_ok=True)

@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -27,9 +29,43 @@ std::string ColourText(int slot) {
 
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 
+QJsonValue Ms(const std::optional<int>& ms) { return ms ? QJsonValue(*ms) : QJsonValue(QJsonValue::Null); }
+
+template <typename List>
+QJsonArray MsArray(const List& list) {
+    QJsonArray a;
+    for (const std::optional<int>& ms : list) a.append(Ms(ms));
+    return a;
+}
+
 QJsonObject SessionObject(const SessionView& s) {
-    return QJsonObject{{"server", Q(s.server)}, {"track", Q(s.track)}, {"mode", Q(s.mode)},           {"laps", s.laps},
-                       {"minutes", s.minutes},  {"link", Q(s.link)},   {"trackLoaded", s.trackLoaded}};
+    QJsonObject o{{"server", Q(s.server)}, {"track", Q(s.track)}, {"mode", Q(s.mode)},           {"laps", s.laps},
+                  {"minutes", s.minutes},  {"link", Q(s.link)},   {"trackLoaded", s.trackLoaded}};
+    o.insert("best_sectors", MsArray(s.bestSectors));
+    o.insert("best_lap", s.bestLap ? QJsonValue(QJsonObject{{"name", Q(s.bestLap->name)}, {"ms", s.bestLap->ms}})
+                                   : QJsonValue(QJsonValue::Null));
+    return o;
+}
+
+// Laps behind travel only when there are any.
+void PutLaps(QJsonObject& o, const CarTiming& t) {
+    if (t.intervalLaps) o.insert("interval_laps", t.intervalLaps);
+    if (t.gapLaps) o.insert("gap_laps", t.gapLaps);
+}
+
+QJsonArray TimingArray(const CarView& c) {
+    QJsonArray a{c.slot, Ms(c.timing.intervalMs), Ms(c.timing.gapMs)};
+    if (c.timing.intervalLaps || c.timing.gapLaps) {
+        a.append(c.timing.intervalLaps);
+        a.append(c.timing.gapLaps);
+    }
+    return a;
+}
+
+QJsonObject LapObject(const LapRecord& r, const std::optional<int>& gap) {
+    return QJsonObject{{"lap", r.lap},          {"ms", Ms(r.ms)},       {"sectors", MsArray(r.sectors)},
+                       {"pos", r.pos},          {"gap_ms", Ms(gap)},    {"personal", r.personalBest},
+                       {"overall", r.sessionBest}};
 }
 
 void PutRow(QJsonObject& o, const CarView& c) {
@@ -48,6 +84,11 @@ QJsonObject CarObject(const CarView& c) {
     QJsonObject o{{"slot", c.slot}, {"colour", Q(c.colour)}};
     PutRow(o, c);
     o.insert("pose", Pose(c));
+    o.insert("interval_ms", Ms(c.timing.intervalMs));
+    o.insert("gap_ms", Ms(c.timing.gapMs));
+    PutLaps(o, c.timing);
+    o.insert("sectors", MsArray(c.timing.sectors));
+    o.insert("best_sectors", MsArray(c.timing.bestSectors));
     return o;
 }
 
@@ -80,7 +121,52 @@ std::vector<EventLine> EventJournal::Between(std::uint64_t after, std::uint64_t 
 
 // ----------------------------------------------------------------- snapshot
 
-Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode) {
+namespace {
+
+// Each row's timing, the field taken in the table's order (position, then
+// slot).
+void PutTiming(const RaceState& race, const Timing& timing, Snapshot& s) {
+    std::vector<int> order(s.cars.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return s.cars[a].pos < s.cars[b].pos; });
+    std::vector<std::string> ranked;
+    for (const int slot : order) ranked.push_back(FieldText(race.Players[slot].Name, sizeof race.Players[slot].Name));
+    const std::vector<CarTiming> standing = timing.Standing(ranked);
+    const bool qualifying = race.RaceMode == rmQualify;
+    auto best = [&](int slot) {
+        const PlayerRecord& p = race.Players[slot];
+        return std::int64_t{Hundredths(p.BestMin, p.BestSec, p.BestHund)} * 10;
+    };
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        CarView& c = s.cars[static_cast<std::size_t>(order[i])];
+        c.timing = standing[i];
+        if (qualifying) {
+            // Ranked by best lap: the difference of the best laps, where
+            // both drivers have one.
+            c.timing = CarTiming{{}, {}, 0, 0, c.timing.sectors, c.timing.bestSectors};
+            auto diff = [&](int ahead) -> std::optional<int> {
+                const std::int64_t mine = best(order[i]), theirs = best(ahead);
+                if (mine <= 0 || theirs <= 0) return std::nullopt;
+                return static_cast<int>(std::clamp<std::int64_t>(mine - theirs, 0, INT32_MAX));
+            };
+            if (i > 0) {
+                c.timing.intervalMs = diff(order[i - 1]);
+                c.timing.gapMs = diff(order[0]);
+            }
+        }
+        c.lapsCompleted = timing.LapsCompleted(ranked[i]);
+        c.lastLap = timing.LastLap(ranked[i]);
+        if (c.lastLap) c.lastLapGap = timing.GapAtLine(*c.lastLap);
+    }
+    s.session.bestSectors = timing.BestSectors();
+    if (const auto& lap = timing.BestLapOfSession()) s.session.bestLap = BestLap{Windows1252ToUtf8(lap->name), lap->ms};
+    s.timingAt = timing.Now();
+}
+
+}  // namespace
+
+
+Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode, const Timing* timing) {
     ComputePositions(race, pathNodeCount, finishNode);
     const LeaderData leader = FindLeader(race);
     Snapshot s;
@@ -107,6 +193,7 @@ Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t 
         c.colour = ColourText(i);
         s.cars.push_back(std::move(c));
     }
+    if (timing) PutTiming(race, *timing, s);
     s.session.server = Windows1252ToUtf8(StripColourCodes(race.ServerName, sizeof race.ServerName));
     s.session.track = FieldText(race.TrackCode, 6);
     s.session.mode = race.RaceMode == rmRace ? "race" : race.RaceMode == rmQualify ? "qualifying" : "";
@@ -132,7 +219,7 @@ QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const Ev
     QJsonObject o{{"type", "change"}};
     if (!(before.session == after.session)) o.insert("session", SessionObject(after.session));
     if (before.cars.size() != after.cars.size()) o.insert("count", static_cast<int>(after.cars.size()));
-    QJsonArray rows, poses;
+    QJsonArray rows, poses, timing, laps;
     for (const CarView& c : after.cars) {
         const auto k = static_cast<std::size_t>(c.slot);
         if (k >= before.cars.size()) {
@@ -150,18 +237,66 @@ QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const Ev
         if (c.pos != old.pos) row.insert("pos", c.pos);
         if (c.finished != old.finished) row.insert("finished", c.finished);
         if (c.colour != old.colour) row.insert("colour", Q(c.colour));
+        if (c.timing.sectors != old.timing.sectors) row.insert("sectors", MsArray(c.timing.sectors));
+        if (c.timing.bestSectors != old.timing.bestSectors) row.insert("best_sectors", MsArray(c.timing.bestSectors));
         if (!row.isEmpty()) {
             row.insert("slot", c.slot);
             rows.append(row);
         }
         if (!c.SamePose(old)) poses.append(Pose(c));
+        if (c.timing.intervalMs != old.timing.intervalMs || c.timing.gapMs != old.timing.gapMs ||
+            c.timing.intervalLaps != old.timing.intervalLaps || c.timing.gapLaps != old.timing.gapLaps)
+            timing.append(TimingArray(c));
+        // A lap completed since: for the lap history and the race trace.
+        if (c.lapsCompleted != old.lapsCompleted && c.lastLap && c.name == old.name) {
+            QJsonObject lap = LapObject(*c.lastLap, c.lastLapGap);
+            lap.insert("name", Q(c.name));
+            laps.append(lap);
+        }
     }
     if (!rows.isEmpty()) o.insert("rows", rows);
     if (!poses.isEmpty()) o.insert("poses", poses);
+    if (!timing.isEmpty()) o.insert("timing", timing);
+    if (!laps.isEmpty()) o.insert("laps", laps);
     if (after.lastEvent > before.lastEvent)
         o.insert("events", EventsArray(journal.Between(before.lastEvent, after.lastEvent, EventJournal::Capacity)));
     if (o.size() == 1) return {};
     return Compact(o);
+}
+
+// -------------------------------------------------------------- lap history
+
+std::optional<QByteArray> LapsMessage(const Timing& timing, const std::string& utf8Name, std::int64_t upTo) {
+    auto lapsOf = [&](const std::string& name) -> std::optional<QJsonArray> {
+        const auto laps = timing.LapsOf(name, upTo);
+        if (!laps) return std::nullopt;
+        QJsonArray a;
+        for (const LapRecord& r : *laps) a.append(LapObject(r, timing.GapAtLine(r)));
+        return a;
+    };
+    if (!utf8Name.empty()) {
+        const auto laps = lapsOf(Utf8ToWindows1252(utf8Name));
+        if (!laps) return std::nullopt;
+        return QJsonDocument(*laps).toJson(QJsonDocument::Compact);
+    }
+    QJsonArray drivers;
+    for (const std::string& name : timing.Drivers())
+        drivers.append(QJsonObject{{"name", Q(Windows1252ToUtf8(name))}, {"laps", lapsOf(name).value_or(QJsonArray())}});
+    return Compact(QJsonObject{{"drivers", drivers}});
+}
+
+// ---------------------------------------------------------------- send pace
+
+std::int64_t SendPace::NextAllowed() const {
+    std::int64_t next = due_ - (Burst - 1) * Spacing;
+    if (recent_.size() >= static_cast<std::size_t>(MaxPerSecond)) next = std::max(next, recent_.front() + 1000);
+    return next;
+}
+
+void SendPace::Sent(std::int64_t now) {
+    due_ = std::max(due_, now) + Spacing;
+    recent_.push_back(now);
+    while (recent_.size() > static_cast<std::size_t>(MaxPerSecond)) recent_.pop_front();
 }
 
 // --------------------------------------------------------------- delay line

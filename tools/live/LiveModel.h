@@ -9,10 +9,13 @@
 //   ChangeMessage   - what changed between two snapshots (only the changed
 //                     fields of a row), or nothing
 //   DelayLine       - snapshots held back a fixed time to match a stream
+//   SendPace        - how often the stream may send
+//   LapsMessage     - a driver's lap history (or every driver's) as JSON
 //
-// Messages are compact JSON text. Car poses travel as small arrays
-// [slot, x, y, heading, km/h] so that a change for 32 moving cars stays well
-// under 2 KB; everything else travels as named fields.
+// Messages are compact JSON text. In a change, car poses travel as small
+// arrays [slot, x, y, heading, km/h] and intervals as [slot, interval ms,
+// gap ms] (with the laps behind when there are any), so that a change for
+// 32 moving cars stays under 2 KB; everything else travels as named fields.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +26,8 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+
+#include "Timing.h"
 
 namespace gs {
 class RaceState;
@@ -41,6 +46,12 @@ struct CarView {
     double heading = 0;   // radians, rounded to 0.01
     int kmh = 0;
     std::string colour;  // "#rrggbb" of the player slot
+    // Timing in depth: interval, gap, this lap's sectors, best sectors; the
+    // laps completed and the newest of them with its gap at the line.
+    CarTiming timing;
+    int lapsCompleted = 0;
+    std::optional<LapRecord> lastLap;
+    std::optional<int> lastLapGap;
 
     bool SamePose(const CarView& o) const { return x == o.x && y == o.y && heading == o.heading && kmh == o.kmh; }
 };
@@ -53,6 +64,8 @@ struct SessionView {
     int minutes = 0;
     std::string link;  // "connecting", "live", "silent" or "disconnected"
     bool trackLoaded = false;
+    Sectors bestSectors;             // the session's best of each sector
+    std::optional<BestLap> bestLap;  // its best lap, the name as UTF-8
     bool operator==(const SessionView&) const = default;
 };
 
@@ -60,6 +73,7 @@ struct Snapshot {
     SessionView session;
     std::vector<CarView> cars;  // by slot, 0..count-1
     std::uint64_t lastEvent = 0;
+    std::int64_t timingAt = 0;  // the timing's clock when taken (ms)
 };
 
 struct EventLine {
@@ -82,8 +96,11 @@ private:
     std::uint64_t next_ = 1;
 };
 
-// Ranks the live slots (the program's rules) and reads them into rows.
-Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode);
+// Ranks the live slots (the program's rules) and reads them into rows,
+// with their timing when there is one. In qualifying the interval and gap
+// are those of the best laps (the server's, as the table ranks by them).
+Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode,
+                      const Timing* timing = nullptr);
 
 // Event lines sent with a full state (a change carries every new line).
 constexpr std::size_t FullStateEvents = 20;
@@ -93,6 +110,30 @@ QByteArray FullMessage(const Snapshot& s, const EventJournal& journal);
 // Empty when nothing changed.
 QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const EventJournal& journal);
 
+// A driver's laps completed up to `upTo` (the timing's clock) as
+// [{"lap","ms","sectors","pos","gap_ms","personal","overall"}], or with an
+// empty name every driver's as {"drivers":[{"name","laps"}]}; nothing for a
+// name not timed. Names are UTF-8.
+std::optional<QByteArray> LapsMessage(const Timing& timing, const std::string& utf8Name, std::int64_t upTo);
+
+// The stream's pace: at most MaxPerSecond messages in any second, and
+// spread so that a faster source is sent evenly (one every 1000 /
+// MaxPerSecond ms, with Burst saved up for an update that comes close
+// after the one before). Times are ms of any monotonic clock.
+class SendPace {
+public:
+    static constexpr int MaxPerSecond = 20;
+    static constexpr int Burst = 2;
+    static constexpr std::int64_t Spacing = 1000 / MaxPerSecond;
+
+    // The earliest time the next message may go.
+    std::int64_t NextAllowed() const;
+    void Sent(std::int64_t now);
+
+private:
+    std::int64_t due_ = INT64_MIN / 2;  // the paced time of the next message
+    std::deque<std::int64_t> recent_;   // the last MaxPerSecond send times
+};
 // Snapshots released `delayMs` after they were taken. Times are in ms of
 // any monotonic clock.
 class DelayLine {

@@ -45,23 +45,21 @@ void Publisher::TakeNow() {
     ReleaseDue();
 }
 
-std::int64_t Publisher::NextSendAllowed() const { return lastSend_ + MinSpacingMs; }
-
 void Publisher::ReleaseDue() {
     const std::int64_t now = Now();
-    if (now >= NextSendAllowed()) {
+    if (now >= pace_.NextAllowed()) {
         if (std::optional<Snapshot> due = delay_.Release(now)) {
             const QByteArray change = ChangeMessage(published_, *due, spectator_.Journal());
             published_ = std::move(*due);
             full_.clear();
             if (!change.isEmpty()) {
-                lastSend_ = now;
+                pace_.Sent(now);
                 emit Broadcast(change);
             }
         }
     }
     if (const auto next = delay_.NextDue())
-        release_.start(static_cast<int>(std::max<std::int64_t>(0, std::max(*next, NextSendAllowed()) - now)));
+        release_.start(static_cast<int>(std::max<std::int64_t>(0, std::max(*next, pace_.NextAllowed()) - now)));
 }
 
 const QByteArray& Publisher::Full() {
@@ -202,6 +200,13 @@ bool LiveSite::Answer(const QString& path, const QHttpServerRequest& request, QH
                                        {"Cache-Control", "no-store"},
                                        {"X-Content-Type-Options", "nosniff"}});
         else Reply(r, picture.plain, "application/octet-stream");
+    } else if (path == "/api/laps") {
+        // As far as the published (delayed) state has come.
+        const auto laps =
+            LapsMessage(spectator_.Times(), request.query().queryItemValue("name", QUrl::FullyDecoded).toStdString(),
+                        publisher_.PublishedTimingAt());
+        if (laps) Reply(r, *laps, "application/json");
+        else Reply(r, "No such driver\n", "text/plain; charset=utf-8", Status::NotFound);
     } else if (IsStream(path)) {
         Reply(r, "WebSocket only\n", "text/plain; charset=utf-8", Status::UpgradeRequired);
     } else {

@@ -2,10 +2,12 @@
 //
 //   Publisher   - takes a snapshot at each of the spectator's changes,
 //                 holds it back by the delay, and sends what changed to
-//                 every browser, at most ten times a second
+//                 every browser as soon as it is due, at most twenty times
+//                 a second (SendPace)
 //   LiveSite    - one race for browsers: the page's files from the
-//                 resources, the state as JSON, the track picture and the
-//                 live WebSocket, at paths relative to where it is mounted
+//                 resources, the state as JSON, the track picture, the lap
+//                 history and the live WebSocket, at paths relative to
+//                 where it is mounted
 //   WebServer   - the HTTP server: sites mounted at prefixes ("" for
 //                 gridscope-live, "/live/KEY" in the hub), the rest to a
 //                 handler of the tool's own; every connection bounded in
@@ -37,17 +39,18 @@ class RaceFeed;
 class Publisher final : public QObject {
     Q_OBJECT
 public:
-    // Never two updates closer than this, so at most ten a second: a
-    // change that comes later than that after the last one goes out at
-    // once, a faster server is spread evenly.
-    static constexpr int MinSpacingMs = 100;
-    static constexpr int GatherMs = 2;  // datagrams of one update arrive together
+    // The datagrams of one update arrive together: a change is taken this
+    // long after the first of them, and goes out at once unless the pace
+    // (SendPace) holds it back.
+    static constexpr int GatherMs = 2;
 
     Publisher(RaceFeed& spectator, int delayMs, QObject* parent = nullptr);
     // The published state: as a full message for a new browser, as an
     // object for /api/state.
     const QByteArray& Full();
     QJsonObject State() const;
+    // The timing's clock at the published snapshot: what /api/laps may show.
+    std::int64_t PublishedTimingAt() const { return published_.timingAt; }
 
 signals:
     void Broadcast(const QByteArray& change);
@@ -56,14 +59,13 @@ private:
     void OnChanged();
     void TakeNow();
     void ReleaseDue();
-    std::int64_t NextSendAllowed() const;
     std::int64_t Now() const { return clock_.elapsed(); }
 
     RaceFeed& spectator_;
     DelayLine delay_;
     QElapsedTimer clock_;
     QTimer gather_, release_;
-    std::int64_t lastSend_ = -MinSpacingMs;
+    SendPace pace_;
     Snapshot published_;
     QByteArray full_;
 };

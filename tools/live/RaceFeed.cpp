@@ -257,7 +257,10 @@ void RaceFeed::AfterDatagram() {
     } else if (type == "CPR") {
         for (int k = 0; k < std::min(count, beforeCount_); ++k) {
             const std::string was = nameOf(before_[k]), now = nameOf(race_.Players[k]);
-            if (was != now && !was.empty()) journal_.Add(was + " is now called " + now);
+            if (was != now && !was.empty()) {
+                journal_.Add(was + " is now called " + now);
+                timing_.Rename(was, now);
+            }
         }
     } else if (type == "RES") {
         ComputePositions(race_, track_.PathNodeCount, track_.FinishNode);
@@ -269,18 +272,9 @@ void RaceFeed::AfterDatagram() {
                          LapTimeText(p.BestMin, p.BestSec, p.BestHund));
         }
     }
-    if (type == "MCI") {
-        // The page smooths on its own, so only the newest pose matters; the
-        // queue keeps just that one and never fills, whatever the server's
-        // rate (a full queue would refuse newer poses).
-        for (int i = 0; i < count; ++i) {
-            PlayerRecord& p = race_.Players[i];
-            if (p.SampleCount > 1 && p.SampleCount <= MaxSamples) {
-                p.Samples[0] = p.Samples[p.SampleCount - 1];
-                p.SampleCount = 1;
-            }
-        }
-    }
+    // Node times, sectors and laps from car info; a race start begins a
+    // session (this also keeps each sample queue at its newest sample).
+    timing_.AfterDatagram(type, lastArrival_ / 1000000, race_, before_, beforeCount_);
     if (silent_) {
         silent_ = false;
         journal_.Add("Data from the race server again");
@@ -304,6 +298,7 @@ void RaceFeed::LoadTrack(const char* code) {
         track_.FinishNode = 0;
         journal_.Add("No track files for " + key + ": the map stays empty");
     }
+    timing_.SetTrack(track_.PathNodeCount, track_.FinishNode);
     // Only the path values rank; the mesh lives on as the picture.
     track_.Mesh.Release();
 }
@@ -318,7 +313,7 @@ RaceFeed::Picture RaceFeed::TrackPictureOf(const std::string& code) const {
 }
 
 Snapshot RaceFeed::Take() {
-    Snapshot s = TakeSnapshot(race_, track_.PathNodeCount, track_.FinishNode);
+    Snapshot s = TakeSnapshot(race_, track_.PathNodeCount, track_.FinishNode, &timing_);
     s.session.link = Link();
     s.session.trackLoaded = trackLoaded_ && pictures_.count(s.session.track) != 0;
     s.lastEvent = journal_.Last();

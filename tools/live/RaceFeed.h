@@ -24,6 +24,7 @@
 #include <string>
 
 #include "LiveModel.h"
+#include "Timing.h"
 #include "common/Platform.h"
 #include "connection/Connection.h"
 #include "connection/RaceState.h"
@@ -83,6 +84,8 @@ public:
     // clock), before the race state takes it: the hub records it and cuts
     // sessions from it.
     std::function<void(const std::uint8_t* data, std::size_t size, std::int64_t arrivalNs)> onDatagram;
+    // Node times, sectors and lap history, timed by the datagrams' arrival (ms).
+    const Timing& Times() const { return timing_; }
 
     // Shell
     void SetCaption(const std::string&) override {}
@@ -115,6 +118,7 @@ private:
     bool trackLoaded_ = false;
     std::map<std::string, Picture> pictures_;
     EventJournal journal_;
+    Timing timing_;
 
     SteadyClock clock_;
     QTimer timer1_, timer2_, reconnect_, silence_;

@@ -55,8 +55,10 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         "Joins a race server as a spectator and serves the race to browsers:\n"
         "  /          the live page (standings, track, events)\n"
-        "  /overlay   a timing tower for streaming software (?rows=N&side=left|right&show=gap|best)\n"
-        "  /api/state the state as JSON;  /api/live  a WebSocket of changes");
+        "  /overlay   a timing tower for streaming software\n"
+        "             (?rows=N&side=left|right&show=gap|interval|best&focus=NAME)\n"
+        "  /api/state the state as JSON;  /api/laps?name=NAME  a driver's lap history\n"
+        "  /api/live  a WebSocket of changes");
     parser.addHelpOption();
     parser.addOptions({
         {"server", "The race server to join.", "HOST:PORT"},

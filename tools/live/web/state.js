@@ -5,13 +5,15 @@
 
 const state = {
   session: { server: "", track: "", mode: "", laps: 0, minutes: 0, link: "connecting", trackLoaded: false },
-  cars: [],       // by slot: {slot, colour, name, car, lap, best, gap, pos, finished, pose}
+  cars: [],       // by slot: {slot, colour, name, car, lap, best, gap, pos, finished, pose,
+                  //   interval_ms, gap_ms, interval_laps, gap_laps, sectors, best_sectors}
   events: [],     // {seq, text, shownAt}
   online: false,  // the WebSocket to gridscope-live is open
 };
 
 const listeners = new Set();
 const eventListeners = new Set();
+const lapListeners = new Set();
 const MaxEvents = 100;
 
 // Pose smoothing: each car moves from where it was drawn to its new place
@@ -48,20 +50,40 @@ export function poseAt(car, now) {
 }
 
 // Lines of a full state happened before this page connected: they carry no
-// time of their own on this page.
-function addEvents(list, earlier) {
+// time of their own on this page, unless the page showed them already.
+// A full state replaces the log: gridscope-live may have restarted, and its
+// lines numbered from 1 again.
+function addEvents(list, full) {
   const now = Date.now();
+  const before = state.events;
+  if (full) state.events = [];
   const last = state.events.length ? state.events[state.events.length - 1].seq : 0;
-  const fresh = (list || []).filter((e) => e.seq > last).map((e) => ({ ...e, shownAt: earlier ? 0 : now }));
+  const fresh = (list || []).filter((e) => e.seq > last).map((e) => {
+    const seen = full && before.find((b) => b.seq === e.seq && b.text === e.text);
+    return { ...e, shownAt: seen ? seen.shownAt : full ? 0 : now };
+  });
   state.events.push(...fresh);
   if (state.events.length > MaxEvents) state.events.splice(0, state.events.length - MaxEvents);
-  for (const f of eventListeners) f(fresh);
+  for (const f of eventListeners) f(fresh, full);
 }
 
+const RowFields = ["colour", "name", "car", "lap", "best", "gap", "pos", "finished", "interval_ms", "gap_ms",
+  "interval_laps", "gap_laps", "sectors", "best_sectors"];
+
 function applyRow(slot, row) {
-  const car = state.cars[slot] || (state.cars[slot] = { slot });
-  for (const k of ["colour", "name", "car", "lap", "best", "gap", "pos", "finished"]) if (k in row) car[k] = row[k];
+  const car = state.cars[slot] || (state.cars[slot] = { slot, interval_laps: 0, gap_laps: 0 });
+  for (const k of RowFields) if (k in row) car[k] = row[k];
   return car;
+}
+
+// [slot, interval ms, gap ms, laps behind the car ahead, laps behind the leader]
+function applyTiming([slot, interval, gap, intervalLaps = 0, gapLaps = 0]) {
+  const car = state.cars[slot];
+  if (!car) return;
+  car.interval_ms = interval;
+  car.gap_ms = gap;
+  car.interval_laps = intervalLaps;
+  car.gap_laps = gapLaps;
 }
 
 function apply(message) {
@@ -71,6 +93,7 @@ function apply(message) {
     state.cars = [];
     for (const c of message.cars) setPose(applyRow(c.slot, c), c.pose, now);
     addEvents(message.events, true);
+    for (const f of lapListeners) f([], true);
   } else if (message.type === "change") {
     if (message.session) state.session = message.session;
     if ("count" in message) state.cars.length = Math.min(state.cars.length, message.count);
@@ -82,7 +105,9 @@ function apply(message) {
       const car = state.cars[pose[0]];
       if (car) setPose(car, pose, now);
     }
+    for (const t of message.timing || []) applyTiming(t);
     addEvents(message.events);
+    if (message.laps) for (const f of lapListeners) f(message.laps, false);
   }
   for (const f of listeners) f(state);
 }
@@ -127,8 +152,8 @@ export function sessionText(s) {
   const parts = [];
   if (s.server) parts.push(s.server);
   if (s.track) parts.push(s.track);
-  if (s.mode === "race") parts.push(s.laps ? `Race, ${s.laps} laps` : "Race");
-  else if (s.mode === "qualifying") parts.push(s.minutes ? `Qualifying, ${s.minutes} minutes` : "Qualifying");
+  if (s.mode === "race") parts.push(s.laps ? `Race, ${s.laps} ${s.laps === 1 ? "lap" : "laps"}` : "Race");
+  else if (s.mode === "qualifying") parts.push(s.minutes ? `Qualifying, ${s.minutes} ${s.minutes === 1 ? "minute" : "minutes"}` : "Qualifying");
   return parts.join(" \u2013 ");
 }
 
@@ -143,7 +168,11 @@ export function linkText(s, online) {
 }
 
 export function onChange(f) { listeners.add(f); }
+// f(fresh lines, true when a full state replaced the log)
 export function onEvents(f) { eventListeners.add(f); }
+// f(laps completed [{name, lap, ms, sectors, pos, gap_ms, personal, overall}],
+//   true on a full state: the history is to be read again from api/laps)
+export function onLaps(f) { lapListeners.add(f); }
 export { state };
 
 // A new element with a class and its text (text, not markup: names come
