@@ -146,4 +146,42 @@ TEST_F(Keeper, JoiningMidRaceAChangedTrackAndALostServer) {
     EXPECT_FALSE(keeper_->SessionOpen());
 }
 
+// A slot keeps its last driver's times: a driver who takes it after the
+// race end (into a slot past the field of the race start) is in the results
+// without them, as a replay of the recording has him.
+TEST_F(Keeper, ADriverWhoJoinsAfterTheEndInheritsNoTimes) {
+    Feed(gs::test::Greeting());
+    Feed({{0, Packet("STA", 28).U8(12, 3).U8(15, 1).Text(20, "BL1")},
+          {0, Packet("NPL", 97).Text(28, "Old").Text(60, "RB4").U8(96, 2)}});
+    Feed(Start(1), 1);
+    Feed({{0, Packet("MCI", 12 + 3 * 24).U8(8, 3)},
+          {0.1, Lap(2, "RB4", 0, 50, 0)},
+          {0.2, Packet("RES", 104).Text(28, "Old").U8(97, 50).U8(101, 50)},
+          {0.3, Packet("REN", 4)},
+          {0.4, Packet("MCI", 12 + 3 * 24).U8(8, 3)},
+          {0.5, Packet("PLL", 52).Text(28, "Old")}},
+         2);
+    Feed(Start(1), 3);
+    Feed({{0, TwoCars(1, 10)},
+          {0.1, Lap(0, "XRT", 1, 1, 0)},
+          {0.2, Packet("RES", 104).Text(28, "^3J\xF6rg").U8(96, 1).U8(97, 1).U8(100, 1).U8(101, 1)},
+          {0.3, Packet("REN", 4)},
+          {0.4, Packet("NPL", 97).Text(28, "New").Text(60, "FXO").U8(96, 2)},
+          {0.5, Packet("STA", 28).U8(12, 3).U8(15, 1).Text(20, "BL1")},
+          // J\xF6rg past the line on lap 2, the other still on lap 1, the
+          // newcomer in the pits.
+          {0.6, Packet("MCI", 12 + 3 * 24).U8(8, 3).U16(12, 5).U8(14, 2).U16(36, 40).U8(38, 1)}},
+         4);
+    const QJsonArray races = store_->Races({}, 1, 10)["races"].toArray();
+    ASSERT_EQ(races.size(), 2);
+    const QJsonObject second = *store_->Race(races[0]["id"].toInteger());
+    QStringList rows;
+    for (const QJsonValue& r : second["results"].toArray())
+        rows << r["name"].toString() + " " + QString::number(r["pos"].toInt()) + " " +
+                    (r["best_ms"].isNull() ? "-" : QString::number(r["best_ms"].toInteger())) +
+                    (r["finished"].toBool() ? " finished" : "");
+    EXPECT_EQ(rows.join(" | ").toStdString(),
+              "J\u00f6rg 1 61000 finished | '); DROP TABLE sessions; 2 - | New 3 -");
+}
+
 }  // namespace

@@ -222,6 +222,21 @@ private:
         auto standings = std::make_unique<RaceState>(race_);
         for (int i = 0; i < standings->PlayerCount; ++i) {
             PlayerRecord& p = standings->Players[i];
+            // A slot keeps the times of whoever held it last, and a race start
+            // clears only the slots in use then: a driver who joined since
+            // (even after the race end) is timed by this session's own laps
+            // and result alone.
+            if (!session_.lapAtFlag.count(p.Name) && !session_.flagPending.count(p.Name)) {
+                p.Finished = 0;
+                p.TotalMin = p.TotalSec = p.TotalHund = 0;
+                const auto own = session_.drivers.find(p.Name);
+                const std::int32_t best = own == session_.drivers.end() || own->second.laps.empty()
+                                              ? 0
+                                              : *std::min_element(own->second.laps.begin(), own->second.laps.end());
+                p.BestMin = best / 6000;
+                p.BestSec = best / 100 % 60;
+                p.BestHund = best % 100;
+            }
             const auto flag = session_.lapAtFlag.find(p.Name);
             if (p.Finished && flag != session_.lapAtFlag.end()) p.Lap = flag->second;
             else if (p.Finished && session_.flagPending.count(p.Name))
