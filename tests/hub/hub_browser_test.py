@@ -48,6 +48,10 @@ assert len(NAMES[2]) == 24 and RENEE == "Ren\u00e9e \u20ac"
 
 # The archive: older races on another server and track, written in SQL.
 ARCHIVE_SERVER, ARCHIVE_TRACK, ARCHIVE_RACES = "old-club", "BL1", 30
+# And two sessions on another track: one still open (another hub's race in
+# progress), one interrupted, with why.
+ARCHIVE_OTHER = [("WE1", "2026-11-11T18:00:00.000Z", "open", ""),
+                 ("WE1", "2026-11-11T19:00:00.000Z", "interrupted", "the server went offline")]
 ARCHIVE_CARS = ["FZ50", "XR GT TURBO"]
 
 
@@ -59,7 +63,8 @@ def lap_text(ms):
 
 class Archive:
     """Thirty finished races of four drivers (one of them also in the live
-    race, found by her raw bytes), with what the pages must make of them."""
+    race, found by her raw bytes) and two unfinished sessions of one of
+    them, with what the pages must make of them."""
 
     def __init__(self):
         self.drivers = [(NAMES[1], RENEE), (b"Ana Lima", "Ana Lima"), (b"Bo Strand", "Bo Strand"),
@@ -110,6 +115,20 @@ class Archive:
                         db.execute("INSERT INTO results (session_id, driver_id, seq, pos, car, laps, best_ms, total_ms,"
                                    " finished) VALUES (?, ?, ?, ?, ?, 2, ?, ?, 1)",
                                    (sid, ids[d], seq, seq + 1, r["car"], min(laps), sum(laps) + seq * 700))
+                self.other = []
+                for track, started, state, why in ARCHIVE_OTHER:
+                    cur = db.execute(
+                        "INSERT INTO sessions (server, kind, track, laps, minutes, started, ended, state, why, listed)"
+                        " VALUES (?, 'race', ?, 5, 0, ?, ?, ?, ?, 1)",
+                        (ARCHIVE_SERVER, track, started, None if state == "open" else started[:14] + "03:00.000Z",
+                         state, why))
+                    sid = cur.lastrowid
+                    db.execute("INSERT INTO entries (session_id, driver_id, car) VALUES (?, ?, 'FZ50')", (sid, ids[1]))
+                    db.execute("INSERT INTO laps (session_id, driver_id, lap, car, ms, done_at) VALUES (?, ?, 1, 'FZ50',"
+                               " 95000, ?)", (sid, ids[1], started))
+                    db.execute("INSERT INTO best_laps (session_id, driver_id, car, track, ms) VALUES (?, ?, 'FZ50', ?,"
+                               " 95000)", (sid, ids[1], track))
+                    self.other.append({"id": sid, "started": started, "state": state, "why": why})
         finally:
             db.close()
 
@@ -253,6 +272,37 @@ def screenshots(b, name):
     b.cdp("Emulation.clearDeviceMetricsOverride", {})
 
 
+def race_row(r):
+    """A race of the API's JSON as a row of the races tables shows it."""
+    laps = r["laps"] if isinstance(r["laps"], int) else r["race_laps"]
+    session = (f"Race, {laps} laps" if laps else "Race") if r["kind"] == "race" else \
+        (f"Qualifying, {r['minutes']} min" if r["minutes"] else "Qualifying")
+    state = {"finished": "finished", "open": "in progress"}.get(r["state"], "interrupted")
+    return [r["started"][:10] + " " + r["started"][11:16] + " UTC", r["server"], r["track"], session,
+            str(r["drivers"]), r["winner"] or "\u2013", state]
+
+
+def race_rows(b):
+    return b.js("""return [...document.querySelectorAll('table.races tbody tr')].map(tr =>
+        [+tr.dataset.race].concat([...tr.children].map(td => td.textContent.trim())));""")
+
+
+def agree(b, url, read_page, read_api, what, timeout=10):
+    """Loads `url` until what the page shows equals what the API says at
+    the same moment (the live server races on meanwhile)."""
+    last = []
+
+    def same():
+        b.go(url)
+        last[:] = [read_page(), read_api()]
+        return last[0] == last[1]
+    try:
+        wait_until(same, timeout, what, 0.2)
+    except Failure:
+        raise Failure(f"{what}: the page shows {last[0]}, the API says {last[1]}")
+    return last[1]
+
+
 def enc(name):
     return urllib.parse.quote(name, safe="")
 
@@ -292,14 +342,11 @@ def scenario_league():
         # One race of the live server finished: the dashboard's latest
         # races are the API's first ten, newest first.
         race = rig.finished_race()
-        b.go(rig.url("/"))
-        latest = b.js("return [...document.querySelectorAll('table.races tbody tr')].map(tr => +tr.dataset.race)")
-        listed = rig.api("/api/races")["races"]
-        check(latest == [r["id"] for r in listed[:10]] and latest[0] == race["id"],
-              f"latest races {latest} as the API lists them {[r['id'] for r in listed[:10]]}")
-        first = rows(b, "table.races tbody tr")[0]
-        check(first[1] == "club" and first[2] == "AS1" and first[3] == "Race, 2 laps" and first[4] == "6"
-              and first[5] == race["winner"] and first[6] == "finished", f"the newest race's row: {first}")
+        latest = agree(b, rig.url("/"), lambda: race_rows(b),
+                       lambda: [[r["id"]] + race_row(r) for r in rig.api("/api/races")["races"][:10]],
+                       "the latest races as the API lists them, newest first")
+        check(len(latest) == 10 and race["id"] in [r[0] for r in latest], f"the finished race among them: {latest}")
+        check(race_row(race)[1:] == ["club", "AS1", "Race, 2 laps", "6", race["winner"], "finished"], f"{race}")
 
         # The tracks: the live one and the archive's, whose best lap is known.
         tracks = {r[0]: r for r in rows(b, "table.tracks tbody tr")}
@@ -309,22 +356,42 @@ def scenario_league():
         check("AS1" in tracks and int(tracks["AS1"][1]) >= 1, f"AS1 on the dashboard: {tracks}")
         screenshots(b, "dashboard")
 
+        # The live page of the live server, through its link, with its six
+        # drivers; and back.
+        click(b, 'tr[data-key="club"] a', "live page")
+        check(path_of(b) == "/live/club/", f"the live page: {path_of(b)}")
+        wait_until(lambda: b.js("return document.querySelectorAll('#standings tbody tr').length") == 6, 15,
+                   "the live page's six drivers")
+        b.go(rig.url("/"))
+
         # The races list, filtered by server: the archive's thirty are two
         # pages, each as the API gives it, reached by the page's own links.
         b.go(rig.url(f"/races?server={ARCHIVE_SERVER}"))
         shown = lambda: b.js("return [...document.querySelectorAll('table.races tbody tr')].map(tr => +tr.dataset.race)")
         page1 = rig.api(f"/api/races?server={ARCHIVE_SERVER}&page=1")
         page2 = rig.api(f"/api/races?server={ARCHIVE_SERVER}&page=2")
-        newest = sorted(rig.archive.races, key=lambda r: (r["started"], r["id"]), reverse=True)
+        newest = sorted(rig.archive.races + rig.archive.other, key=lambda r: (r["started"], r["id"]), reverse=True)
         check(page1["pages"] == 2 and [r["id"] for r in page1["races"] + page2["races"]] ==
               [r["id"] for r in newest], "the API's two pages hold the archive, newest first")
-        check(shown() == [r["id"] for r in page1["races"]] and len(shown()) == 25, f"page 1: {shown()}")
+        check(race_rows(b) == [[r["id"]] + race_row(r) for r in page1["races"]] and len(shown()) == 25,
+              f"page 1: {race_rows(b)[:3]}... against {page1['races'][:3]}...")
+        check([r[7] for r in race_rows(b)[:3]] == ["interrupted", "in progress", "finished"],
+              f"the states of the newest: {race_rows(b)[:3]}")
         check("page 1 of 2" in b.js("return document.querySelector('.pages').textContent"), "page 1 of 2")
         click(b, ".pages a", "older \u2192")
-        check(shown() == [r["id"] for r in page2["races"]] and len(shown()) == 5, f"page 2: {shown()}")
+        check(race_rows(b) == [[r["id"]] + race_row(r) for r in page2["races"]] and len(shown()) == 7,
+              f"page 2: {race_rows(b)}")
         check(f"server={ARCHIVE_SERVER}" in path_of(b), f"the filter kept on page 2: {path_of(b)}")
         click(b, ".pages a", "\u2190 newer")
         check(shown() == [r["id"] for r in page1["races"]], "back on page 1")
+        # The unfinished sessions' pages say what became of them.
+        for other in rig.archive.other:
+            click(b, f'table.races tr[data-race="{other["id"]}"] td:first-child a', None)
+            meta = b.js("return document.querySelector('p.meta').textContent")
+            said = "in progress" if other["state"] == "open" else f"interrupted ({other['why']})"
+            check(f"Server {ARCHIVE_SERVER} \u00b7 {other['started'][:10]} " in meta and f" \u00b7 {said} \u00b7 " in meta,
+                  f"session {other['id']} ({other['state']}): {meta!r}")
+            b.go(rig.url(f"/races?server={ARCHIVE_SERVER}"))
 
         # The filter form: a driver's name beyond ASCII, as a browser sends
         # a form (spaces as '+'), and a track.
@@ -333,17 +400,21 @@ def scenario_league():
           f.elements.server.value = ''; f.elements.track.value = arguments[1]; f.elements.driver.value = arguments[0];
           window.gsOld = true; f.submit();""", RENEE, "")
         wait_until(lambda: b.js("return document.readyState === 'complete' && !window.gsOld"), 10, "the filtered list")
-        by_driver = rig.api("/api/races?driver=" + enc(RENEE))
-        check(by_driver["pages"] == 2 and shown() == [r["id"] for r in by_driver["races"]],
-              f"races with {RENEE} ({path_of(b)}): {shown()} against {[r['id'] for r in by_driver['races']]}")
+        check(path_of(b) == "/races?server=&track=&driver=Ren%C3%A9e+%E2%82%AC", f"the form's query: {path_of(b)}")
         check(RENEE in b.js("return document.querySelector('h1').textContent"), "the filter named in the title")
         screenshots(b, "races")
+        by_driver = agree(b, rig.url(path_of(b)), lambda: race_rows(b),
+                          lambda: [[r["id"]] + race_row(r) for r in rig.api("/api/races?driver=" + enc(RENEE))["races"]],
+                          f"the races with {RENEE}")
+        check(len(by_driver) == 25 and {r[0] for r in by_driver} >= {r["id"] for r in rig.archive.races[-20:]},
+              f"a page of races with {RENEE}, the archive's among them: {by_driver}")
         b.js("""const f = document.querySelector('form.filter');
           f.elements.driver.value = ''; f.elements.track.value = 'AS1'; window.gsOld = true; f.submit();""")
         wait_until(lambda: b.js("return document.readyState === 'complete' && !window.gsOld"), 10, "the list by track")
-        on_as1 = rig.api("/api/races?track=AS1")["races"]
-        check(shown() == [r["id"] for r in on_as1] and all(r["track"] == "AS1" for r in on_as1) and on_as1,
-              f"races on AS1: {shown()}")
+        on_as1 = agree(b, rig.url(path_of(b)), lambda: race_rows(b),
+                       lambda: [[r["id"]] + race_row(r) for r in rig.api("/api/races?track=AS1")["races"]],
+                       "the races on AS1")
+        check(on_as1 and all(r[3] == "AS1" for r in on_as1), f"races on AS1: {on_as1}")
 
         # The archive's track from the dashboard: the leaderboard, then each
         # car through its link.

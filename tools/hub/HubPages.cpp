@@ -54,8 +54,16 @@ QString TrackLink(const QJsonValue& code) {
     return "<a href=\"/tracks/" + Seg(code.toString()) + "\">" + E(code) + "</a>";
 }
 
+// A session still open is being raced now: it is listed once it has a lap.
 QString StateText(const QJsonObject& race) {
-    return race["state"].toString() == "finished" ? QString("finished") : QString("interrupted");
+    const QString state = race["state"].toString();
+    return state == "finished" ? QString("finished") : state == "open" ? QString("in progress") : QString("interrupted");
+}
+
+// The state as a class name for the style sheet.
+QString StateClass(const QJsonObject& race) {
+    const QString state = race["state"].toString();
+    return state == "finished" || state == "open" ? state : QString("interrupted");
 }
 
 // ------------------------------------------------------------------ shell
@@ -85,7 +93,7 @@ QString RaceRows(const QJsonArray& races, bool withServer) {
         if (withServer) out += "<td>" + E(race["server"]) + "</td>";
         out += "<td>" + TrackLink(race["track"]) + "</td><td>" + Kind(race) + "</td><td class=\"n\">" +
                QString::number(race["drivers"].toInt()) + "</td><td>" + DriverLink(race["winner"]) +
-               "</td><td class=\"state " + StateText(race) + "\">" + StateText(race) + "</td></tr>\n";
+               "</td><td class=\"state " + StateClass(race) + "\">" + StateText(race) + "</td></tr>\n";
     }
     if (races.isEmpty()) out += "<tr><td colspan=\"7\" class=\"none\">No races yet.</td></tr>\n";
     return out + "</tbody>\n</table>\n";
@@ -296,7 +304,7 @@ QByteArray RacePage(const QJsonObject& race) {
                                                         : from + " &ndash; " + to;
     QString body = "<h1>" + Kind(race) + " on " + TrackLink(race["track"]) + "</h1>\n<p class=\"meta\">Server " +
                    E(race["server"]) + " &middot; " + span + " &middot; " + StateText(race);
-    if (race["state"].toString() != "finished" && race["why"].isString()) body += " (" + E(race["why"]) + ")";
+    if (StateClass(race) == "interrupted" && race["why"].isString()) body += " (" + E(race["why"]) + ")";
     body += " &middot; <a href=\"/races/" + id + "/recording\">Download the recording</a></p>\n"
             "<section class=\"report\">\n" + QString::fromStdString(tables.str()) + "</section>\n";
     return Page(Kind(race) + " on " + race["track"].toString(), body, {}, true);
