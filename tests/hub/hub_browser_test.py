@@ -303,6 +303,18 @@ def agree(b, url, read_page, read_api, what, timeout=10):
     return last[1]
 
 
+def fits_a_phone(b):
+    """On a phone's width the page itself never scrolls sideways (its wide
+    tables and charts scroll inside it)."""
+    b.cdp("Emulation.setDeviceMetricsOverride", {"width": 400, "height": 800, "deviceScaleFactor": 2, "mobile": True})
+    try:
+        b.go(b.js("return location.href"))
+        widths = b.js("return [document.documentElement.scrollWidth, innerWidth]")
+        check(widths[0] <= widths[1], f"{path_of(b)} on a phone: {widths[0]} px wide in {widths[1]}")
+    finally:
+        b.cdp("Emulation.clearDeviceMetricsOverride", {})
+
+
 def enc(name):
     return urllib.parse.quote(name, safe="")
 
@@ -355,6 +367,7 @@ def scenario_league():
               f"{ARCHIVE_TRACK} on the dashboard: {tracks.get(ARCHIVE_TRACK)}, expected {best}")
         check("AS1" in tracks and int(tracks["AS1"][1]) >= 1, f"AS1 on the dashboard: {tracks}")
         screenshots(b, "dashboard")
+        fits_a_phone(b)
 
         # The live page of the live server, through its link, with its six
         # drivers; and back.
@@ -503,6 +516,7 @@ def scenario_report():
         status, body = http_get(rig.port, b.js("return document.querySelector('a[href$=\"/recording\"]').getAttribute('href')"))
         check(status == 200 and len(body) > 1000, f"the recording downloads: {status}, {len(body)} bytes")
         screenshots(b, "race")
+        fits_a_phone(b)
 
         # Renée's page through her link: the URL is her name's UTF-8,
         # percent-encoded; her wins and podiums those of the archive and of
