@@ -369,7 +369,6 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
         {"pos":2,"name":"Alice","car":"FZ50","laps":2,"best_ms":60500,"total_ms":121500,"finished":true},
         {"pos":0,"name":"Cara","car":"FZ50","laps":1,"best_ms":65000,"total_ms":null,"finished":false}]})")["a"];
     full["race_laps"] = full["laps"];  // the length; "laps" are the lap times
-    full["why"] = "";
     full["laps"] = Json(R"({"a":[{"name":"Alice","lap":1,"ms":61000},{"name":"Bob","lap":1,"ms":62000},
         {"name":"Cara","lap":1,"ms":65000},{"name":"Alice","lap":2,"ms":60500},{"name":"Bob","lap":2,"ms":59900}]})")["a"];
     ASSERT_TRUE(store->Race(1));

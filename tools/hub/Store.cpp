@@ -232,10 +232,6 @@ public:
                                     {qlonglong(id)}, "reading a race");
             if (!q.next()) return;
             race = RaceJson(q);
-            q.finish();
-            // Why an interrupted session ended ("" for the others).
-            race->insert("why", sql_.Value("SELECT why FROM sessions WHERE id = ?", {qlonglong(id)}, "reading a race")
-                                    .toString());
             QJsonArray results;
             QSqlQuery& r = sql_.Run("SELECT r.pos, d.name, r.car, r.laps, r.best_ms, r.total_ms, r.finished"
                                     " FROM results r JOIN drivers d ON d.id = r.driver_id WHERE r.session_id = ?"

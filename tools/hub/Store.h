@@ -102,8 +102,7 @@ public:
     virtual QJsonObject Races(const RaceFilter& filter, int page, int perPage) = 0;
     // The race's fields plus "results" and "laps"; nothing for an unknown id.
     // "laps" is the lap times here, so the race's length in laps (the
-    // listing's "laps") is "race_laps"; "why": why an interrupted session
-    // ended, "" for the others.
+    // listing's "laps") is "race_laps".
     virtual std::optional<QJsonObject> Race(std::int64_t id) = 0;
     // {"name","races","wins","podiums","best_laps"}; nothing when the name
     // never raced.
