@@ -222,10 +222,11 @@ bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpSe
         } else if (path == "/races" || path == "/api/races") {
             const QJsonObject races = store_.Races(filter(), page(), RacesPerPage);
             if (path == "/races") {
-                QStringList servers, tracks;
+                // The form offers the config's server keys (the tracks would
+                // cost a query over every session on each page).
+                QStringList servers;
                 for (const auto& w : servers_) servers << w->config.key;
-                for (const QJsonValue& t : store_.Tracks()) tracks << t["track"].toString();
-                Html(r, RacesPage(races, filter(), servers, tracks));
+                Html(r, RacesPage(races, filter(), servers));
             } else {
                 Json(r, races);
             }

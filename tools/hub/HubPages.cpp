@@ -154,8 +154,7 @@ QByteArray DashboardPage(const QJsonArray& servers, const QJsonObject& latestRac
 
 // ------------------------------------------------------------------- races
 
-QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const QStringList& servers,
-                     const QStringList& tracks) {
+QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const QStringList& servers) {
     QStringList shown;
     if (!filter.server.isEmpty()) shown << "on server " + E(filter.server);
     if (!filter.track.isEmpty()) shown << "on " + E(filter.track);
@@ -167,15 +166,12 @@ QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const Q
             .arg(label, name, E(value), list ? QString(" list=\"%1\"").arg(list) : QString());
     };
     body += "<form class=\"filter\" method=\"get\" action=\"/races\">\n" +
-            field("server", "Server", filter.server, "server-keys") + field("track", "Track", filter.track, "track-codes") +
+            field("server", "Server", filter.server, "server-keys") + field("track", "Track", filter.track, nullptr) +
             field("driver", "Driver", filter.driver, nullptr) + "<button type=\"submit\">Show</button>\n";
     if (!shown.isEmpty()) body += "<a href=\"/races\">all races</a>\n";
-    auto options = [](const char* id, const QStringList& values) {
-        QString out = QString("<datalist id=\"%1\">").arg(id);
-        for (const QString& v : values) out += "<option value=\"" + E(v) + "\">";
-        return out + "</datalist>\n";
-    };
-    body += options("server-keys", servers) + options("track-codes", tracks) + "</form>\n";
+    body += "<datalist id=\"server-keys\">";
+    for (const QString& key : servers) body += "<option value=\"" + E(key) + "\">";
+    body += "</datalist>\n</form>\n";
     body += RaceRows(races["races"].toArray(), true);
     const int page = races["page"].toInt(), pages = std::max(races["pages"].toInt(), 1);
     // Every value percent-encoded, '+' too: the hub reads a '+' in a query

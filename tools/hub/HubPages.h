@@ -14,9 +14,8 @@
 namespace gs::hub {
 
 QByteArray DashboardPage(const QJsonArray& servers, const QJsonObject& latestRaces, const QJsonArray& tracks);
-// `servers` and `tracks`: the keys and codes the filter form offers.
-QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const QStringList& servers,
-                     const QStringList& tracks);
+// `servers`: the keys the filter form offers.
+QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const QStringList& servers);
 // The race report of one session: results, lap chart and race trace (races)
 // and lap times, as the recorder's report draws them.
 QByteArray RacePage(const QJsonObject& race);
