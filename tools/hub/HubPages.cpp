@@ -184,7 +184,8 @@ QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const Q
         return "<a href=\"/races?" + E(query) + "page=" + QString::number(to) + "\">" + text + "</a>";
     };
     body += "<p class=\"pages\">";
-    if (page > 1) body += link(page - 1, "&larr; newer") + " ";
+    // Past the last page (the list shrank, or a typed URL), "newer" leads back to the last one.
+    if (page > 1) body += link(std::min(page - 1, pages), "&larr; newer") + " ";
     body += QString("page %1 of %2").arg(page).arg(pages);
     if (page < pages) body += " " + link(page + 1, "older &rarr;");
     body += "</p>\n";
