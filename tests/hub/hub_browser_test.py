@@ -586,4 +586,6 @@ if __name__ == "__main__":
     except Failure as e:
         print(f"FAILED {SCENARIO}: {e}")
         sys.exit(1)
+    # A run that passed leaves its screenshots, not its store and recordings.
+    shutil.rmtree(os.path.join(OUT, f"{SCENARIO}-{os.getpid()}"), ignore_errors=True)
     print(f"PASSED {SCENARIO} in {time.monotonic() - started:.1f} s")
