@@ -368,10 +368,12 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
         {"pos":1,"name":"Bob","car":"XRT","laps":2,"best_ms":59900,"total_ms":121900,"finished":true},
         {"pos":2,"name":"Alice","car":"FZ50","laps":2,"best_ms":60500,"total_ms":121500,"finished":true},
         {"pos":0,"name":"Cara","car":"FZ50","laps":1,"best_ms":65000,"total_ms":null,"finished":false}]})")["a"];
+    full["race_laps"] = full["laps"];  // the length; "laps" are the lap times
     full["laps"] = Json(R"({"a":[{"name":"Alice","lap":1,"ms":61000},{"name":"Bob","lap":1,"ms":62000},
         {"name":"Cara","lap":1,"ms":65000},{"name":"Alice","lap":2,"ms":60500},{"name":"Bob","lap":2,"ms":59900}]})")["a"];
     ASSERT_TRUE(store->Race(1));
     EXPECT_EQ(Dump(*store->Race(1)), Dump(full));
+    EXPECT_EQ((*store->Race(3))["why"].toString(), "server offline");
     EXPECT_FALSE(store->Race(4));
     EXPECT_FALSE(store->Race(99));
 
@@ -386,11 +388,13 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
     EXPECT_FALSE(store->Driver("Nobody"));
 
     EXPECT_EQ(Dump(store->Track("AS1", "")), Dump(Json(R"({"track":"AS1","laps":[{"name":"Alice","car":"FZ50","ms":59000,"race":2},
-        {"name":"Bob","car":"XRT","ms":59900,"race":1},{"name":"Cara","car":"FZ50","ms":65000,"race":1}]})")));
+        {"name":"Bob","car":"XRT","ms":59900,"race":1},{"name":"Cara","car":"FZ50","ms":65000,"race":1}],
+        "cars":["FZ50","XRT"]})")));
     EXPECT_EQ(Dump(store->Track("AS1", "FZ50")), Dump(Json(R"({"track":"AS1","laps":[{"name":"Alice","car":"FZ50","ms":59000,"race":2},
-        {"name":"Bob","car":"FZ50","ms":60000,"race":2},{"name":"Cara","car":"FZ50","ms":65000,"race":1}]})")));
-    EXPECT_EQ(Dump(store->Track("AS1", "XRT")), R"({"laps":[{"car":"XRT","ms":59900,"name":"Bob","race":1}],"track":"AS1"})");
-    EXPECT_EQ(Dump(store->Track("XX9", "")), R"({"laps":[],"track":"XX9"})");
+        {"name":"Bob","car":"FZ50","ms":60000,"race":2},{"name":"Cara","car":"FZ50","ms":65000,"race":1}],
+        "cars":["FZ50","XRT"]})")));
+    EXPECT_EQ(Dump(store->Track("AS1", "XRT")), R"({"cars":["FZ50","XRT"],"laps":[{"car":"XRT","ms":59900,"name":"Bob","race":1}],"track":"AS1"})");
+    EXPECT_EQ(Dump(store->Track("XX9", "")), R"({"cars":[],"laps":[],"track":"XX9"})");
     EXPECT_EQ(Dump(store->Tracks()), R"([{"best_ms":59000,"best_name":"Alice","races":2,"track":"AS1"},)"
                                      R"({"best_ms":70000,"best_name":"Bob","races":1,"track":"BL1"}])");
     EXPECT_EQ(store->RecordingOf(3), "east/3.gsrec");

@@ -198,7 +198,9 @@ QJsonArray Hub::Servers() const {
 }
 
 bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r) {
-    const QUrlQuery query = request.query();
+    // A query as a browser writes a form: '+' is a space (a '+' itself
+    // comes as %2B).
+    const QUrlQuery query(request.url().query(QUrl::FullyEncoded).replace('+', "%20"));
     auto arg = [&](const char* name) { return query.queryItemValue(name, QUrl::FullyDecoded); };
     auto filter = [&] {
         RaceFilter f;
@@ -219,8 +221,15 @@ bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpSe
             Json(r, Servers());
         } else if (path == "/races" || path == "/api/races") {
             const QJsonObject races = store_.Races(filter(), page(), RacesPerPage);
-            if (path == "/races") Html(r, RacesPage(races, filter()));
-            else Json(r, races);
+            if (path == "/races") {
+                // The form offers the config's server keys (the tracks would
+                // cost a query over every session on each page).
+                QStringList servers;
+                for (const auto& w : servers_) servers << w->config.key;
+                Html(r, RacesPage(races, filter(), servers));
+            } else {
+                Json(r, races);
+            }
         } else if (path.startsWith("/races/") && path.endsWith("/recording")) {
             const auto id = IdOf(path.mid(7, path.size() - 7 - 10));
             const auto name = id ? store_.RecordingOf(*id) : std::nullopt;

@@ -3,11 +3,11 @@
 #include "HubPages.h"
 
 #include <QUrl>
-#include <QUrlQuery>
 
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "RaceReport.h"
 #include "common/Text.h"
@@ -31,10 +31,14 @@ QString When(const QJsonValue& iso) {
     return t.size() >= 16 ? t.left(10) + " " + t.mid(11, 5) + " UTC" : QString();
 }
 
+// A race's length in laps: "laps" in a listing, "race_laps" in a race's
+// own JSON (where "laps" holds its lap times).
+int RaceLaps(const QJsonObject& race) { return race[race["laps"].isArray() ? "race_laps" : "laps"].toInt(); }
+
 QString Kind(const QJsonObject& race) {
     const QString kind = race["kind"].toString();
     if (kind == "race") {
-        const int laps = race["laps"].toInt();
+        const int laps = RaceLaps(race);
         return laps > 0 ? QString("Race, %1 laps").arg(laps) : "Race";
     }
     const int minutes = race["minutes"].toInt();
@@ -50,8 +54,16 @@ QString TrackLink(const QJsonValue& code) {
     return "<a href=\"/tracks/" + Seg(code.toString()) + "\">" + E(code) + "</a>";
 }
 
+// A session still open is being raced now: it is listed once it has a lap.
 QString StateText(const QJsonObject& race) {
-    return race["state"].toString() == "finished" ? QString("finished") : QString("interrupted");
+    const QString state = race["state"].toString();
+    return state == "finished" ? QString("finished") : state == "open" ? QString("in progress") : QString("interrupted");
+}
+
+// The state as a class name for the style sheet.
+QString StateClass(const QJsonObject& race) {
+    const QString state = race["state"].toString();
+    return state == "finished" || state == "open" ? state : QString("interrupted");
 }
 
 // ------------------------------------------------------------------ shell
@@ -72,15 +84,16 @@ QByteArray Page(const QString& title, const QString& body, const QString& script
 QString RaceRows(const QJsonArray& races, bool withServer) {
     QString out = "<table class=\"races\">\n<thead><tr><th>Started</th>" +
                   QString(withServer ? "<th>Server</th>" : "") +
-                  "<th>Track</th><th>Session</th><th>Drivers</th><th>Winner</th><th>State</th></tr></thead>\n<tbody>\n";
+                  "<th>Track</th><th>Session</th><th class=\"n\">Drivers</th><th>Winner</th><th>State</th></tr></thead>\n"
+                  "<tbody>\n";
     for (const QJsonValue& v : races) {
         const QJsonObject race = v.toObject();
         const QString id = QString::number(race["id"].toInteger());
         out += "<tr data-race=\"" + id + "\"><td><a href=\"/races/" + id + "\">" + When(race["started"]) + "</a></td>";
         if (withServer) out += "<td>" + E(race["server"]) + "</td>";
         out += "<td>" + TrackLink(race["track"]) + "</td><td>" + Kind(race) + "</td><td class=\"n\">" +
-               QString::number(race["drivers"].toInt()) + "</td><td>" + DriverLink(race["winner"]) + "</td><td>" +
-               StateText(race) + "</td></tr>\n";
+               QString::number(race["drivers"].toInt()) + "</td><td>" + DriverLink(race["winner"]) +
+               "</td><td class=\"state " + StateClass(race) + "\">" + StateText(race) + "</td></tr>\n";
     }
     if (races.isEmpty()) out += "<tr><td colspan=\"7\" class=\"none\">No races yet.</td></tr>\n";
     return out + "</tbody>\n</table>\n";
@@ -94,24 +107,40 @@ QString LapText(qint64 ms) {
     return QString::fromStdString(record::HundredthsText(static_cast<std::int32_t>(std::min<qint64>(h, 1 << 30))));
 }
 
+namespace {
+
+// "+0.56" behind, or "+1:02.30" from a minute on.
+QString GapText(qint64 ms) {
+    const qint64 h = (std::max<qint64>(ms, 0) + 5) / 10;
+    if (h < 6000) return QString("+%1.%2").arg(h / 100).arg(h % 100, 2, 10, QChar('0'));
+    return "+" + LapText(ms);
+}
+
+}  // namespace
+
 // --------------------------------------------------------------- dashboard
 
 QByteArray DashboardPage(const QJsonArray& servers, const QJsonObject& latestRaces, const QJsonArray& tracks) {
-    QString body = "<h1>Servers</h1>\n<table class=\"servers\" id=\"servers\">\n<thead><tr><th>Server</th><th>Status</th>"
-                   "<th>Track</th><th>Session</th><th>Drivers</th><th>Watch</th></tr></thead>\n<tbody>\n";
+    QString body = "<h2>Servers</h2>\n<table class=\"servers\" id=\"servers\">\n<thead><tr><th>Server</th><th>Status</th>"
+                   "<th>Track</th><th>Session</th><th class=\"n\">Drivers</th><th>Watch</th></tr></thead>\n<tbody>\n";
     for (const QJsonValue& v : servers) {
         const QJsonObject s = v.toObject();
         const QString key = E(s["key"]);
         body += "<tr data-key=\"" + key + "\"><td><span class=\"name\">" + E(s["name"]) +
-                "</span> <span class=\"address\">" + E(s["address"]) + "</span></td><td><span class=\"status " +
+                "</span> <span class=\"address\">" + key + " &middot; " + E(s["address"]) +
+                "</span></td><td><span class=\"status " +
                 E(s["status"]) + "\">" + E(s["status"]) + "</span></td><td class=\"track\">" + E(s["track"]) +
                 "</td><td class=\"session\">" + E(s["session"]) + "</td><td class=\"drivers n\">" +
                 QString::number(s["drivers"].toInt()) + "</td><td><a href=\"/live/" + key +
                 "/\">live page</a> &middot; <a href=\"/live/" + key + "/overlay\">overlay</a></td></tr>\n";
     }
-    body += "</tbody>\n</table>\n<h1>Latest races</h1>\n" + RaceRows(latestRaces["races"].toArray(), true);
-    body += "<p><a href=\"/races\">All races</a></p>\n<h1>Tracks</h1>\n<table class=\"tracks\">\n<thead><tr>"
-            "<th>Track</th><th>Sessions</th><th>Best lap</th><th>By</th></tr></thead>\n<tbody>\n";
+    // The latest races beside the tracks (one above the other on a narrow
+    // screen).
+    body += "</tbody>\n</table>\n<div class=\"columns\">\n<section>\n<h2>Latest races</h2>\n" +
+            RaceRows(latestRaces["races"].toArray(), true);
+    body += "<p class=\"more\"><a href=\"/races\">All races &rarr;</a></p>\n</section>\n<section>\n<h2>Tracks</h2>\n"
+            "<table class=\"tracks\">\n<thead><tr><th>Track</th><th class=\"n\">Sessions</th><th class=\"n\">Best lap</th>"
+            "<th>By</th></tr></thead>\n<tbody>\n";
     for (const QJsonValue& v : tracks) {
         const QJsonObject t = v.toObject();
         body += "<tr><td>" + TrackLink(t["track"]) + "</td><td class=\"n\">" + QString::number(t["races"].toInt()) +
@@ -119,40 +148,66 @@ QByteArray DashboardPage(const QJsonArray& servers, const QJsonObject& latestRac
                 DriverLink(t["best_name"]) + "</td></tr>\n";
     }
     if (tracks.isEmpty()) body += "<tr><td colspan=\"4\" class=\"none\">No laps yet.</td></tr>\n";
-    body += "</tbody>\n</table>\n";
+    body += "</tbody>\n</table>\n</section>\n</div>\n";
     return Page("Dashboard", body, "/static/dashboard.js");
 }
 
 // ------------------------------------------------------------------- races
 
-QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter) {
-    QString title = "Races";
+QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const QStringList& servers) {
     QStringList shown;
     if (!filter.server.isEmpty()) shown << "on server " + E(filter.server);
     if (!filter.track.isEmpty()) shown << "on " + E(filter.track);
     if (!filter.driver.isEmpty()) shown << "with " + E(filter.driver);
     QString body = "<h1>Races" + (shown.isEmpty() ? QString() : " " + shown.join(" ")) + "</h1>\n";
+    // The filters as a plain GET form: a browser sends it as the links do.
+    auto field = [](const char* name, const char* label, const QString& value, const char* list) {
+        return QString("<label>%1 <input name=\"%2\" value=\"%3\"%4 autocomplete=\"off\"></label>\n")
+            .arg(label, name, E(value), list ? QString(" list=\"%1\"").arg(list) : QString());
+    };
+    body += "<form class=\"filter\" method=\"get\" action=\"/races\">\n" +
+            field("server", "Server", filter.server, "server-keys") + field("track", "Track", filter.track, nullptr) +
+            field("driver", "Driver", filter.driver, nullptr) + "<button type=\"submit\">Show</button>\n";
+    if (!shown.isEmpty()) body += "<a href=\"/races\">all races</a>\n";
+    body += "<datalist id=\"server-keys\">";
+    for (const QString& key : servers) body += "<option value=\"" + E(key) + "\">";
+    body += "</datalist>\n</form>\n";
     body += RaceRows(races["races"].toArray(), true);
-    const int page = races["page"].toInt(), pages = races["pages"].toInt();
+    const int page = races["page"].toInt(), pages = std::max(races["pages"].toInt(), 1);
+    // Every value percent-encoded, '+' too: the hub reads a '+' in a query
+    // as a space, as browsers write one in a form.
     auto link = [&](int to, const QString& text) {
-        QUrlQuery q;
-        if (!filter.server.isEmpty()) q.addQueryItem("server", filter.server);
-        if (!filter.track.isEmpty()) q.addQueryItem("track", filter.track);
-        if (!filter.driver.isEmpty()) q.addQueryItem("driver", filter.driver);
-        q.addQueryItem("page", QString::number(to));
-        return "<a href=\"/races?" + E(q.toString(QUrl::FullyEncoded)) + "\">" + text + "</a>";
+        QString query;
+        for (const auto& [name, value] : {std::pair{"server", filter.server}, std::pair{"track", filter.track},
+                                          std::pair{"driver", filter.driver}})
+            if (!value.isEmpty()) query += QString(name) + "=" + Seg(value) + "&";
+        return "<a href=\"/races?" + E(query) + "page=" + QString::number(to) + "\">" + text + "</a>";
     };
     body += "<p class=\"pages\">";
-    if (page > 1) body += link(page - 1, "&larr; newer") + " ";
-    body += QString("page %1 of %2").arg(page).arg(std::max(pages, 1));
+    // Past the last page (the list shrank, or a typed URL), "newer" leads back to the last one.
+    if (page > 1) body += link(std::min(page - 1, pages), "&larr; newer") + " ";
+    body += QString("page %1 of %2").arg(page).arg(pages);
     if (page < pages) body += " " + link(page + 1, "older &rarr;");
     body += "</p>\n";
-    return Page(title, body);
+    return Page("Races", body);
 }
 
 // ------------------------------------------------------------- race report
 
 namespace {
+
+// The colour slot of the driver in `place` (0-based) on the charts: a
+// stored race has no slots, so the first places take slots whose colours
+// stand apart on the charts' dark ground, the rest the other slots in turn.
+int ChartSlot(int place) {
+    static const std::vector<int> order = [] {
+        std::vector<int> o{0, 2, 17, 4, 19, 22, 13, 10, 28, 20};
+        for (int slot = 0; slot < MaxPlayers; ++slot)
+            if (std::find(o.begin(), o.end(), slot) == o.end()) o.push_back(slot);
+        return o;
+    }();
+    return order[static_cast<std::size_t>(place) % order.size()];
+}
 
 // The stored race as the report's session: each driver's laps in order,
 // their times at the line, and from those the positions and gaps at each
@@ -162,7 +217,7 @@ record::SessionReport SessionOf(const QJsonObject& race) {
     record::SessionReport s;
     s.track = race["track"].toString().toStdString();
     s.mode = race["kind"].toString() == "race" ? rmRace : rmQualify;
-    s.laps = static_cast<std::uint32_t>(std::max(0, race["laps"].toInt()));
+    s.laps = static_cast<std::uint32_t>(std::max(0, RaceLaps(race)));
     s.minutes = static_cast<std::uint32_t>(std::max(0, race["minutes"].toInt()));
     s.ended = race["state"].toString() == "finished";
     std::map<QString, std::map<int, std::int32_t>> laps;  // name -> lap -> hundredths
@@ -187,7 +242,7 @@ record::SessionReport SessionOf(const QJsonObject& race) {
         const QString name = r["name"].toString();
         d.name = Utf8ToWindows1252(name.toStdString());
         d.car = Utf8ToWindows1252(r["car"].toString().toStdString());
-        d.slot = slot++ % MaxPlayers;
+        d.slot = ChartSlot(slot++);
         d.position = r["pos"].toInt();
         d.finished = r["finished"].toBool();
         d.bestHundredths = static_cast<std::int32_t>(r["best_ms"].toInteger() / 10);
@@ -227,14 +282,28 @@ record::SessionReport SessionOf(const QJsonObject& race) {
 
 QByteArray RacePage(const QJsonObject& race) {
     const QString id = QString::number(race["id"].toInteger());
+    // Each name of the tables links to the driver's page, by the name as
+    // the store holds it.
+    const QJsonArray results = race["results"].toArray();
+    auto href = [&results](const std::string& name) {
+        for (const QJsonValue& v : results) {
+            const QString stored = v.toObject()["name"].toString();
+            if (Utf8ToWindows1252(stored.toStdString()) == name) return ("/drivers/" + Seg(stored)).toStdString();
+        }
+        return std::string();
+    };
     std::ostringstream tables;
-    record::WriteSessionTables(tables, SessionOf(race));
+    record::WriteSessionTables(tables, SessionOf(race), href);
+    // "2026-12-09 21:04–21:19 UTC"; the end's date only when it differs.
+    const QString from = When(race["started"]), to = When(race["ended"]);
+    const QString span = to.isEmpty() ? from
+                         : from.left(10) == to.left(10) ? from.chopped(4) + "&ndash;" + to.mid(11)
+                                                        : from + " &ndash; " + to;
     QString body = "<h1>" + Kind(race) + " on " + TrackLink(race["track"]) + "</h1>\n<p class=\"meta\">Server " +
-                   E(race["server"]) + ", from " + When(race["started"]) + " to " + When(race["ended"]) + ", " +
-                   StateText(race);
-    if (race["state"].toString() != "finished" && race["why"].isString()) body += " (" + E(race["why"]) + ")";
-    body += ". <a href=\"/races/" + id + "/recording\">Download the recording</a>.</p>\n<section class=\"report\">\n" +
-            QString::fromStdString(tables.str()) + "</section>\n";
+                   E(race["server"]) + " &middot; " + span + " &middot; " + StateText(race);
+    if (StateClass(race) == "interrupted" && race["why"].isString()) body += " (" + E(race["why"]) + ")";
+    body += " &middot; <a href=\"/races/" + id + "/recording\">Download the recording</a></p>\n"
+            "<section class=\"report\">\n" + QString::fromStdString(tables.str()) + "</section>\n";
     return Page(Kind(race) + " on " + race["track"].toString(), body, {}, true);
 }
 
@@ -243,10 +312,14 @@ QByteArray RacePage(const QJsonObject& race) {
 QByteArray DriverPage(const QJsonObject& driver) {
     const QString name = driver["name"].toString();
     const QJsonArray races = driver["races"].toArray();
-    QString body = "<h1>" + E(name) + "</h1>\n<p class=\"meta\">" + QString::number(races.size()) + " sessions, " +
-                   QString::number(driver["wins"].toInt()) + " wins, " + QString::number(driver["podiums"].toInt()) +
-                   " podiums. <a href=\"/races?driver=" + Seg(name) + "\">Races</a></p>\n";
-    body += "<h2>Best laps</h2>\n<table class=\"best\">\n<thead><tr><th>Track</th><th>Car</th><th>Best lap</th>"
+    auto figure = [](const char* kind, const char* label, qint64 n) {
+        return QString("<div class=\"%1\"><dt>%2</dt><dd>%3</dd></div>").arg(kind, label).arg(n);
+    };
+    QString body = "<h1>" + E(name) + "</h1>\n<dl class=\"figures\">" + figure("sessions", "Sessions", races.size()) +
+                   figure("wins", "Wins", driver["wins"].toInt()) + figure("podiums", "Podiums", driver["podiums"].toInt()) +
+                   "</dl>\n<p class=\"meta\">Wins and podiums count finished races. <a href=\"/races?driver=" + Seg(name) +
+                   "\">Every race with " + E(name) + " &rarr;</a></p>\n";
+    body += "<h2>Best laps</h2>\n<table class=\"best\">\n<thead><tr><th>Track</th><th>Car</th><th class=\"n\">Best lap</th>"
             "</tr></thead>\n<tbody>\n";
     for (const QJsonValue& v : driver["best_laps"].toArray()) {
         const QJsonObject b = v.toObject();
@@ -254,7 +327,7 @@ QByteArray DriverPage(const QJsonObject& driver) {
                 QString::number(b["race"].toInteger()) + "\">" + LapText(b["ms"].toInteger()) + "</a></td></tr>\n";
     }
     body += "</tbody>\n</table>\n<h2>Sessions</h2>\n<table class=\"history\">\n<thead><tr><th>Started</th><th>Server</th>"
-            "<th>Track</th><th>Session</th><th>Pos</th><th>Best lap</th></tr></thead>\n<tbody>\n";
+            "<th>Track</th><th>Session</th><th class=\"n\">Pos</th><th class=\"n\">Best lap</th></tr></thead>\n<tbody>\n";
     for (const QJsonValue& v : races) {
         const QJsonObject r = v.toObject();
         const QString id = QString::number(r["id"].toInteger());
@@ -275,17 +348,18 @@ QByteArray TrackPage(const QJsonObject& track, const QString& car) {
     const QString code = track["track"].toString();
     const QJsonArray laps = track["laps"].toArray();
     QString body = "<h1>" + E(code) + (car.isEmpty() ? QString() : " in the " + E(car)) + "</h1>\n";
-    // Every car seen in the leaderboard, as a filter.
-    QStringList cars;
-    for (const QJsonValue& v : laps)
-        if (!cars.contains(v.toObject()["car"].toString())) cars << v.toObject()["car"].toString();
-    body += "<p class=\"filter\">Car: " + QString(car.isEmpty() ? "<b>all</b>" : "<a href=\"/tracks/" + Seg(code) + "\">all</a>");
-    if (car.isEmpty())
-        for (const QString& c : cars)
-            body += " &middot; <a href=\"/tracks/" + Seg(code) + "?car=" + Seg(c) + "\">" + E(c) + "</a>";
-    body += " &middot; <a href=\"/races?track=" + Seg(code) + "\">races here</a></p>\n";
-    body += "<table class=\"leaderboard\">\n<thead><tr><th>#</th><th>Driver</th><th>Car</th><th>Best lap</th><th>Gap</th>"
-            "</tr></thead>\n<tbody>\n";
+    body += "<p class=\"meta\">Each driver's best lap here, fastest first. <a href=\"/races?track=" + Seg(code) +
+            "\">Races on " + E(code) + " &rarr;</a></p>\n";
+    // Every car with a lap here, as a filter; the one shown is no link.
+    body += "<p class=\"filter\">Car: " +
+            QString(car.isEmpty() ? "<b>all</b>" : "<a href=\"/tracks/" + Seg(code) + "\">all</a>");
+    for (const QJsonValue& v : track["cars"].toArray()) {
+        const QString c = v.toString();
+        body += " " + (c == car ? "<b>" + E(c) + "</b>"
+                                : "<a href=\"/tracks/" + Seg(code) + "?car=" + Seg(c) + "\">" + E(c) + "</a>");
+    }
+    body += "</p>\n<table class=\"leaderboard\">\n<thead><tr><th class=\"n\">#</th><th>Driver</th><th>Car</th>"
+            "<th class=\"n\">Best lap</th><th class=\"n\">Gap</th></tr></thead>\n<tbody>\n";
     const qint64 first = laps.isEmpty() ? 0 : laps.first().toObject()["ms"].toInteger();
     int n = 0;
     for (const QJsonValue& v : laps) {
@@ -294,8 +368,7 @@ QByteArray TrackPage(const QJsonObject& track, const QString& car) {
         ++n;
         body += "<tr><td class=\"n\">" + QString::number(n) + "</td><td>" + DriverLink(l["name"]) + "</td><td>" +
                 E(l["car"]) + "</td><td class=\"n\"><a href=\"/races/" + QString::number(l["race"].toInteger()) + "\">" +
-                LapText(ms) + "</a></td><td class=\"n\">" + (n > 1 ? "+" + (ms > first ? LapText(ms - first) : QString("0:00.00")) : QString()) +
-                "</td></tr>\n";
+                LapText(ms) + "</a></td><td class=\"n\">" + (n > 1 ? GapText(ms - first) : QString()) + "</td></tr>\n";
     }
     if (laps.isEmpty()) body += "<tr><td colspan=\"5\" class=\"none\">No laps on this track yet.</td></tr>\n";
     body += "</tbody>\n</table>\n";

@@ -7,13 +7,15 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QStringList>
 
 #include "Store.h"
 
 namespace gs::hub {
 
 QByteArray DashboardPage(const QJsonArray& servers, const QJsonObject& latestRaces, const QJsonArray& tracks);
-QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter);
+// `servers`: the keys the filter form offers.
+QByteArray RacesPage(const QJsonObject& races, const RaceFilter& filter, const QStringList& servers);
 // The race report of one session: results, lap chart and race trace (races)
 // and lap times, as the recorder's report draws them.
 QByteArray RacePage(const QJsonObject& race);

@@ -255,6 +255,7 @@ public:
                                         {"ms", l.value(2).toInt()}});
             l.finish();
             race->insert("results", results);
+            race->insert("race_laps", (*race)["laps"]);
             race->insert("laps", laps);
         });
         return race;
@@ -314,7 +315,7 @@ public:
     }
 
     QJsonObject Track(const QString& code, const QString& car) override {
-        QJsonArray laps;
+        QJsonArray laps, cars;
         Guarded([&] {
             const QString filter = car.isEmpty() ? QString() : QStringLiteral(" AND b.car = ?");
             QVariantList values{code};
@@ -335,8 +336,13 @@ public:
                 laps.append(QJsonObject{{"name", q.value(0).toString()}, {"car", q.value(1).toString()},
                                         {"ms", q.value(2).toInt()}, {"race", q.value(3).toLongLong()}});
             q.finish();
+            // Through the (track, car, ms) index.
+            QSqlQuery& c = sql_.Run("SELECT DISTINCT car FROM best_laps WHERE track = ? ORDER BY car", {code},
+                                    "listing a track's cars");
+            while (c.next()) cars.append(c.value(0).toString());
+            c.finish();
         });
-        return {{"track", code}, {"laps", laps}};
+        return {{"track", code}, {"laps", laps}, {"cars", cars}};
     }
 
     QJsonArray Tracks() override {

@@ -101,12 +101,15 @@ public:
     // {"races":[...],"page","pages"}, newest first, `perPage` a page.
     virtual QJsonObject Races(const RaceFilter& filter, int page, int perPage) = 0;
     // The race's fields plus "results" and "laps"; nothing for an unknown id.
+    // "laps" is the lap times here, so the race's length in laps (the
+    // listing's "laps") is "race_laps".
     virtual std::optional<QJsonObject> Race(std::int64_t id) = 0;
     // {"name","races","wins","podiums","best_laps"}; nothing when the name
     // never raced.
     virtual std::optional<QJsonObject> Driver(const QString& utf8Name) = 0;
-    // {"track","laps":[...]}: each driver's best, fastest first; `car` empty
-    // for every car.
+    // {"track","laps":[...],"cars":[...]}: each driver's best, fastest
+    // first, `car` empty for every car; "cars": every car with a timed lap
+    // on the track, by name (what the leaderboard can be filtered by).
     virtual QJsonObject Track(const QString& code, const QString& car) = 0;
     // [{"track","races","best_ms","best_name"}] for the dashboard.
     virtual QJsonArray Tracks() = 0;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -65,9 +66,14 @@ void WriteInfo(std::ostream& out, const RecordingReport& report);
 // One self-contained HTML page: tables, lap chart and race trace as inline SVG.
 void WriteHtmlReport(std::ostream& out, const RecordingReport& report, const std::string& title);
 
+// Where a driver's name links to: an address (ASCII, e.g. percent-encoded)
+// for the name as the server sent it, or "" for none.
+using DriverHref = std::function<std::string(const std::string& name)>;
+
 // One session's result table, lap chart and race trace (races) and lap
-// times, as the report shows them; the page's style sheet for them.
-void WriteSessionTables(std::ostream& out, const SessionReport& session);
+// times, as the report shows them; the page's style sheet for them. With
+// `href`, the names in the tables link to each driver's page.
+void WriteSessionTables(std::ostream& out, const SessionReport& session, const DriverHref& href = {});
 const char* ReportStyle();
 
 // "m:ss.hh" of a time in hundredths.

@@ -153,14 +153,21 @@ void RaceTrace(std::ostream& out, const SessionReport& s) {
 
 // --------------------------------------------------------------------- page
 
-void ResultTable(std::ostream& out, const SessionReport& s) {
+// The driver's name, as a link when the page has one for him.
+std::string NameCell(const DriverReport& d, const DriverHref& href) {
+    const std::string to = href ? href(d.name) : std::string();
+    if (to.empty()) return Html(d.name);
+    return "<a href=\"" + Html(to) + "\">" + Html(d.name) + "</a>";
+}
+
+void ResultTable(std::ostream& out, const SessionReport& s, const DriverHref& href) {
     const bool race = s.mode == rmRace;
     out << "<table class=\"result\">\n<tr><th>Pos</th><th>Driver</th><th>Car</th><th>Laps</th><th>Best lap</th><th>"
         << (race ? "Total or gap" : "Gap") << "</th></tr>\n";
     for (const DriverReport& d : s.drivers) {
         out << "<tr data-driver=\"" << Html(d.name) << "\" data-position=\"" << d.position << "\"><td>"
             << (d.position ? std::to_string(d.position) : "&ndash;")
-            << "</td><td><span class=\"swatch\" style=\"background:" << Colour(d.slot) << "\"></span>" << Html(d.name)
+            << "</td><td><span class=\"swatch\" style=\"background:" << Colour(d.slot) << "\"></span>" << NameCell(d, href)
             << "</td><td>" << Html(d.car) << "</td><td>" << d.laps.size() << "</td><td>"
             << (d.bestHundredths ? HundredthsText(d.bestHundredths) : "") << "</td><td>"
             << (d.position == 0 ? "left" : Html(d.totalOrGap)) << "</td></tr>\n";
@@ -168,14 +175,14 @@ void ResultTable(std::ostream& out, const SessionReport& s) {
     out << "</table>\n";
 }
 
-void LapTable(std::ostream& out, const SessionReport& s) {
+void LapTable(std::ostream& out, const SessionReport& s, const DriverHref& href) {
     const int laps = s.LapCount();
     if (laps == 0) return;
     out << "<h3>Lap times</h3>\n<table class=\"laps\">\n<tr><th>Driver</th>";
     for (int k = 1; k <= laps; ++k) out << "<th>" << k << "</th>";
     out << "</tr>\n";
     for (const DriverReport& d : s.drivers) {
-        out << "<tr data-driver=\"" << Html(d.name) << "\"><td>" << Html(d.name) << "</td>";
+        out << "<tr data-driver=\"" << Html(d.name) << "\"><td>" << NameCell(d, href) << "</td>";
         const auto best = std::min_element(d.laps.begin(), d.laps.end());
         for (int k = 0; k < laps; ++k) {
             if (k >= static_cast<int>(d.laps.size())) {
@@ -227,13 +234,13 @@ void WriteInfo(std::ostream& out, const RecordingReport& r) {
 
 const char* ReportStyle() { return kStyle; }
 
-void WriteSessionTables(std::ostream& out, const SessionReport& s) {
-    ResultTable(out, s);
+void WriteSessionTables(std::ostream& out, const SessionReport& s, const DriverHref& href) {
+    ResultTable(out, s, href);
     if (s.mode == rmRace) {
         LapChart(out, s);
         RaceTrace(out, s);
     }
-    LapTable(out, s);
+    LapTable(out, s, href);
 }
 
 void WriteHtmlReport(std::ostream& out, const RecordingReport& r, const std::string& title) {
