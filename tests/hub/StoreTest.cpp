@@ -342,6 +342,9 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
         EXPECT_EQ(sql->Rows("SELECT session_id, driver_id, car, track, ms FROM best_laps ORDER BY session_id, driver_id"),
                   (std::vector<std::string>{"1|1|FZ50|AS1|60500", "1|2|XRT|AS1|59900", "1|3|FZ50|AS1|65000",
                                             "2|1|FZ50|AS1|59000", "2|2|FZ50|AS1|60000", "3|2|XRT|BL1|70000"}));
+        // Version 3 gives each best lap the moment it was driven.
+        EXPECT_EQ(sql->One("SELECT done_at FROM best_laps WHERE session_id = 1 AND driver_id = 2"),
+                  "2026-12-01T20:02:01.900Z");
         EXPECT_EQ(sql->One("SELECT COUNT(*) FROM laps"), "8");
     }
 
@@ -745,8 +748,9 @@ TEST_P(StoreTest, WorksOutAHandMadeSeasonWithItsPenalties) {
                 sql->Query("INSERT INTO entries (session_id, driver_id, car) VALUES (?, ?, 'FZ50')", {id, d});
                 sql->Query("INSERT INTO laps (session_id, driver_id, lap, car, ms, done_at) VALUES (?, ?, 1, 'FZ50', ?, ?)",
                            {id, d, r.best, at});
-                sql->Query("INSERT INTO best_laps (session_id, driver_id, car, track, ms) VALUES (?, ?, 'FZ50', ?, ?)",
-                           {id, d, track, r.best});
+                sql->Query("INSERT INTO best_laps (session_id, driver_id, car, track, ms, done_at)"
+                           " VALUES (?, ?, 'FZ50', ?, ?, ?)",
+                           {id, d, track, r.best, at});
                 sql->Query("INSERT INTO results (session_id, driver_id, seq, pos, car, laps, best_ms, total_ms, finished)"
                            " VALUES (?, ?, ?, ?, 'FZ50', ?, ?, ?, ?)",
                            {id, d, seq, r.finished ? seq + 1 : 0, r.laps, r.best,

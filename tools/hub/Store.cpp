@@ -108,11 +108,11 @@ public:
                                         {qlonglong(session), driver, lap, Text(car), ms, IsoTime(atMs)}, "adding a lap")
                                    .numRowsAffected() > 0;
             if (added && ms > 0) {
-                sql_.Run("INSERT INTO best_laps (session_id, driver_id, car, track, ms)"
-                         " SELECT ?, ?, ?, track, ? FROM sessions WHERE id = ?"
-                         " ON CONFLICT (session_id, driver_id, car) DO UPDATE SET ms = excluded.ms"
-                         " WHERE excluded.ms < best_laps.ms",
-                         {qlonglong(session), driver, Text(car), ms, qlonglong(session)}, "adding a lap");
+                sql_.Run("INSERT INTO best_laps (session_id, driver_id, car, track, ms, done_at)"
+                         " SELECT ?, ?, ?, track, ?, ? FROM sessions WHERE id = ?"
+                         " ON CONFLICT (session_id, driver_id, car) DO UPDATE SET ms = excluded.ms,"
+                         " done_at = excluded.done_at WHERE excluded.ms < best_laps.ms",
+                         {qlonglong(session), driver, Text(car), ms, IsoTime(atMs), qlonglong(session)}, "adding a lap");
             }
             sql_.Run("UPDATE sessions SET listed = 1 WHERE id = ? AND listed = 0", {qlonglong(session)},
                      "adding a lap");
@@ -503,14 +503,10 @@ public:
                                                    r.value(4).toInt(), r.value(5).toInt(), r.value(6).toInt() != 0});
             }
             r.finish();
-            // Each driver's best lap and when he first drove it: the best
-            // laps table gives the time, the laps its moment.
-            QSqlQuery& b = sql_.Run(
-                "SELECT b.session_id, d.name, b.ms, (SELECT MIN(l.done_at) FROM laps l WHERE l.session_id = b.session_id"
-                " AND l.driver_id = b.driver_id AND l.ms = b.ms)"
-                " FROM (SELECT session_id, driver_id, MIN(ms) AS ms FROM best_laps WHERE session_id IN " + sessions +
-                    " GROUP BY session_id, driver_id) b JOIN drivers d ON d.id = b.driver_id",
-                values, "reading a season's best laps");
+            // Each driver's best lap in each car and when he first drove it.
+            QSqlQuery& b = sql_.Run("SELECT b.session_id, d.name, b.ms, b.done_at FROM best_laps b"
+                                    " JOIN drivers d ON d.id = b.driver_id WHERE b.session_id IN " + sessions,
+                                    values, "reading a season's best laps");
             while (b.next()) {
                 const auto at = index.find(b.value(0).toLongLong());
                 if (at == index.end()) continue;

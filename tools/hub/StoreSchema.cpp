@@ -90,8 +90,13 @@ const char* const Version2[] = {
 // A penalty names a driver of a race; its revocation is a row of its own
 // (one at most), so the history of a decision is never lost and nothing is
 // applied twice. Results are never edited: standings and classifications
-// are computed from the results and these events.
+// are computed from the results and these events. Each best lap also keeps
+// when it was first driven (of equal times the earlier wins the fastest
+// lap and the pole), filled from the laps already there.
 const char* const Version3[] = {
+    "ALTER TABLE best_laps ADD COLUMN done_at TEXT",
+    "UPDATE best_laps SET done_at = (SELECT MIN(l.done_at) FROM laps l WHERE l.session_id = best_laps.session_id"
+    " AND l.driver_id = best_laps.driver_id AND l.car = best_laps.car AND l.ms = best_laps.ms)",
     "CREATE TABLE penalties ("
     " id @ID@,"
     " session_id BIGINT NOT NULL REFERENCES sessions (id) ON DELETE CASCADE,"
