@@ -229,6 +229,7 @@ TEST(HubConfig, RefusesEachMistakeWithItsFileLineAndReason) {
          "given twice"},
         {"[server:a]\naddress = 127.0.0.1:1\n[drivers]\nRX|Alex = Alex\n^1RX|Alex = Bob\n", 5, "given to both"},
         {"[server:a]\naddress = 127.0.0.1:1\n[drivers]\n100%Alex = Alex\n", 4, "cannot be a key"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[drivers]\nA=lex = Alex\n", 4, "holding '='"},
     };
     for (const Case& c : cases) {
         const fs::path file = dir / "hub.ini";

@@ -281,6 +281,9 @@ HubConfig ReadHubConfig(const QString& file) {
                     throw ConfigError(file, at, "a name holding '%', '\\' or '/' cannot be a key of [drivers]");
                 const QString person = Text(settings, section.name, name, file, at).trimmed();
                 if (person.isEmpty()) throw ConfigError(file, at, "\"" + name + "\" names no driver");
+                // "A=B = C" reads as the name "A"; a name holding '=' cannot be a key.
+                if (person.contains('='))
+                    throw ConfigError(file, at, "a name holding '=' cannot be a key of [drivers]");
                 const std::optional<QString> stored = StoredName(name);
                 if (!stored) throw ConfigError(file, at, "\"" + name + "\" is longer than a driver's name can be");
                 const QString raced = *stored;
