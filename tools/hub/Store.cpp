@@ -370,6 +370,7 @@ public:
     }
 
     std::int64_t AddPenalty(const PenaltyRequest& p) override {
+        ++writes_;
         if (p.kind != "time" && p.kind != "points" && p.kind != "disqualify")
             throw StoreRefusal("unknown penalty kind \"" + p.kind.left(20).toStdString() + "\"");
         if ((p.kind == "disqualify") != (p.amount == 0) || p.amount < 0)
@@ -404,6 +405,7 @@ public:
     }
 
     void RevokePenalty(std::int64_t id, const QString& reason, const QString& by, std::int64_t atMs) override {
+        ++writes_;
         if (reason.trimmed().isEmpty()) throw StoreRefusal("a revocation needs a reason");
         if (by.trimmed().isEmpty()) throw StoreRefusal("a revocation needs an author");
         Guarded([&] {
