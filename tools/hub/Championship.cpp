@@ -40,7 +40,7 @@ const BestLap* Fastest(const std::vector<BestLap>& best, const QSet<QString>* al
     const BestLap* fastest = nullptr;
     for (const BestLap& b : best) {
         if (b.ms <= 0 || (allowed && !allowed->contains(b.name))) continue;
-        if (!fastest || b.ms < fastest->ms || (b.ms == fastest->ms && b.atMs < fastest->atMs)) fastest = &b;
+        if (!fastest || b.ms < fastest->ms || (b.ms == fastest->ms && b.at < fastest->at)) fastest = &b;
     }
     return fastest;
 }

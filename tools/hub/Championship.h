@@ -67,11 +67,13 @@ struct StoredResult {
     bool finished = false;
 };
 
-// A driver's best lap of a session and when it was first driven.
+// A driver's best lap of a session and when it was first driven, as the
+// store's ISO 8601 text (one width: it sorts in time order, and a season's
+// thousands of best laps need not be parsed to be compared).
 struct BestLap {
     QString name;
     std::int32_t ms = 0;
-    std::int64_t atMs = 0;
+    QString at;
 };
 
 struct StoredRace {

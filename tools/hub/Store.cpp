@@ -513,7 +513,7 @@ public:
                 const auto at = index.find(b.value(0).toLongLong());
                 if (at == index.end()) continue;
                 out[at->second].best.push_back(
-                    {b.value(1).toString(), b.value(2).toInt(), ParseIsoTime(b.value(3).toString()).value_or(0)});
+                    {b.value(1).toString(), b.value(2).toInt(), b.value(3).toString()});
             }
             b.finish();
         });
