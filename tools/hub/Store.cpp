@@ -491,13 +491,24 @@ public:
             }
             s.finish();
             const QString sessions = "(SELECT s.id FROM sessions s WHERE " + where + ")";
+            QString rounds = where;
+            QVariantList roundValues = values;
+            if (span.resultsOf) {
+                QStringList marks;
+                for (const QString& kind : *span.resultsOf) {
+                    marks << "?";
+                    roundValues << kind;
+                }
+                rounds += " AND s.state = 'finished' AND s.kind IN (" + (marks.isEmpty() ? "NULL" : marks.join(", ")) + ")";
+            }
             // The finishing order as the race page lists it: the places, then
             // those who left, in the standings' order.
             QSqlQuery& r = sql_.Run(
                 "SELECT r.session_id, d.name, r.pos, r.laps, r.best_ms, r.total_ms, r.finished"
-                " FROM results r JOIN drivers d ON d.id = r.driver_id WHERE r.session_id IN " + sessions +
-                    " ORDER BY r.session_id, CASE WHEN r.pos = 0 THEN 1 ELSE 0 END, r.pos, r.seq",
-                values, "reading a season's results");
+                " FROM results r JOIN drivers d ON d.id = r.driver_id WHERE r.session_id IN"
+                " (SELECT s.id FROM sessions s WHERE " + rounds + ")"
+                " ORDER BY r.session_id, CASE WHEN r.pos = 0 THEN 1 ELSE 0 END, r.pos, r.seq",
+                roundValues, "reading a season's results");
             while (r.next()) {
                 const auto at = index.find(r.value(0).toLongLong());
                 if (at == index.end()) continue;
@@ -629,7 +640,13 @@ QJsonObject ChampionshipJson(Store& store, const ChampionshipRules& rules, const
     span.servers = rules.servers;
     span.fromMs = from;
     span.toMs = to;
-    return Standings(rules, aliases, store.Sessions(span), store.Penalties(span));
+    const std::vector<Penalty> penalties = store.Penalties(span);
+    // Only the rounds' results are worked with; the qualifyings before the
+    // races give their best laps.
+    span.resultsOf = QStringList();
+    if (rules.races) *span.resultsOf << "race";
+    if (rules.qualifyings) *span.resultsOf << "qualify";
+    return Standings(rules, aliases, store.Sessions(span), penalties);
 }
 
 std::optional<QJsonObject> RaceOrdersOf(Store& store, std::int64_t race) {

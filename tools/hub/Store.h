@@ -85,6 +85,9 @@ struct SessionSpan {
     QStringList servers;    // empty: every server
     std::int64_t fromMs = 0, toMs = 0;  // started in [fromMs, toMs); toMs 0: no end
     std::optional<std::int64_t> race;   // just this one
+    // Sessions(): results only of the finished sessions of these kinds (the
+    // rounds of a championship); the others come with their best laps only.
+    std::optional<QStringList> resultsOf;
 };
 
 struct RaceFilter {
