@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "HubConfig.h"
+#include "Store.h"
 #include "RaceReport.h"
 #include "Recording.h"
 #include "common/Text.h"
@@ -211,6 +212,24 @@ TEST(HubConfig, RefusesEachMistakeWithItsFileLineAndReason) {
         {"[hub]\nhttp = localhost:80\n[server:a]\naddress = 127.0.0.1:1\n", 2, "numeric"},
         {"[servers]\n", 1, "unknown section"},
         {"address = 127.0.0.1:1\n", 1, "before the first"},
+        // Championships and drivers.
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 10, x\n", 4, "each of points needs a whole"},
+        {"[championship:w]\npoints = 10\nservers = a, b\n[server:a]\naddress = 127.0.0.1:1\n", 3, "\"b\" is not the key"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\nfrom = 2026-13-01\n", 5, "YYYY-MM-DD"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\nfrom = 2026-12-02\nto = 2026-12-01\n", 6,
+         "before from"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\nsessions = heats\n", 5, "race, qualify or both"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\nmultiplier.0 = 2\n", 5, "from 1"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\nmultiplier.2 = 0\n", 5, "above 0"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\nmin-laps-percent = 150\n", 5, "0 to 100"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\ndrop = 1\n", 5, "unknown key \"drop\""},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\ntitle = W\n", 3, "has no points"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w w]\npoints = 1\n", 3, "letters, digits"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[championship:w]\npoints = 1\n[championship:W]\npoints = 1\n", 5,
+         "given twice"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[drivers]\nRX|Alex = Alex\n^1RX|Alex = Bob\n", 5, "given to both"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[drivers]\n100%Alex = Alex\n", 4, "cannot be a key"},
+        {"[server:a]\naddress = 127.0.0.1:1\n[drivers]\nA=lex = Alex\n", 4, "holding '='"},
     };
     for (const Case& c : cases) {
         const fs::path file = dir / "hub.ini";
@@ -230,6 +249,190 @@ TEST(HubConfig, RefusesEachMistakeWithItsFileLineAndReason) {
     EXPECT_EQ(hub.Wait(10000), 2);
     EXPECT_NE(hub.Output().find("hub.ini:4: unknown key \"mystery\""), std::string::npos) << hub.Output();
     EXPECT_EQ(hub.Output().find("se;cret"), std::string::npos);
+    // A championship's mistake too, before anything starts.
+    std::ofstream(dir / "hub.ini") << "[server:club]\naddress = 127.0.0.1:29999\n[championship:w]\npoints = 3,2,1\n"
+                                      "drop-worst = some\n";
+    ChildProcess refused({GS_HUB, "--config", (dir / "hub.ini").string()});
+    EXPECT_EQ(refused.Wait(10000), 2);
+    EXPECT_NE(refused.Output().find("hub.ini:5: drop-worst needs a whole number"), std::string::npos) << refused.Output();
+}
+
+// The championship section as a league writes it (comments, a list of
+// servers), read into its rules; names with colour codes read as the
+// store keeps them.
+TEST(HubConfig, ReadsChampionshipsAndDrivers) {
+    const fs::path dir = fs::path(GS_TEST_OUT) / ("config-ok-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "hub.ini") << "[server:club]\naddress = 127.0.0.1:1\n[server:gt]\naddress = 127.0.0.1:2\n"
+                                      "[championship:winter-2026]\n"
+                                      "title = Winter Cup 2026\n"
+                                      "servers = club, gt               ; whose races count\n"
+                                      "from = 2026-12-01\nto = 2027-02-28\nsessions = race\n"
+                                      "points = 25,18,15,12,10,8,6,4,2,1\nfastest-lap = 1\npole = 1\n"
+                                      "min-laps-percent = 50\ndrop-worst = 1\nmultiplier.3 = 2\nmultiplier.7 = 1.5\n"
+                                      "[championship:sprint]\npoints = 3,2,1\nsessions = both\n"
+                                      "[drivers]\nRX|Alex = Alex Jansen\n^1Alex = Alex Jansen\n";
+    const gs::hub::HubConfig config = gs::hub::ReadHubConfig(QString::fromStdString((dir / "hub.ini").string()));
+    ASSERT_EQ(config.championships.size(), 2u);
+    const gs::hub::ChampionshipRules& w = config.championships[0];
+    EXPECT_EQ(w.key, "winter-2026");
+    EXPECT_EQ(w.title, "Winter Cup 2026");
+    EXPECT_EQ(w.servers, (QStringList{"club", "gt"}));
+    EXPECT_EQ(*w.from, QDate(2026, 12, 1));
+    EXPECT_EQ(*w.to, QDate(2027, 2, 28));
+    EXPECT_TRUE(w.races && !w.qualifyings);
+    EXPECT_EQ(w.points, (std::vector<int>{25, 18, 15, 12, 10, 8, 6, 4, 2, 1}));
+    EXPECT_EQ(w.fastestLap + w.pole * 10 + w.minLapsPercent * 100 + w.dropWorst * 10000, 1 + 10 + 5000 + 10000);
+    EXPECT_EQ(w.multipliers, (std::map<int, double>{{3, 2.0}, {7, 1.5}}));
+    // Keys left out: no bonus, no minimum, no dropped round, every server,
+    // every date, the key as the title.
+    const gs::hub::ChampionshipRules& s = config.championships[1];
+    EXPECT_EQ(s.title, "sprint");
+    EXPECT_TRUE(s.servers.isEmpty() && !s.from && !s.to && s.races && s.qualifyings);
+    EXPECT_EQ(s.fastestLap + s.pole + s.minLapsPercent + s.dropWorst, 0);
+    EXPECT_TRUE(s.multipliers.empty());
+    EXPECT_EQ(config.drivers, (gs::hub::DriverAliases{{"RX|Alex", "Alex Jansen"}, {"Alex", "Alex Jansen"}}));
+}
+
+// The penalty command as a real process on a store of two races, then the
+// hub's championship and race pages and API from it; a penalty revoked
+// while the hub runs shows at once. Worked out by hand (points 10,6,4; one
+// dropped round):
+//
+//   R1 finish: RX|Alex, <b>Bo</b>, Jörg; RX|Alex +3 s -> Bo 10, Jörg 6, Alex 4
+//   R2 finish: Jörg, Alex, <b>Bo</b> (disqualified, revoked) -> Jörg 10, Alex 6, Bo 4
+//   Bo 10 (R2 dropped), Alex Jansen 6 (R1 dropped), Jörg 10 - 30 = -20 (R1 dropped)
+//   with the 3 s revoked: Alex Jansen 10, Bo 6, Jörg -20
+TEST(Hub, PenaltyCommandAndChampionshipPages) {
+    HubRig rig("championship");
+    fs::create_directories(rig.Data());
+    const std::string bo = "<b>Bo</b>", jorg = "J\xF6rg", jorgUtf8 = "J\u00f6rg";
+    std::int64_t r1 = 0, r2 = 0;
+    {
+        auto store = gs::hub::Store::Open(QString::fromStdString("sqlite:" + rig.Store().string()),
+                                          QString::fromStdString(rig.Data().string()));
+        auto race = [&](const char* started, const std::vector<std::string>& order) {
+            const std::int64_t t0 = *gs::hub::ParseIsoTime(started);
+            const auto id = store->OpenSession({"club", "race", "AS1", 10, 0, t0, ""});
+            std::vector<gs::hub::ResultRow> rows;
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                store->AddLap(id, order[i], "FZ50", 1, 60000 + static_cast<int>(i), t0 + 60000);
+                rows.push_back({static_cast<int>(i) + 1, order[i], "FZ50", 10, 60000 + static_cast<std::int32_t>(i),
+                                600000 + 1000 * static_cast<std::int32_t>(i), true});
+            }
+            store->CloseSession(id, t0 + 700000, true, "", rows);
+            return id;
+        };
+        r1 = race("2026-12-01T20:00:00.000Z", {"RX|Alex", bo, jorg});
+        r2 = race("2026-12-08T20:00:00.000Z", {jorg, "Alex", bo});
+    }
+    std::ofstream(rig.Dir() / "hub.ini") << "[hub]\nhttp = 127.0.0.1:0\ndata = " << rig.Data().string()
+                                         << "\nfiles = " << GS_RUN_DIR << "\n[server:club]\naddress = 127.0.0.1:"
+                                         << gs::test::FreeUdpPort()
+                                         << "\n[championship:winter]\ntitle = Winter <Cup>\nservers = club\n"
+                                            "points = 10,6,4\ndrop-worst = 1\n[drivers]\nRX|Alex = Alex Jansen\n"
+                                            "Alex = Alex Jansen\n";
+    auto penalty = [&](std::vector<std::string> args) {
+        std::vector<std::string> argv{GS_HUB, "--config", (rig.Dir() / "hub.ini").string(), "penalty"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess p(argv);
+        const int status = p.Wait(20000);
+        return std::make_pair(status, p.Output());
+    };
+    const std::string one = std::to_string(r1), two = std::to_string(r2);
+    auto added = penalty({"--race", one, "--driver", "RX|Alex", "--seconds", "3", "--reason", "Cut the chicane"});
+    EXPECT_EQ(added, std::make_pair(0, std::string("penalty 1 added\n")));
+    EXPECT_EQ(penalty({"--race", two, "--driver", jorgUtf8, "--points", "30", "--reason", "Blocking", "--by", "Anna"}).first, 0);
+    EXPECT_EQ(penalty({"--race", two, "--driver", bo, "--disqualify", "--reason", "Underweight", "--by", "Anna"}).first, 0);
+    EXPECT_EQ(penalty({"--revoke", "3", "--reason", "Scales were wrong", "--by", "Chief"}).first, 0);
+    // Mistakes: status 2 with the reason, nothing written.
+    struct Refused {
+        std::vector<std::string> args;
+        const char* reason;
+    } refused[] = {
+        {{"--revoke", "3", "--reason", "again"}, "revoked already"},
+        {{"--race", two, "--driver", "Nobody", "--points", "1", "--reason", "x"}, "no driver \"Nobody\""},
+        {{"--race", "999", "--driver", bo, "--points", "1", "--reason", "x"}, "no race 999"},
+        {{"--race", two, "--driver", bo, "--points", "1", "--seconds", "2", "--reason", "x"}, "one of --seconds"},
+        {{"--race", two, "--driver", bo, "--seconds", "soon", "--reason", "x"}, "--seconds needs"},
+        {{"--race", two, "--driver", bo, "--points", "1"}, "--reason TEXT is needed"},
+        {{"--list", "--revoke", "1"}, "give one of"},
+        {{"--race", "x1", "--list"}, "--race needs"},
+        {{"--frobnicate"}, "Unknown option"},
+    };
+    for (const Refused& r : refused) {
+        const auto [status, output] = penalty(r.args);
+        EXPECT_EQ(status, 2) << output;
+        EXPECT_NE(output.find(r.reason), std::string::npos) << output;
+    }
+    const auto missing = penalty({"--list", "--database", "sqlite:" + (rig.Dir() / "none.sqlite").string()});
+    EXPECT_EQ(missing.first, 1) << missing.second;
+    EXPECT_FALSE(fs::exists(rig.Dir() / "none.sqlite"));
+    const auto [listed, list] = penalty({"--list"});
+    EXPECT_EQ(listed, 0);
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
+    EXPECT_NE(list.find("revoked "), std::string::npos) << list;
+    EXPECT_NE(list.find("by Chief: Scales were wrong"), std::string::npos) << list;
+    EXPECT_NE(list.find("\t+3 s\tCut the chicane\tby "), std::string::npos) << list;
+    const auto [oneListed, oneList] = penalty({"--list", "--race", one});
+    EXPECT_EQ(std::count(oneList.begin(), oneList.end(), '\n'), 1) << oneList;
+    EXPECT_EQ(Sqlite(rig.Store(), "SELECT COUNT(*) FROM penalties"), "3");
+
+    rig.StartHub();
+    auto table = [&] {
+        QStringList rows;
+        for (const QJsonValue& v : Get(rig.port, "/api/championships/winter").Json()["standings"].toArray()) {
+            QStringList rounds, dropped;
+            for (const QJsonValue& p : v["rounds"].toArray()) rounds << QString::number(p.toDouble());
+            for (const QJsonValue& d : v["dropped"].toArray()) dropped << QString::number(d.toInt());
+            rows << QString("%1 %2 %3 [%4] dropped %5").arg(v["pos"].toInt()).arg(v["driver"].toString())
+                        .arg(v["points"].toDouble()).arg(rounds.join(" ")).arg(dropped.join(" "));
+        }
+        return rows.join(", ").toStdString();
+    };
+    EXPECT_EQ(table(), "1 " + bo + " 10 [10 4] dropped 1, 2 Alex Jansen 6 [4 6] dropped 0, 3 " + jorgUtf8 +
+                           " -20 [6 10] dropped 0");
+    const QJsonObject api = Get(rig.port, "/api/championships/winter").Json().object();
+    EXPECT_EQ(api["title"].toString(), "Winter <Cup>");
+    EXPECT_EQ(api["rounds"][0]["race"].toInteger(), r1);
+    EXPECT_EQ(api["rounds"][1]["multiplier"].toDouble(), 1.0);
+    EXPECT_EQ(api["penalties"].toArray().size(), 3);
+    EXPECT_EQ(api["penalties"][0]["driver"].toString(), "Alex Jansen");
+    EXPECT_EQ(api["penalties"][0]["name"].toString(), "RX|Alex");
+
+    const Http page = Get(rig.port, "/championships/winter");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.body.find("<b>Bo</b>"), std::string::npos);
+    EXPECT_EQ(page.body.find("<Cup>"), std::string::npos);
+    EXPECT_NE(page.body.find("&lt;b&gt;Bo&lt;/b&gt;"), std::string::npos);
+    EXPECT_NE(page.body.find("/drivers/J%C3%B6rg"), std::string::npos);
+    EXPECT_NE(page.body.find("/drivers/%3Cb%3EBo%3C%2Fb%3E"), std::string::npos);
+    EXPECT_NE(page.body.find("class=\"n dropped\""), std::string::npos);
+    EXPECT_NE(page.body.find("Cut the chicane"), std::string::npos);
+    EXPECT_NE(page.body.find("class=\"revoked\""), std::string::npos);
+    EXPECT_EQ(page.body.find("<script>"), std::string::npos);
+    EXPECT_NE(Get(rig.port, "/championships").body.find("href=\"/championships/winter\""), std::string::npos);
+    EXPECT_EQ(Get(rig.port, "/api/championships/summer").status, 404);
+    EXPECT_EQ(Get(rig.port, "/championships/winter/x").status, 404);
+
+    auto classification = [&] {
+        QStringList rows;
+        for (const QJsonValue& v : Get(rig.port, "/api/races/" + one).Json()["classification"].toArray())
+            rows << QString("%1 %2").arg(v["pos"].toInt()).arg(v["name"].toString());
+        return rows.join(", ").toStdString();
+    };
+    EXPECT_EQ(classification(), "1 " + bo + ", 2 " + jorgUtf8 + ", 3 RX|Alex");
+    const QJsonObject race = Get(rig.port, "/api/races/" + one).Json().object();
+    EXPECT_EQ(race["results"][0]["name"].toString(), "RX|Alex");  // the finishing order, as stored
+    EXPECT_EQ(race["penalties"][0]["reason"].toString(), "Cut the chicane");
+    EXPECT_NE(Get(rig.port, "/races/" + one).body.find("Classification after penalties"), std::string::npos);
+
+    // Revoked while the hub runs: the kept race page and the table follow.
+    EXPECT_EQ(penalty({"--revoke", "1", "--reason", "Video showed no gain"}).first, 0);
+    EXPECT_EQ(classification(), "1 RX|Alex, 2 " + bo + ", 3 " + jorgUtf8);
+    EXPECT_EQ(table(), "1 Alex Jansen 10 [10 6] dropped 1, 2 " + bo + " 6 [6 4] dropped 1, 3 " + jorgUtf8 +
+                           " -20 [4 10] dropped 0");
+    EXPECT_EQ(rig.hub->Stop(), 0);
 }
 
 // Two servers at once (the race server and the replay of a race written by

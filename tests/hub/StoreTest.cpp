@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -18,6 +19,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 
 #include <sys/resource.h>
@@ -200,7 +203,7 @@ TEST_P(StoreTest, WritesSessionsLapsAndResultsThatPlainSqlReadsBack) {
     }
 
     auto sql = Plain();
-    EXPECT_EQ(sql->One("SELECT value FROM meta WHERE key = 'schema_version'"), "2");
+    EXPECT_EQ(sql->One("SELECT value FROM meta WHERE key = 'schema_version'"), "3");
     EXPECT_EQ(sql->Rows("SELECT key, name, address FROM servers"),
               std::vector<std::string>{"club|Club Night \u00e9|127.0.0.1:29999"});
     EXPECT_EQ(sql->Rows("SELECT server, kind, track, laps, minutes, started, ended, state, why, recording FROM sessions"),
@@ -328,15 +331,20 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
     }
 
     auto store = Open();
-    EXPECT_EQ(store->Version(), 2);
+    EXPECT_EQ(store->Version(), 3);
     {
         auto sql = Plain();
-        EXPECT_EQ(sql->One("SELECT value FROM meta WHERE key = 'schema_version'"), "2");
+        EXPECT_EQ(sql->One("SELECT value FROM meta WHERE key = 'schema_version'"), "3");
+        // Version 3's penalty tables, empty: the races' results untouched.
+        EXPECT_EQ(sql->One("SELECT (SELECT COUNT(*) FROM penalties) + (SELECT COUNT(*) FROM penalty_revocations)"), "0");
         EXPECT_EQ(sql->Rows("SELECT id, listed FROM sessions ORDER BY id"),
                   (std::vector<std::string>{"1|1", "2|1", "3|1", "4|0"}));
         EXPECT_EQ(sql->Rows("SELECT session_id, driver_id, car, track, ms FROM best_laps ORDER BY session_id, driver_id"),
                   (std::vector<std::string>{"1|1|FZ50|AS1|60500", "1|2|XRT|AS1|59900", "1|3|FZ50|AS1|65000",
                                             "2|1|FZ50|AS1|59000", "2|2|FZ50|AS1|60000", "3|2|XRT|BL1|70000"}));
+        // Version 3 gives each best lap the moment it was driven.
+        EXPECT_EQ(sql->One("SELECT done_at FROM best_laps WHERE session_id = 1 AND driver_id = 2"),
+                  "2026-12-01T20:02:01.900Z");
         EXPECT_EQ(sql->One("SELECT COUNT(*) FROM laps"), "8");
     }
 
@@ -408,14 +416,14 @@ TEST_P(StoreTest, UpgradesAVersion1StoreAndAnswersTheApiFromIt) {
     store.reset();
 
     // A store from a newer hub: refused with both versions named, untouched.
-    Plain()->Query("UPDATE meta SET value = '3' WHERE key = 'schema_version'");
+    Plain()->Query("UPDATE meta SET value = '4' WHERE key = 'schema_version'");
     try {
         Open();
         FAIL() << "a newer store was opened";
     } catch (const StoreError& e) {
-        EXPECT_NE(std::string(e.what()).find("schema version 3, newer than version 2"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("schema version 4, newer than version 3"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(Plain()->One("SELECT value FROM meta WHERE key = 'schema_version'"), "3");
+    EXPECT_EQ(Plain()->One("SELECT value FROM meta WHERE key = 'schema_version'"), "4");
     EXPECT_EQ(Plain()->One("SELECT COUNT(*) FROM laps"), "9");
 }
 
@@ -683,6 +691,211 @@ TEST_F(StoreOnDisk, AFullDiskFailsTheWriteAndKeepsEverythingCommitted) {
                                                        {qlonglong(earlier_)}),
               std::to_string(committed));
     std::printf("a full disk: %d laps committed, then %s\n", committed, reason.c_str());
+}
+
+// A season whose table is worked out by hand below, its races written row by
+// row in plain SQL, its penalties through the store (as the penalty command
+// adds them). The rules: points 10,6,4,3,2; fastest lap 1 to a scorer; pole
+// 2; 50 % of the winner's laps; one dropped round; round 3 double.
+//
+//   Q0 club AS1 12-01 19:00  best laps: Bea 59.0, RX|Alex 59.5       -> pole Bea for R1
+//   R1 club AS1 12-01 20:00  finish: RX|Alex 600.0, Bea 601.0, Cem 603.0, Dan 604.0, Eve 4 laps (NC: 5 needed)
+//                            Cem +2 s -> 605.0, behind Dan; fastest lap Eve 58.5 (scores nothing: no bonus)
+//                            Alex 10, Bea 6+2 = 8, Dan 4, Cem 3, Eve 0
+//      gt   AS1 12-02        another server: not a round
+//   R? club AS1 12-05        interrupted: not a round
+//   Q2 club AS2 12-08 17:30  2 h 30 before R2: no pole
+//   R2 club AS2 12-08 20:00  Bea (fastest 59.0), Alex, Dan, Cem  -> Bea 10+1 = 11, Alex 6, Dan 4, Cem 3
+//   Q3 club AS1 12-15 19:00  best Cem 58.0 (a faster lap on gt at 19:30 does not count) -> pole Cem
+//   R3 club AS1 12-15 20:00  x2: Cem, Dan (fastest 58.9), Alex, Bea, Eve
+//                            -> Cem (10+2)x2 = 24, Dan (6+1)x2 = 14, Alex 8, Bea 6, Eve 4
+//                            Dan disqualified, then the disqualification revoked: no effect
+//      club AS1 2027-01-05   after `to`: not a round
+//
+//   driver       R1   R2   R3  dropped      penalty  total
+//   Cem           3    3   24  R1 (3 = R2)            27
+//   Bea           8   11    6  R3                     19
+//   Alex Jansen  10    6    8  R2                     18   wins 1
+//   Dan           4    4   14  R1 (4 = R2)            18   wins 0 (countback)
+//   Eve           0    -    4  R1 (0 = R2)   -10      -6
+TEST_P(StoreTest, WorksOutAHandMadeSeasonWithItsPenalties) {
+    auto store = Open();
+    std::map<std::string, qlonglong> ids;  // race label -> session id
+    {
+        auto sql = Plain();
+        sql->Query("INSERT INTO servers (key, name, address) VALUES ('club', 'Club', 'a:1'), ('gt', 'GT', 'a:2')");
+        std::map<std::string, std::string> drivers;
+        auto driver = [&](const std::string& name) {
+            if (!drivers.count(name))
+                drivers[name] = sql->One("INSERT INTO drivers (raw, name) VALUES (?, ?) RETURNING id",
+                                         {QByteArray::fromStdString(name), QString::fromStdString(name)});
+            return QString::fromStdString(drivers[name]).toLongLong();
+        };
+        struct Row {
+            const char* name;
+            int laps, best, total;
+            bool finished;
+            int bestAtSecond;  // when the best lap was driven, seconds after the start
+        };
+        auto session = [&](const std::string& label, const char* server, const char* kind, const char* track,
+                           const char* started, const char* state, const std::vector<Row>& rows) {
+            const qlonglong id = QString::fromStdString(
+                                     sql->One("INSERT INTO sessions (server, kind, track, laps, minutes, started, ended,"
+                                              " state, listed) VALUES (?, ?, ?, 10, 0, ?, ?, ?, 1) RETURNING id",
+                                              {server, kind, track, started, started, state}))
+                                     .toLongLong();
+            ids[label] = id;
+            int seq = 0;
+            for (const Row& r : rows) {
+                const qlonglong d = driver(r.name);
+                const QString at = IsoTime(*ParseIsoTime(started) + r.bestAtSecond * 1000);
+                sql->Query("INSERT INTO entries (session_id, driver_id, car) VALUES (?, ?, 'FZ50')", {id, d});
+                sql->Query("INSERT INTO laps (session_id, driver_id, lap, car, ms, done_at) VALUES (?, ?, 1, 'FZ50', ?, ?)",
+                           {id, d, r.best, at});
+                sql->Query("INSERT INTO best_laps (session_id, driver_id, car, track, ms, done_at)"
+                           " VALUES (?, ?, 'FZ50', ?, ?, ?)",
+                           {id, d, track, r.best, at});
+                sql->Query("INSERT INTO results (session_id, driver_id, seq, pos, car, laps, best_ms, total_ms, finished)"
+                           " VALUES (?, ?, ?, ?, 'FZ50', ?, ?, ?, ?)",
+                           {id, d, seq, r.finished ? seq + 1 : 0, r.laps, r.best,
+                            r.total ? QVariant(r.total) : QVariant(QMetaType::fromType<int>()), r.finished ? 1 : 0});
+                ++seq;
+            }
+        };
+        session("Q0", "club", "qualify", "AS1", "2026-12-01T19:00:00.000Z", "finished",
+                {{"Bea", 5, 59000, 0, true, 100}, {"RX|Alex", 5, 59500, 0, true, 90}});
+        session("R1", "club", "race", "AS1", "2026-12-01T20:00:00.000Z", "finished",
+                {{"RX|Alex", 10, 59800, 600000, true, 100},
+                 {"Bea", 10, 59700, 601000, true, 100},
+                 {"Cem", 10, 60100, 603000, true, 100},
+                 {"Dan", 10, 60500, 604000, true, 100},
+                 {"Eve", 4, 58500, 0, false, 100}});
+        session("gt", "gt", "race", "AS1", "2026-12-02T20:00:00.000Z", "finished", {{"Eve", 10, 59000, 600000, true, 9}});
+        session("cut", "club", "race", "AS1", "2026-12-05T20:00:00.000Z", "interrupted",
+                {{"Eve", 3, 59000, 0, false, 9}});
+        session("Q2", "club", "qualify", "AS2", "2026-12-08T17:30:00.000Z", "finished", {{"Dan", 5, 50000, 0, true, 9}});
+        session("R2", "club", "race", "AS2", "2026-12-08T20:00:00.000Z", "finished",
+                {{"Bea", 10, 59000, 600000, true, 100},
+                 {"Alex", 10, 59200, 601000, true, 100},
+                 {"Dan", 10, 59300, 602000, true, 100},
+                 {"Cem", 10, 59400, 603000, true, 100}});
+        session("Q3", "club", "qualify", "AS1", "2026-12-15T19:00:00.000Z", "finished",
+                {{"Cem", 5, 58000, 0, true, 60}, {"Dan", 5, 58000, 0, true, 70}});
+        session("Q3gt", "gt", "qualify", "AS1", "2026-12-15T19:30:00.000Z", "finished", {{"Bea", 5, 50000, 0, true, 9}});
+        session("R3", "club", "race", "AS1", "2026-12-15T20:00:00.000Z", "finished",
+                {{"Cem", 10, 59000, 600000, true, 100},
+                 {"Dan", 10, 58900, 600500, true, 100},
+                 {"Alex", 10, 59100, 601000, true, 100},
+                 {"Bea", 10, 59200, 602000, true, 100},
+                 {"Eve", 10, 60000, 603000, true, 100}});
+        session("late", "club", "race", "AS1", "2027-01-05T20:00:00.000Z", "finished", {{"Eve", 10, 1000, 1000, true, 1}});
+    }
+
+    ChampionshipRules rules;
+    rules.key = "winter";
+    rules.title = "Winter";
+    rules.servers = {"club"};
+    rules.from = QDate(2026, 12, 1);
+    rules.to = QDate(2026, 12, 31);
+    rules.points = {10, 6, 4, 3, 2};
+    rules.fastestLap = 1;
+    rules.pole = 2;
+    rules.minLapsPercent = 50;
+    rules.dropWorst = 1;
+    rules.multipliers[3] = 2;
+    const DriverAliases aliases{{"RX|Alex", "Alex Jansen"}, {"Alex", "Alex Jansen"}};
+    const qint64 at = At("2026-12-16T10:00:00.000Z");
+
+    const auto cem = store->AddPenalty({ids["R1"], "Cem", "time", 2000, "Track limits, lap 7", "Steward", at});
+    const auto eve = store->AddPenalty({ids["R3"], "Eve", "points", 10, "Unsafe rejoin", "Steward", at});
+    const QJsonObject before = ChampionshipJson(*store, rules, aliases);
+    const auto dan = store->AddPenalty({ids["R3"], "Dan", "disqualify", 0, "Underweight", "Steward", at});
+    {
+        // Disqualified from R3, Dan keeps 4 + 4 and the 0 of R3 is dropped;
+        // the fastest lap of R3 goes to the fastest of the others (Cem).
+        const QJsonArray dsq = ChampionshipJson(*store, rules, aliases)["standings"].toArray();
+        QStringList shown;
+        for (const QJsonValue& v : dsq) shown << v["driver"].toString() + " " + QString::number(v["points"].toDouble());
+        EXPECT_EQ(shown.join(", ").toStdString(), "Cem 29, Alex Jansen 22, Bea 19, Dan 8, Eve -4");
+    }
+    store->RevokePenalty(dan, "The scales were wrong", "Chief steward", at + 60000);
+
+    const QJsonObject table = ChampionshipJson(*store, rules, aliases);
+    const QString rounds = QString("[{\"race\":%1,\"started\":\"2026-12-01T20:00:00.000Z\",\"track\":\"AS1\",\"server\":\"club\","
+                                   "\"kind\":\"race\",\"multiplier\":1,\"winner\":\"Alex Jansen\"},"
+                                   "{\"race\":%2,\"started\":\"2026-12-08T20:00:00.000Z\",\"track\":\"AS2\",\"server\":\"club\","
+                                   "\"kind\":\"race\",\"multiplier\":1,\"winner\":\"Bea\"},"
+                                   "{\"race\":%3,\"started\":\"2026-12-15T20:00:00.000Z\",\"track\":\"AS1\",\"server\":\"club\","
+                                   "\"kind\":\"race\",\"multiplier\":2,\"winner\":\"Cem\"}]")
+                               .arg(ids["R1"])
+                               .arg(ids["R2"])
+                               .arg(ids["R3"]);
+    EXPECT_EQ(Dump(table["rounds"].toArray()),
+              Dump(QJsonDocument::fromJson(rounds.toUtf8()).array()));
+    const char* standings =
+        "[{\"pos\":1,\"driver\":\"Cem\",\"points\":27,\"rounds\":[3,3,24],\"dropped\":[0],\"names\":[\"Cem\"],\"penalty_points\":0},"
+        "{\"pos\":2,\"driver\":\"Bea\",\"points\":19,\"rounds\":[8,11,6],\"dropped\":[2],\"names\":[\"Bea\"],\"penalty_points\":0},"
+        "{\"pos\":3,\"driver\":\"Alex Jansen\",\"points\":18,\"rounds\":[10,6,8],\"dropped\":[1],"
+        "\"names\":[\"RX|Alex\",\"Alex\"],\"penalty_points\":0},"
+        "{\"pos\":4,\"driver\":\"Dan\",\"points\":18,\"rounds\":[4,4,14],\"dropped\":[0],\"names\":[\"Dan\"],\"penalty_points\":0},"
+        "{\"pos\":5,\"driver\":\"Eve\",\"points\":-6,\"rounds\":[0,null,4],\"dropped\":[0],\"names\":[\"Eve\"],"
+        "\"penalty_points\":10}]";
+    EXPECT_EQ(Dump(table["standings"].toArray()), Dump(QJsonDocument::fromJson(standings).array()));
+    EXPECT_EQ(table["title"].toString(), "Winter");
+    // Revoking gives back the table from before the disqualification; asking
+    // again gives it again: nothing is applied twice.
+    EXPECT_EQ(Dump(table["standings"].toArray()), Dump(before["standings"].toArray()));
+    EXPECT_EQ(Dump(ChampionshipJson(*store, rules, aliases)), Dump(table));
+    const QJsonArray penalties = table["penalties"].toArray();
+    ASSERT_EQ(penalties.size(), 3);
+    EXPECT_EQ(penalties[0].toObject()["value"].toDouble(), 2.0);
+    EXPECT_EQ(penalties[0].toObject()["round"].toInt(), 1);
+    EXPECT_EQ(penalties[2].toObject()["revoked"].toObject()["reason"].toString(), "The scales were wrong");
+    EXPECT_EQ(penalties[2].toObject()["revoked"].toObject()["by"].toString(), "Chief steward");
+
+    // The race's own page: the finishing order as stored, the classification
+    // with Cem's 2 s behind Dan.
+    const std::optional<QJsonObject> r1 = RaceOrdersOf(*store, ids["R1"]);
+    ASSERT_TRUE(r1);
+    QStringList order;
+    for (const QJsonValue& v : (*r1)["classification"].toArray())
+        order << QString("%1 %2 %3").arg(v["name"].toString()).arg(v["pos"].toInt()).arg(v["total_ms"].toInteger());
+    EXPECT_EQ(order.join(", ").toStdString(),
+              "RX|Alex 1 600000, Bea 2 601000, Dan 3 604000, Cem 4 605000, Eve 5 0");
+    EXPECT_EQ((*r1)["penalties"].toArray().size(), 1);
+    EXPECT_FALSE(RaceOrdersOf(*store, 999999));
+
+    // The events as plain SQL reads them: added and revoked, never changed.
+    auto sql = Plain();
+    EXPECT_EQ(sql->Rows("SELECT p.id, d.name, p.kind, p.amount, p.author, p.made_at FROM penalties p"
+                        " JOIN drivers d ON d.id = p.driver_id ORDER BY p.id"),
+              (std::vector<std::string>{
+                  std::to_string(cem) + "|Cem|time|2000|Steward|2026-12-16T10:00:00.000Z",
+                  std::to_string(eve) + "|Eve|points|10|Steward|2026-12-16T10:00:00.000Z",
+                  std::to_string(dan) + "|Dan|disqualify|0|Steward|2026-12-16T10:00:00.000Z"}));
+    EXPECT_EQ(sql->Rows("SELECT penalty_id, author, made_at FROM penalty_revocations"),
+              (std::vector<std::string>{std::to_string(dan) + "|Chief steward|2026-12-16T10:01:00.000Z"}));
+    EXPECT_EQ(sql->One("SELECT total_ms FROM results r JOIN drivers d ON d.id = r.driver_id"
+                       " WHERE d.name = 'Cem' AND r.session_id = ?", {ids["R1"]}),
+              "603000");
+    EXPECT_EQ(store->PenaltyEvents(ids["R3"]), 3);
+
+    // What the store refuses, changing nothing.
+    auto refused = [&](const std::function<void()>& call, const std::string& reason) {
+        try {
+            call();
+            ADD_FAILURE() << "accepted: " << reason;
+        } catch (const StoreRefusal& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+        }
+    };
+    refused([&] { store->RevokePenalty(dan, "again", "Steward", at); }, "revoked already");
+    refused([&] { store->RevokePenalty(424242, "why", "Steward", at); }, "no penalty 424242");
+    refused([&] { store->AddPenalty({ids["R2"], "Eve", "points", 3, "x", "Steward", at}); }, "no driver \"Eve\"");
+    refused([&] { store->AddPenalty({ids["Q0"], "Bea", "time", 1000, "x", "Steward", at}); }, "qualifying");
+    refused([&] { store->AddPenalty({999999, "Bea", "points", 1, "x", "Steward", at}); }, "no race 999999");
+    refused([&] { store->AddPenalty({ids["R1"], "Bea", "points", 1, " ", "Steward", at}); }, "reason");
+    EXPECT_EQ(sql->One("SELECT (SELECT COUNT(*) FROM penalties) + (SELECT COUNT(*) FROM penalty_revocations)"), "4");
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, ::testing::Values(Backend::Sqlite, Backend::Postgres),

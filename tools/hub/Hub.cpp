@@ -80,7 +80,7 @@ QByteArray Resource(const QString& name) {
 }  // namespace
 
 Hub::Hub(const HubConfig& config, Store& store, const std::filesystem::path& data, const std::filesystem::path& files)
-    : store_(store), data_(data) {
+    : store_(store), championships_(config.championships), drivers_(config.drivers), data_(data) {
     for (const ServerConfig& c : config.servers) {
         auto w = std::make_unique<Watched>();
         w->config = c;
@@ -157,14 +157,22 @@ void Hub::OnChanged(Watched& w) {
     }
 }
 
-// A session that has ended never changes: its JSON and page are made once
-// and kept (the newest few hundred by id), so a race everyone looks at after
-// the evening costs no query. An open session is read afresh each time.
+// A session that has ended changes only by its penalty events, which are
+// only ever added: its JSON and page are made once and kept (the newest few
+// hundred by id) with the count of those events, so a race everyone looks at
+// after the evening costs one small query, and a penalty added or revoked
+// (by another process) shows at once. An open session is read afresh.
 const Hub::Answered* Hub::RaceOf(std::int64_t id) {
-    if (const auto kept = races_.find(id); kept != races_.end()) return &kept->second;
-    const std::optional<QJsonObject> race = store_.Race(id);
+    const int events = store_.PenaltyEvents(id);
+    if (const auto kept = races_.find(id); kept != races_.end()) {
+        if (kept->second.penaltyEvents == events) return &kept->second;
+        races_.erase(kept);
+    }
+    std::optional<QJsonObject> race = store_.Race(id);
     if (!race) return nullptr;
-    Answered made{QJsonDocument(*race).toJson(QJsonDocument::Compact), RacePage(*race)};
+    if (const std::optional<QJsonObject> orders = RaceOrdersOf(store_, id))
+        for (auto at = orders->begin(); at != orders->end(); ++at) race->insert(at.key(), at.value());
+    Answered made{QJsonDocument(*race).toJson(QJsonDocument::Compact), RacePage(*race), events};
     if ((*race)["state"].toString() == "open") {
         fresh_ = std::move(made);
         return &fresh_;
@@ -195,6 +203,12 @@ QJsonArray Hub::Servers() const {
         });
     }
     return out;
+}
+
+const ChampionshipRules* Hub::Championship(const QString& key) const {
+    for (const ChampionshipRules& c : championships_)
+        if (c.key == key) return &c;
+    return nullptr;
 }
 
 bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r) {
@@ -264,6 +278,20 @@ bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpSe
             const QJsonObject track = store_.Track(*wanted, arg("car"));
             if (code) Html(r, TrackPage(track, arg("car")));
             else Json(r, track);
+        } else if (path == "/championships" || path == "/api/championships") {
+            QJsonArray list;
+            for (const ChampionshipRules& c : championships_) list.append(QJsonObject{{"key", c.key}, {"title", c.title}});
+            if (path == "/championships") Html(r, ChampionshipsPage(list));
+            else Json(r, list);
+        } else if (const auto key = Segment(path, "/championships/"); key || path.startsWith("/api/championships/")) {
+            const auto wanted = key ? key : Segment(path, "/api/championships/");
+            const ChampionshipRules* rules = wanted ? Championship(*wanted) : nullptr;
+            if (!rules) return false;
+            // Worked out from the races and the penalty events on every
+            // request: it can never disagree with them.
+            const QJsonObject table = ChampionshipJson(store_, *rules, drivers_);
+            if (key) Html(r, ChampionshipPage(table));
+            else Json(r, table);
         } else if (path == "/static/report.css") {
             live::Reply(r, record::ReportStyle(), "text/css; charset=utf-8");
         } else if (path == "/static/hub.css" || path == "/static/dashboard.js") {

@@ -6,7 +6,7 @@
 //
 //   Hub::Start / Stop   - join every server; end every open session
 //   Hub::Answer         - the league's own paths (dashboard, races, drivers,
-//                         tracks, the API); the live sites answer theirs
+//                         tracks, championships, the API); the live sites answer theirs
 #pragma once
 
 #include <QHttpServerRequest>
@@ -57,13 +57,18 @@ private:
     struct Watched;
     struct Answered {
         QByteArray json, page;
+        int penaltyEvents = 0;  // the race's penalty events when made
     };
     static constexpr std::size_t KeptRaces = 512;
     const Answered* RaceOf(std::int64_t id);
     void OnChanged(Watched& w);
     void Log(const QString& line) const;
 
+    const ChampionshipRules* Championship(const QString& key) const;
+
     Store& store_;
+    std::vector<ChampionshipRules> championships_;
+    DriverAliases drivers_;
     std::filesystem::path data_;
     std::vector<std::unique_ptr<Watched>> servers_;
     std::map<std::int64_t, Answered> races_;  // ended sessions, by id

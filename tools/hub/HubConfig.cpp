@@ -9,7 +9,10 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "LiveServer.h"
@@ -77,6 +80,106 @@ void CheckKeys(const Layout::Section& section, const std::set<QString>& known, c
             throw ConfigError(file, line,
                               "unknown key \"" + key + "\" in [" + section.name + "] (known: " + names.join(", ") + ")");
         }
+}
+
+// A whole number in [low, high].
+int Whole(const QString& text, int low, int high, const QString& file, int line, const QString& what) {
+    bool ok = false;
+    const int n = text.trimmed().toInt(&ok);
+    if (!ok || n < low || n > high)
+        throw ConfigError(file, line, what + QString(" needs a whole number from %1 to %2").arg(low).arg(high));
+    return n;
+}
+
+// A value QSettings may have split at its commas, as its parts.
+QStringList List(QSettings& settings, const QString& section, const QString& key) {
+    const QVariant v = settings.value(section + "/" + key);
+    QStringList parts = v.userType() == QMetaType::QStringList ? v.toStringList() : QStringList{v.toString()};
+    for (QString& part : parts) part = part.trimmed();
+    return parts;
+}
+
+// A name as the store keeps it: the colour codes a server strips from
+// names ("^1Alex" is raced as "Alex") removed, the rest as UTF-8. Nothing
+// for a text longer than a name field.
+std::optional<QString> StoredName(const QString& typed) {
+    const std::string bytes = Utf8ToWindows1252(typed.toStdString());
+    if (bytes.size() > 32) return std::nullopt;
+    return QString::fromStdString(Windows1252ToUtf8Keeping(StripColourCodes(bytes.c_str(), bytes.size())));
+}
+
+ChampionshipRules ReadChampionship(QSettings& settings, const Layout::Section& section, const QString& key,
+                                   const QString& file) {
+    static const QRegularExpression multiplierKey("^multiplier\\.([0-9]{1,4})$");
+    static const std::set<QString> known{"title",  "servers",          "from",       "to",
+                                         "sessions", "points",         "fastest-lap", "pole",
+                                         "min-laps-percent", "drop-worst"};
+    for (const auto& [name, line] : section.keys)
+        if (!known.count(name) && !multiplierKey.match(name).hasMatch()) {
+            QStringList names;
+            for (const QString& k : known) names << k;
+            names << "multiplier.N";
+            throw ConfigError(file, line,
+                              "unknown key \"" + name + "\" in [" + section.name + "] (known: " + names.join(", ") + ")");
+        }
+    auto line = [&](const QString& k) { return section.keys.at(k); };
+    auto has = [&](const QString& k) { return section.keys.count(k) != 0; };
+    ChampionshipRules rules;
+    rules.key = key;
+    rules.title = has("title") ? Text(settings, section.name, "title", file, line("title")).trimmed() : key;
+    if (rules.title.isEmpty()) throw ConfigError(file, line("title"), "title is empty");
+    if (has("servers")) {
+        for (const QString& server : List(settings, section.name, "servers")) {
+            if (server.isEmpty()) throw ConfigError(file, line("servers"), "servers: an empty name in the list");
+            rules.servers << server;
+        }
+    }
+    for (const char* which : {"from", "to"}) {
+        if (!has(which)) continue;
+        const QString text = Text(settings, section.name, which, file, line(which)).trimmed();
+        const QDate date = QDate::fromString(text, "yyyy-MM-dd");
+        if (!date.isValid())
+            throw ConfigError(file, line(which), QString(which) + " needs a date as YYYY-MM-DD, not \"" + text + "\"");
+        (QString(which) == "from" ? rules.from : rules.to) = date;
+    }
+    if (rules.from && rules.to && *rules.to < *rules.from)
+        throw ConfigError(file, line("to"), "to is before from");
+    if (has("sessions")) {
+        const QString which = Text(settings, section.name, "sessions", file, line("sessions")).trimmed();
+        if (which != "race" && which != "qualify" && which != "both")
+            throw ConfigError(file, line("sessions"), "sessions is race, qualify or both");
+        rules.races = which != "qualify";
+        rules.qualifyings = which != "race";
+    }
+    if (!has("points")) throw ConfigError(file, section.line, "[" + section.name + "] has no points");
+    for (const QString& part : List(settings, section.name, "points"))
+        rules.points.push_back(Whole(part, 0, 10000, file, line("points"), "each of points"));
+    if (has("fastest-lap"))
+        rules.fastestLap = Whole(Text(settings, section.name, "fastest-lap", file, line("fastest-lap")), 0, 10000,
+                                 file, line("fastest-lap"), "fastest-lap");
+    if (has("pole"))
+        rules.pole = Whole(Text(settings, section.name, "pole", file, line("pole")), 0, 10000, file, line("pole"),
+                           "pole");
+    if (has("min-laps-percent"))
+        rules.minLapsPercent = Whole(Text(settings, section.name, "min-laps-percent", file, line("min-laps-percent")),
+                                     0, 100, file, line("min-laps-percent"), "min-laps-percent");
+    if (has("drop-worst"))
+        rules.dropWorst = Whole(Text(settings, section.name, "drop-worst", file, line("drop-worst")), 0, 1000, file,
+                                line("drop-worst"), "drop-worst");
+    for (const auto& [name, at] : section.keys) {
+        const QRegularExpressionMatch m = multiplierKey.match(name);
+        if (!m.hasMatch()) continue;
+        const int round = m.captured(1).toInt();
+        if (round < 1) throw ConfigError(file, at, "rounds are numbered from 1");
+        bool ok = false;
+        const double factor = Text(settings, section.name, name, file, at).trimmed().toDouble(&ok);
+        // Halves and quarters stay exact in the totals; a factor of 0 drops
+        // a round for everyone (drop-worst is for that).
+        if (!ok || !(factor > 0 && factor <= 10) || std::floor(factor * 4) != factor * 4)
+            throw ConfigError(file, at, name + " needs a factor above 0 and at most 10, in quarters (2, 1.5, 0.25)");
+        rules.multipliers[round] = factor;
+    }
+    return rules;
 }
 
 }  // namespace
@@ -157,9 +260,56 @@ HubConfig ReadHubConfig(const QString& file) {
             config.servers.push_back(std::move(server));
             continue;
         }
+        if (section.name.startsWith("championship:") || section.name == "championship") {
+            static const QRegularExpression championshipKey("^championship:([A-Za-z0-9_-]+)$");
+            const QRegularExpressionMatch m = championshipKey.match(section.name);
+            if (!m.hasMatch())
+                throw ConfigError(file, section.line,
+                                  "[" + section.name + "]: a championship's key is letters, digits, '-' and '_'");
+            for (const ChampionshipRules& other : config.championships)
+                if (other.key.compare(m.captured(1), Qt::CaseInsensitive) == 0)
+                    throw ConfigError(file, section.line, "championship key \"" + m.captured(1) + "\" is given twice");
+            config.championships.push_back(ReadChampionship(settings, section, m.captured(1), file));
+            continue;
+        }
+        if (section.name == "drivers") {
+            // Each key is a raced name; the value the person. QSettings
+            // reads '%', '\' and '/' in a key as escapes and groups, so a
+            // name holding them cannot be a key.
+            for (const auto& [name, at] : section.keys) {
+                if (name.contains('%') || name.contains('\\') || name.contains('/'))
+                    throw ConfigError(file, at, "a name holding '%', '\\' or '/' cannot be a key of [drivers]");
+                const QString person = Text(settings, section.name, name, file, at).trimmed();
+                if (person.isEmpty()) throw ConfigError(file, at, "\"" + name + "\" names no driver");
+                // "A=B = C" reads as the name "A"; a name holding '=' cannot be a key.
+                if (person.contains('='))
+                    throw ConfigError(file, at, "a name holding '=' cannot be a key of [drivers]");
+                const std::optional<QString> stored = StoredName(name);
+                if (!stored) throw ConfigError(file, at, "\"" + name + "\" is longer than a driver's name can be");
+                const QString raced = *stored;
+                if (raced.isEmpty()) throw ConfigError(file, at, "\"" + name + "\" is no name without its colour codes");
+                const auto [kept, added] = config.drivers.emplace(raced, person);
+                if (!added && kept->second != person)
+                    throw ConfigError(file, at, "\"" + raced + "\" is given to both \"" + kept->second + "\" and \"" +
+                                                    person + "\"");
+            }
+            continue;
+        }
         throw ConfigError(file, section.line, "unknown section [" + section.name + "]");
     }
     if (config.servers.empty()) throw ConfigError(file, 0, "no [server:KEY] section: nothing to watch");
+    // A championship's servers are checked once every server is known.
+    for (const ChampionshipRules& rules : config.championships)
+        for (const QString& server : rules.servers)
+            if (std::none_of(config.servers.begin(), config.servers.end(),
+                             [&](const ServerConfig& s) { return s.key == server; })) {
+                const auto& section = *std::find_if(layout.sections.begin(), layout.sections.end(),
+                                                    [&](const Layout::Section& s) {
+                                                        return s.name == "championship:" + rules.key;
+                                                    });
+                throw ConfigError(file, section.keys.at("servers"),
+                                  "servers: \"" + server + "\" is not the key of a [server:...] section");
+            }
     return config;
 }
 

@@ -5,12 +5,18 @@
 //                     options override them)
 //   [server:KEY]      address, admin, delay: one watched race server each;
 //                     KEY is letters, digits, '-' and '_'
+//   [championship:KEY] title, servers, from, to, sessions, points,
+//                     fastest-lap, pole, min-laps-percent, drop-worst,
+//                     multiplier.N: one championship each
+//   [drivers]         NAME = PERSON: the names one person races under
 //
 // `;` starts a comment; a value holding `;` or `,` is written in double
 // quotes.
 #pragma once
 
 #include <QString>
+
+#include "Championship.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -42,6 +48,8 @@ struct HubConfig {
     QString database = "sqlite";
     QString files = ".";
     std::vector<ServerConfig> servers;  // in the file's order
+    std::vector<ChampionshipRules> championships;  // in the file's order
+    DriverAliases drivers;
 };
 
 // Reads and checks `file`; throws ConfigError.

@@ -2,6 +2,7 @@
 // page; the race report from a stored race.
 #include "HubPages.h"
 
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -75,7 +76,8 @@ QByteArray Page(const QString& title, const QString& body, const QString& script
     if (report) out += "<link rel=\"stylesheet\" href=\"/static/report.css\">\n";
     out += "<link rel=\"stylesheet\" href=\"/static/hub.css\">\n";
     if (!script.isEmpty()) out += "<script type=\"module\" src=\"" + script + "\"></script>\n";
-    out += "</head>\n<body>\n<nav><a class=\"home\" href=\"/\">Gridscope hub</a> <a href=\"/races\">Races</a></nav>\n"
+    out += "</head>\n<body>\n<nav><a class=\"home\" href=\"/\">Gridscope hub</a> <a href=\"/races\">Races</a> "
+           "<a href=\"/championships\">Championships</a></nav>\n"
            "<main>\n" +
            body + "</main>\n</body>\n</html>\n";
     return out.toUtf8();
@@ -96,6 +98,46 @@ QString RaceRows(const QJsonArray& races, bool withServer) {
                "</td><td class=\"state " + StateClass(race) + "\">" + StateText(race) + "</td></tr>\n";
     }
     if (races.isEmpty()) out += "<tr><td colspan=\"7\" class=\"none\">No races yet.</td></tr>\n";
+    return out + "</tbody>\n</table>\n";
+}
+
+// "12.5 s" of a time in ms.
+QString SecondsText(qint64 ms) { return QString::number(static_cast<double>(ms) / 1000.0) + " s"; }
+
+// A penalty's effect in words.
+QString PenaltyText(const QJsonObject& p) {
+    const QString kind = p["kind"].toString();
+    if (kind == "time") return "+" + QString::number(p["value"].toDouble()) + " s";
+    if (kind == "points") return "&minus;" + QString::number(p["value"].toDouble()) + " points";
+    return "disqualified";
+}
+
+// The penalties of a race or a championship, revoked ones struck through
+// with why they were revoked.
+QString PenaltySection(const QJsonArray& penalties, bool withRace) {
+    QString out = "<h2>Penalties</h2>\n";
+    if (penalties.isEmpty()) return out + "<p class=\"meta\">No penalties.</p>\n";
+    out += "<table class=\"penalties\">\n<thead><tr><th>#</th>" + QString(withRace ? "<th>Round</th>" : "") +
+           "<th>Driver</th><th>Penalty</th><th>Reason</th><th>By</th><th>When</th><th>Revoked</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : penalties) {
+        const QJsonObject p = v.toObject();
+        const bool revoked = p["revoked"].isObject();
+        const QString race = QString::number(p["race"].toInteger());
+        out += "<tr data-penalty=\"" + QString::number(p["id"].toInteger()) + "\"" +
+               (revoked ? " class=\"revoked\"" : "") + "><td class=\"n\">" + QString::number(p["id"].toInteger()) +
+               "</td>";
+        if (withRace)
+            out += "<td class=\"n\"><a href=\"/races/" + race + "\">" + QString::number(p["round"].toInt()) + "</a></td>";
+        QString who = DriverLink(p["name"]);
+        if (p["driver"].isString() && p["driver"].toString() != p["name"].toString()) who = E(p["driver"]) + " (" + who + ")";
+        out += "<td>" + who + "</td><td class=\"penalty\">" + PenaltyText(p) + "</td><td>" + E(p["reason"]) +
+               "</td><td>" + E(p["by"]) + "</td><td>" + When(p["at"]) + "</td><td class=\"revocation\">";
+        if (revoked) {
+            const QJsonObject r = p["revoked"].toObject();
+            out += When(r["at"]) + " by " + E(r["by"]) + ": " + E(r["reason"]);
+        }
+        out += "</td></tr>\n";
+    }
     return out + "</tbody>\n</table>\n";
 }
 
@@ -304,6 +346,23 @@ QByteArray RacePage(const QJsonObject& race) {
     if (StateClass(race) == "interrupted" && race["why"].isString()) body += " (" + E(race["why"]) + ")";
     body += " &middot; <a href=\"/races/" + id + "/recording\">Download the recording</a></p>\n"
             "<section class=\"report\">\n" + QString::fromStdString(tables.str()) + "</section>\n";
+    body += PenaltySection(race["penalties"].toArray(), false);
+    // The finishing order is the report's results above; the classification
+    // is that order with the standing penalties applied.
+    body += "<h2>Classification after penalties</h2>\n<table class=\"classification\">\n<thead><tr><th>Pos</th>"
+            "<th>Driver</th><th>Finished</th><th>Laps</th><th>Time</th><th>Penalty</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : race["classification"].toArray()) {
+        const QJsonObject c = v.toObject();
+        const QString status = c["status"].toString();
+        const qint64 penalty = c["penalty_ms"].toInteger();
+        body += "<tr><td class=\"n\">" +
+                (status == "dsq" ? QString("DSQ") : status == "nc" ? QString("NC") : QString::number(c["pos"].toInt())) +
+                "</td><td>" + DriverLink(c["name"]) + "</td><td class=\"n\">" + QString::number(c["finish_pos"].toInt()) +
+                "</td><td class=\"n\">" + QString::number(c["laps"].toInt()) + "</td><td class=\"n\">" +
+                LapText(c["total_ms"].toInteger()) + "</td><td class=\"n penalty\">" +
+                (penalty > 0 ? "+" + SecondsText(penalty) : QString()) + "</td></tr>\n";
+    }
+    body += "</tbody>\n</table>\n";
     return Page(Kind(race) + " on " + race["track"].toString(), body, {}, true);
 }
 
@@ -373,6 +432,67 @@ QByteArray TrackPage(const QJsonObject& track, const QString& car) {
     if (laps.isEmpty()) body += "<tr><td colspan=\"5\" class=\"none\">No laps on this track yet.</td></tr>\n";
     body += "</tbody>\n</table>\n";
     return Page(code, body);
+}
+
+// ------------------------------------------------------------ championships
+
+QByteArray ChampionshipsPage(const QJsonArray& championships) {
+    QString body = "<h1>Championships</h1>\n<ul class=\"championships\">\n";
+    for (const QJsonValue& v : championships) {
+        const QJsonObject c = v.toObject();
+        body += "<li><a href=\"/championships/" + Seg(c["key"].toString()) + "\">" + E(c["title"]) + "</a></li>\n";
+    }
+    if (championships.isEmpty()) body += "<li class=\"none\">No championship in the hub's config.</li>\n";
+    return Page("Championships", body + "</ul>\n");
+}
+
+QByteArray ChampionshipPage(const QJsonObject& table) {
+    const QString title = table["title"].toString();
+    const QJsonArray rounds = table["rounds"].toArray();
+    QString body = "<h1>" + E(title) + "</h1>\n<p class=\"meta\">" + QString::number(rounds.size()) +
+                   " rounds. Dropped rounds are struck through; points penalties come off the total.</p>\n";
+    body += "<h2>Standings</h2>\n<table class=\"standings\">\n<thead><tr><th>Pos</th><th>Driver</th>";
+    for (int i = 0; i < rounds.size(); ++i) {
+        const QJsonObject round = rounds[i].toObject();
+        const double m = round["multiplier"].toDouble();
+        body += "<th class=\"n\"><a href=\"/races/" + QString::number(round["race"].toInteger()) + "\">R" +
+                QString::number(i + 1) + "</a>" + (m != 1.0 ? " &times;" + QString::number(m) : QString()) + "</th>";
+    }
+    body += "<th class=\"n\">Penalty</th><th class=\"n\">Points</th></tr></thead>\n<tbody>\n";
+    for (const QJsonValue& v : table["standings"].toArray()) {
+        const QJsonObject s = v.toObject();
+        const QString person = s["driver"].toString();
+        QStringList raced;
+        for (const QJsonValue& n : s["names"].toArray())
+            if (n.toString() != person || s["names"].toArray().size() > 1) raced << DriverLink(n);
+        body += "<tr data-driver=\"" + E(person) + "\"><td class=\"n\">" + QString::number(s["pos"].toInt()) + "</td><td>" +
+                E(person) + (raced.isEmpty() ? QString() : " <span class=\"names\">as " + raced.join(", ") + "</span>") +
+                "</td>";
+        QSet<int> dropped;
+        for (const QJsonValue& d : s["dropped"].toArray()) dropped.insert(d.toInt());
+        const QJsonArray points = s["rounds"].toArray();
+        for (int i = 0; i < points.size(); ++i) {
+            const QString text = points[i].isDouble() ? QString::number(points[i].toDouble()) : QString("&ndash;");
+            body += dropped.contains(i) ? "<td class=\"n dropped\" title=\"dropped\">" + text + "</td>"
+                                        : "<td class=\"n\">" + text + "</td>";
+        }
+        const qint64 penalty = s["penalty_points"].toInteger();
+        body += "<td class=\"n penalty\">" + (penalty > 0 ? "&minus;" + QString::number(penalty) : QString()) +
+                "</td><td class=\"n total\">" + QString::number(s["points"].toDouble()) + "</td></tr>\n";
+    }
+    if (table["standings"].toArray().isEmpty())
+        body += "<tr><td colspan=\"4\" class=\"none\">No rounds yet.</td></tr>\n";
+    body += "</tbody>\n</table>\n<h2>Rounds</h2>\n<table class=\"rounds\">\n<thead><tr><th>Round</th><th>Started</th>"
+            "<th>Server</th><th>Track</th><th>Points</th><th>Winner</th></tr></thead>\n<tbody>\n";
+    for (int i = 0; i < rounds.size(); ++i) {
+        const QJsonObject round = rounds[i].toObject();
+        body += "<tr><td class=\"n\">" + QString::number(i + 1) + "</td><td><a href=\"/races/" +
+                QString::number(round["race"].toInteger()) + "\">" + When(round["started"]) + "</a></td><td>" +
+                E(round["server"]) + "</td><td>" + TrackLink(round["track"]) + "</td><td class=\"n\">&times;" +
+                QString::number(round["multiplier"].toDouble()) + "</td><td>" + E(round["winner"]) + "</td></tr>\n";
+    }
+    body += "</tbody>\n</table>\n" + PenaltySection(table["penalties"].toArray(), true);
+    return Page(title, body);
 }
 
 }  // namespace gs::hub

@@ -187,7 +187,11 @@ QSqlQuery& SqlConnection::Run(const QString& sql, const QVariantList& values, co
     auto found = statements_.find(sql);
     if (found == statements_.end()) {
         auto query = std::make_unique<QSqlQuery>(db_);
-        query->setForwardOnly(true);
+        // SQLite: forward only, so that Qt keeps no copy of the rows read.
+        // PostgreSQL: Qt reads a forward-only query one row at a time (a
+        // result object and a wait on the socket per row); a whole result
+        // at once is several times faster, and every query here is bounded.
+        query->setForwardOnly(target_.dialect == Dialect::Sqlite);
         if (!query->prepare(sql)) Fail(what, Reason(query->lastError()));
         found = statements_.emplace(sql, std::move(query)).first;
     }

@@ -108,11 +108,11 @@ public:
                                         {qlonglong(session), driver, lap, Text(car), ms, IsoTime(atMs)}, "adding a lap")
                                    .numRowsAffected() > 0;
             if (added && ms > 0) {
-                sql_.Run("INSERT INTO best_laps (session_id, driver_id, car, track, ms)"
-                         " SELECT ?, ?, ?, track, ? FROM sessions WHERE id = ?"
-                         " ON CONFLICT (session_id, driver_id, car) DO UPDATE SET ms = excluded.ms"
-                         " WHERE excluded.ms < best_laps.ms",
-                         {qlonglong(session), driver, Text(car), ms, qlonglong(session)}, "adding a lap");
+                sql_.Run("INSERT INTO best_laps (session_id, driver_id, car, track, ms, done_at)"
+                         " SELECT ?, ?, ?, track, ?, ? FROM sessions WHERE id = ?"
+                         " ON CONFLICT (session_id, driver_id, car) DO UPDATE SET ms = excluded.ms,"
+                         " done_at = excluded.done_at WHERE excluded.ms < best_laps.ms",
+                         {qlonglong(session), driver, Text(car), ms, IsoTime(atMs), qlonglong(session)}, "adding a lap");
             }
             sql_.Run("UPDATE sessions SET listed = 1 WHERE id = ? AND listed = 0", {qlonglong(session)},
                      "adding a lap");
@@ -375,6 +375,168 @@ public:
         return file;
     }
 
+    std::int64_t AddPenalty(const PenaltyRequest& p) override {
+        ++writes_;
+        if (p.kind != "time" && p.kind != "points" && p.kind != "disqualify")
+            throw StoreRefusal("unknown penalty kind \"" + p.kind.left(20).toStdString() + "\"");
+        if ((p.kind == "disqualify") != (p.amount == 0) || p.amount < 0)
+            throw StoreRefusal("a time or points penalty needs an amount above 0, a disqualification none");
+        if (p.reason.trimmed().isEmpty()) throw StoreRefusal("a penalty needs a reason");
+        if (p.by.trimmed().isEmpty()) throw StoreRefusal("a penalty needs an author");
+        std::int64_t id = 0;
+        Guarded([&] {
+            SqlTransaction transaction(sql_);
+            QSqlQuery& s = sql_.Run("SELECT kind FROM sessions WHERE id = ? AND listed = 1", {qlonglong(p.race)},
+                                    "adding a penalty");
+            if (!s.next()) throw StoreRefusal(QString("there is no race %1").arg(p.race).toStdString());
+            const QString kind = s.value(0).toString();
+            s.finish();
+            if (kind != "race" && p.kind == "time")
+                throw StoreRefusal(QString("session %1 is a qualifying: a time penalty is for a race")
+                                       .arg(p.race)
+                                       .toStdString());
+            const QVariant driver = sql_.Value(
+                "SELECT d.id FROM drivers d JOIN entries e ON e.driver_id = d.id WHERE d.name = ? AND e.session_id = ?",
+                {p.name, qlonglong(p.race)}, "adding a penalty");
+            if (driver.isNull())
+                throw StoreRefusal(QString("no driver \"%1\" in race %2").arg(p.name.left(64)).arg(p.race).toStdString());
+            id = sql_.Value("INSERT INTO penalties (session_id, driver_id, kind, amount, reason, author, made_at)"
+                            " VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id",
+                            {qlonglong(p.race), driver, p.kind, qlonglong(p.amount), p.reason, p.by, IsoTime(p.atMs)},
+                            "adding a penalty")
+                     .toLongLong();
+            transaction.Commit();
+        });
+        return id;
+    }
+
+    void RevokePenalty(std::int64_t id, const QString& reason, const QString& by, std::int64_t atMs) override {
+        ++writes_;
+        if (reason.trimmed().isEmpty()) throw StoreRefusal("a revocation needs a reason");
+        if (by.trimmed().isEmpty()) throw StoreRefusal("a revocation needs an author");
+        Guarded([&] {
+            SqlTransaction transaction(sql_);
+            if (sql_.Value("SELECT id FROM penalties WHERE id = ?", {qlonglong(id)}, "revoking a penalty").isNull())
+                throw StoreRefusal(QString("there is no penalty %1").arg(id).toStdString());
+            // One revocation a penalty: a second one is refused, not stacked.
+            const int added = sql_.Run("INSERT INTO penalty_revocations (penalty_id, reason, author, made_at)"
+                                       " VALUES (?, ?, ?, ?) ON CONFLICT (penalty_id) DO NOTHING",
+                                       {qlonglong(id), reason, by, IsoTime(atMs)}, "revoking a penalty")
+                                  .numRowsAffected();
+            if (added != 1) throw StoreRefusal(QString("penalty %1 is revoked already").arg(id).toStdString());
+            transaction.Commit();
+        });
+    }
+
+    std::vector<Penalty> Penalties(const SessionSpan& span) override {
+        std::vector<Penalty> out;
+        Guarded([&] {
+            QVariantList values;
+            const QString where = SpanWhere(span, values);
+            QSqlQuery& q = sql_.Run(
+                "SELECT p.id, p.session_id, d.name, p.kind, p.amount, p.reason, p.author, p.made_at,"
+                " v.reason, v.author, v.made_at"
+                " FROM penalties p JOIN drivers d ON d.id = p.driver_id"
+                " LEFT JOIN penalty_revocations v ON v.penalty_id = p.id"
+                " WHERE p.session_id IN (SELECT s.id FROM sessions s WHERE " + where + ") ORDER BY p.id",
+                values, "reading penalties");
+            while (q.next()) {
+                Penalty p;
+                p.id = q.value(0).toLongLong();
+                p.race = q.value(1).toLongLong();
+                p.name = q.value(2).toString();
+                p.kind = q.value(3).toString();
+                p.amount = q.value(4).toLongLong();
+                p.reason = q.value(5).toString();
+                p.by = q.value(6).toString();
+                p.atMs = ParseIsoTime(q.value(7).toString()).value_or(0);
+                p.revoked = !q.isNull(8);
+                if (p.revoked) {
+                    p.revokeReason = q.value(8).toString();
+                    p.revokedBy = q.value(9).toString();
+                    p.revokedAtMs = ParseIsoTime(q.value(10).toString()).value_or(0);
+                }
+                out.push_back(std::move(p));
+            }
+            q.finish();
+        });
+        return out;
+    }
+
+    int PenaltyEvents(std::int64_t race) override {
+        int events = 0;
+        Guarded([&] {
+            events = sql_.Value("SELECT (SELECT COUNT(*) FROM penalties WHERE session_id = ?)"
+                                " + (SELECT COUNT(*) FROM penalty_revocations v JOIN penalties p"
+                                " ON p.id = v.penalty_id WHERE p.session_id = ?)",
+                                {qlonglong(race), qlonglong(race)}, "counting a race's penalties")
+                         .toInt();
+        });
+        return events;
+    }
+
+    std::vector<StoredRace> Sessions(const SessionSpan& span) override {
+        std::vector<StoredRace> out;
+        Guarded([&] {
+            QVariantList values;
+            const QString where = SpanWhere(span, values);
+            std::map<qlonglong, std::size_t> index;
+            QSqlQuery& s = sql_.Run("SELECT s.id, s.server, s.kind, s.track, s.state, s.started FROM sessions s WHERE " +
+                                        where + " ORDER BY s.started, s.id",
+                                    values, "reading a season's sessions");
+            while (s.next()) {
+                StoredRace race;
+                race.id = s.value(0).toLongLong();
+                race.server = s.value(1).toString();
+                race.kind = s.value(2).toString();
+                race.track = s.value(3).toString();
+                race.state = s.value(4).toString();
+                race.startedMs = ParseIsoTime(s.value(5).toString()).value_or(0);
+                index[race.id] = out.size();
+                out.push_back(std::move(race));
+            }
+            s.finish();
+            const QString sessions = "(SELECT s.id FROM sessions s WHERE " + where + ")";
+            QString rounds = where;
+            QVariantList roundValues = values;
+            if (span.resultsOf) {
+                QStringList marks;
+                for (const QString& kind : *span.resultsOf) {
+                    marks << "?";
+                    roundValues << kind;
+                }
+                rounds += " AND s.state = 'finished' AND s.kind IN (" + (marks.isEmpty() ? "NULL" : marks.join(", ")) + ")";
+            }
+            // The finishing order as the race page lists it: the places, then
+            // those who left, in the standings' order.
+            QSqlQuery& r = sql_.Run(
+                "SELECT r.session_id, d.name, r.pos, r.laps, r.best_ms, r.total_ms, r.finished"
+                " FROM results r JOIN drivers d ON d.id = r.driver_id WHERE r.session_id IN"
+                " (SELECT s.id FROM sessions s WHERE " + rounds + ")"
+                " ORDER BY r.session_id, CASE WHEN r.pos = 0 THEN 1 ELSE 0 END, r.pos, r.seq",
+                roundValues, "reading a season's results");
+            while (r.next()) {
+                const auto at = index.find(r.value(0).toLongLong());
+                if (at == index.end()) continue;
+                out[at->second].results.push_back({r.value(1).toString(), r.value(2).toInt(), r.value(3).toInt(),
+                                                   r.value(4).toInt(), r.value(5).toInt(), r.value(6).toInt() != 0});
+            }
+            r.finish();
+            // Each driver's best lap in each car and when he first drove it.
+            QSqlQuery& b = sql_.Run("SELECT b.session_id, d.name, b.ms, b.done_at FROM best_laps b"
+                                    " JOIN drivers d ON d.id = b.driver_id WHERE b.session_id IN " + sessions,
+                                    values, "reading a season's best laps");
+            while (b.next()) {
+                const auto at = index.find(b.value(0).toLongLong());
+                if (at == index.end()) continue;
+                out[at->second].best.push_back(
+                    {b.value(1).toString(), b.value(2).toInt(), b.value(3).toString()});
+            }
+            b.finish();
+        });
+        return out;
+    }
+
     int Version() override {
         int version = 0;
         Guarded([&] { version = StoredVersion(sql_); });
@@ -393,6 +555,33 @@ private:
             sql_.CheckAlive();
             throw;
         }
+    }
+
+    // The sessions a span names, as a condition on "sessions s"; its values
+    // are appended to `values` (the servers one placeholder each).
+    static QString SpanWhere(const SessionSpan& span, QVariantList& values) {
+        QString where = "s.listed = 1";
+        if (span.race) {
+            where += " AND s.id = ?";
+            values << qlonglong(*span.race);
+        }
+        if (span.fromMs > 0) {
+            where += " AND s.started >= ?";
+            values << IsoTime(span.fromMs);
+        }
+        if (span.toMs > 0) {
+            where += " AND s.started < ?";
+            values << IsoTime(span.toMs);
+        }
+        if (!span.servers.isEmpty()) {
+            QStringList marks;
+            for (const QString& server : span.servers) {
+                marks << "?";
+                values << server;
+            }
+            where += " AND s.server IN (" + marks.join(", ") + ")";
+        }
+        return where;
     }
 
     // The driver's id, the row made on first sight. Another hub may add the
@@ -449,6 +638,29 @@ private:
 
 std::unique_ptr<Store> Store::Open(const QString& url, const QString& dataDir) {
     return std::make_unique<SqlStore>(ParseTarget(url, dataDir));
+}
+
+QJsonObject ChampionshipJson(Store& store, const ChampionshipRules& rules, const DriverAliases& aliases) {
+    const auto [from, to] = SeasonSpan(rules);
+    SessionSpan span;
+    span.servers = rules.servers;
+    span.fromMs = from;
+    span.toMs = to;
+    const std::vector<Penalty> penalties = store.Penalties(span);
+    // Only the rounds' results are worked with; the qualifyings before the
+    // races give their best laps.
+    span.resultsOf = QStringList();
+    if (rules.races) *span.resultsOf << "race";
+    if (rules.qualifyings) *span.resultsOf << "qualify";
+    return Standings(rules, aliases, store.Sessions(span), penalties);
+}
+
+std::optional<QJsonObject> RaceOrdersOf(Store& store, std::int64_t race) {
+    SessionSpan span;
+    span.race = race;
+    const std::vector<StoredRace> sessions = store.Sessions(span);
+    if (sessions.empty()) return std::nullopt;
+    return RaceOrders(sessions.front(), store.Penalties(span));
 }
 
 QString IsoTime(std::int64_t ms) {

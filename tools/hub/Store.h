@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "Championship.h"
+
 namespace gs::hub {
 
 class StoreError : public std::runtime_error {
@@ -38,8 +40,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A write the store refuses for what it asks (an unknown race, a driver who
+// was not in it, a penalty revoked twice), not for the database's sake.
+class StoreRefusal : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 // The schema version this hub writes; older stores are migrated to it.
-constexpr int SchemaVersion = 2;
+constexpr int SchemaVersion = 3;
 
 struct SessionStart {
     QString server;         // the server's key in the config
@@ -59,6 +68,26 @@ struct ResultRow {
     std::int32_t bestMs = 0;   // 0: no timed lap
     std::int32_t totalMs = 0;  // 0: no total (not finished)
     bool finished = false;
+};
+
+// A steward's penalty for one driver of one race.
+struct PenaltyRequest {
+    std::int64_t race = 0;
+    QString name;           // the driver's name as the store shows it (UTF-8)
+    QString kind;           // "time", "points" or "disqualify"
+    std::int64_t amount = 0;  // ms for "time" (> 0), points for "points" (> 0)
+    QString reason, by;
+    std::int64_t atMs = 0;
+};
+
+// Which sessions to read for a season, a race page or a list of penalties.
+struct SessionSpan {
+    QStringList servers;    // empty: every server
+    std::int64_t fromMs = 0, toMs = 0;  // started in [fromMs, toMs); toMs 0: no end
+    std::optional<std::int64_t> race;   // just this one
+    // Sessions(): results only of the finished sessions of these kinds (the
+    // rounds of a championship); the others come with their best laps only.
+    std::optional<QStringList> resultsOf;
 };
 
 struct RaceFilter {
@@ -117,8 +146,34 @@ public:
     // session, or nothing.
     virtual std::optional<QString> RecordingOf(std::int64_t id) = 0;
 
+    // --- penalties: events added and revoked, never changed or removed.
+
+    // Adds one; returns its id. Throws StoreRefusal for an unknown race, a
+    // driver who was not in it, a time penalty on a qualifying.
+    virtual std::int64_t AddPenalty(const PenaltyRequest& penalty) = 0;
+    // Revokes one, with why, by whom and when. Throws StoreRefusal for an
+    // unknown penalty or one already revoked.
+    virtual void RevokePenalty(std::int64_t id, const QString& reason, const QString& by, std::int64_t atMs) = 0;
+    // Every penalty of the sessions in `span`, oldest first.
+    virtual std::vector<Penalty> Penalties(const SessionSpan& span) = 0;
+    // How many penalty events (additions and revocations) a session has: it
+    // only grows, so a race's page made at one count stays right until the
+    // count changes.
+    virtual int PenaltyEvents(std::int64_t race) = 0;
+    // The listed sessions in `span`, each with its stored finishing order
+    // and each driver's best lap, for the championships' computation.
+    virtual std::vector<StoredRace> Sessions(const SessionSpan& span) = 0;
+
     virtual int Version() = 0;  // the schema version the store has now
 };
+
+// A championship's JSON (Standings) from the sessions and penalties the
+// store holds now.
+QJsonObject ChampionshipJson(Store& store, const ChampionshipRules& rules, const DriverAliases& aliases);
+
+// A race's penalties and classification after them (RaceOrders); nothing
+// for an unknown race.
+std::optional<QJsonObject> RaceOrdersOf(Store& store, std::int64_t race);
 
 // "2026-12-09T21:04:05.250Z" for ms since 1970 and back (nothing for text
 // that is not such a time).

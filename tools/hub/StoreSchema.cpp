@@ -86,6 +86,34 @@ const char* const Version2[] = {
     "CREATE INDEX best_laps_by_driver ON best_laps (driver_id, track, car, ms, session_id)",
 };
 
+// Version 3: the stewards' decisions, as events that are only ever added.
+// A penalty names a driver of a race; its revocation is a row of its own
+// (one at most), so the history of a decision is never lost and nothing is
+// applied twice. Results are never edited: standings and classifications
+// are computed from the results and these events. Each best lap also keeps
+// when it was first driven (of equal times the earlier wins the fastest
+// lap and the pole), filled from the laps already there.
+const char* const Version3[] = {
+    "ALTER TABLE best_laps ADD COLUMN done_at TEXT",
+    "UPDATE best_laps SET done_at = (SELECT MIN(l.done_at) FROM laps l WHERE l.session_id = best_laps.session_id"
+    " AND l.driver_id = best_laps.driver_id AND l.car = best_laps.car AND l.ms = best_laps.ms)",
+    "CREATE TABLE penalties ("
+    " id @ID@,"
+    " session_id BIGINT NOT NULL REFERENCES sessions (id) ON DELETE CASCADE,"
+    " driver_id BIGINT NOT NULL REFERENCES drivers (id),"
+    " kind TEXT NOT NULL CHECK (kind IN ('time', 'points', 'disqualify')),"
+    " amount BIGINT NOT NULL CHECK (amount >= 0),"
+    " reason TEXT NOT NULL,"
+    " author TEXT NOT NULL,"
+    " made_at TEXT NOT NULL)",
+    "CREATE TABLE penalty_revocations ("
+    " penalty_id BIGINT PRIMARY KEY REFERENCES penalties (id) ON DELETE CASCADE,"
+    " reason TEXT NOT NULL,"
+    " author TEXT NOT NULL,"
+    " made_at TEXT NOT NULL)",
+    "CREATE INDEX penalties_by_session ON penalties (session_id, id)",
+};
+
 QStringList Spelt(Dialect dialect, const char* const* begin, const char* const* end) {
     QStringList out;
     for (auto at = begin; at != end; ++at) {
@@ -106,7 +134,8 @@ QStringList Spelt(Dialect dialect, const char* const* begin, const char* const* 
 
 std::vector<QStringList> SchemaSteps(Dialect dialect) {
     return {Spelt(dialect, std::begin(Version1), std::end(Version1)),
-            Spelt(dialect, std::begin(Version2), std::end(Version2))};
+            Spelt(dialect, std::begin(Version2), std::end(Version2)),
+            Spelt(dialect, std::begin(Version3), std::end(Version3))};
 }
 
 int StoredVersion(SqlConnection& sql) {
@@ -121,7 +150,7 @@ int StoredVersion(SqlConnection& sql) {
 
 void Migrate(SqlConnection& sql) {
     const auto steps = SchemaSteps(sql.dialect());
-    static_assert(SchemaVersion == 2, "a new version needs its step here");
+    static_assert(SchemaVersion == 3, "a new version needs its step here");
     for (;;) {
         SqlTransaction transaction(sql);
         // Hubs on several machines may open one PostgreSQL store at once:
