@@ -130,7 +130,7 @@ QString PenaltySection(const QJsonArray& penalties, bool withRace) {
             out += "<td class=\"n\"><a href=\"/races/" + race + "\">" + QString::number(p["round"].toInt()) + "</a></td>";
         QString who = DriverLink(p["name"]);
         if (p["driver"].isString() && p["driver"].toString() != p["name"].toString()) who = E(p["driver"]) + " (" + who + ")";
-        out += "<td>" + who + "</td><td class=\"penalty\">" + PenaltyText(p) + "</td><td>" + E(p["reason"]) +
+        out += "<td>" + who + "</td><td class=\"penalty\">" + PenaltyText(p) + "</td><td class=\"reason\">" + E(p["reason"]) +
                "</td><td>" + E(p["by"]) + "</td><td>" + When(p["at"]) + "</td><td class=\"revocation\">";
         if (revoked) {
             const QJsonObject r = p["revoked"].toObject();
