@@ -14,6 +14,8 @@
 //
 // The benchmark plays the race servers itself (the handshake's answers, the
 // state, the drivers, car info and laps, written from the packet layout).
+#include "BenchProcess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -46,6 +48,10 @@
 
 namespace fs = std::filesystem;
 
+using gs::bench::CpuSeconds;
+using gs::bench::MemoryMb;
+using gs::bench::Percentile;
+
 namespace {
 
 void U16(QByteArray& b, int at, unsigned v) {
@@ -62,31 +68,6 @@ QByteArray Packet(const char* type, int size) {
     return b;
 }
 
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto k = static_cast<std::size_t>(p * double(v.size() - 1) + 0.5);
-    return v[std::min(k, v.size() - 1)];
-}
-
-double CpuSeconds(qint64 pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(f)), {});
-    std::istringstream rest(all.substr(all.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-double MemoryMb(qint64 pid, const char* key) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(f, line);)
-        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::strlen(key) + 1)) / 1024.0;
-    return 0;
-}
 
 // One race server: answers a spectator's init and state requests with the
 // state, name, version and drivers, then sends the field's car info at the

@@ -15,6 +15,8 @@
 // percentile over all clients and updates, and the same for the last
 // client of each update; the tool's CPU (cores) and resident memory; the
 // sizes of the full and change messages.
+#include "BenchProcess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -34,6 +36,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+using gs::bench::CpuSeconds;
+using gs::bench::MemoryMb;
+using gs::bench::Percentile;
 
 namespace {
 
@@ -66,32 +72,6 @@ bool ReadPathHeader(const std::string& path, int& nodes, int& finish) {
     return nodes > 3 && finish < nodes;
 }
 
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto k = static_cast<std::size_t>(p * double(v.size() - 1) + 0.5);
-    return v[std::min(k, v.size() - 1)];
-}
-
-// utime + stime in seconds, and VmRSS / VmHWM in MB, of a process.
-double CpuSeconds(qint64 pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(f)), {});
-    std::istringstream rest(all.substr(all.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-double MemoryMb(qint64 pid, const char* key) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(f, line);)
-        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::strlen(key) + 1)) / 1024.0;
-    return 0;
-}
 
 }  // namespace
 

@@ -6,15 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QSocketNotifier>
 
 #include <QDateTime>
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/resource.h>
 #include <unistd.h>
-#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -22,29 +18,14 @@
 #include "Hub.h"
 #include "HubConfig.h"
 #include "LiveServer.h"
+#include "Service.h"
 #include "Store.h"
 
 namespace {
 
-int stopPipe[2] = {-1, -1};
-
-void RequestStop(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);
-}
-
 int Fail(const QString& text, int status = 2) {
     std::fprintf(stderr, "gridscope-hub: %s\n", qPrintable(text));
     return status;
-}
-
-// Each browser is a socket: take every descriptor the system allows.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 // The user's login name, for a penalty given without --by.
@@ -233,16 +214,8 @@ int main(int argc, char** argv) {
         return Fail(QString("the store: ") + e.what(), 1);
     }
 
-    RaiseDescriptorLimit();
-    std::signal(SIGPIPE, SIG_IGN);
-    // Past a file-size limit a write fails and is reported like a full disk,
-    // instead of ending the hub and every live page with it.
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (::pipe2(stopPipe, O_CLOEXEC) != 0) return Fail("cannot make a pipe", 1);
-    QSocketNotifier stopNotifier(stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    const auto stopNotifier = gs::live::PrepareService(app);
+    if (!stopNotifier) return Fail("cannot make a pipe", 1);
 
     gs::hub::Hub hub(config, *store, data.toStdString(), (files + "/files").toStdString());
     gs::live::WebServer web;

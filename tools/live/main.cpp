@@ -6,39 +6,20 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QSocketNotifier>
 
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
-#include <csignal>
 #include <cstdio>
 
 #include "LiveServer.h"
+#include "Service.h"
 #include "RaceFeed.h"
 #include "common/Text.h"
 
 namespace {
 
-int stopPipe[2] = {-1, -1};
-
-void RequestStop(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], &byte, 1);
-}
-
 int Fail(const QString& text) {
     std::fprintf(stderr, "gridscope-live: %s\n", qPrintable(text));
     return 2;
-}
-
-// Each browser is a socket: take every descriptor the system allows.
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
 }
 
 }  // namespace
@@ -94,13 +75,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gridscope-live: no folder \"files\" in %s: the page shows no track\n",
                      qPrintable(QDir::currentPath()));
 
-    RaiseDescriptorLimit();
-    std::signal(SIGPIPE, SIG_IGN);
-    if (::pipe2(stopPipe, O_CLOEXEC) != 0) return Fail("cannot make a pipe");
-    QSocketNotifier stopNotifier(stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    const auto stopNotifier = gs::live::PrepareService(app);
+    if (!stopNotifier) return Fail("cannot make a pipe");
 
     gs::live::RaceFeedOptions options;
     options.host = raceHost.toStdString();
