@@ -83,8 +83,11 @@ int ChildProcess::Wait(int ms) {
     return status_;
 }
 
-int FreeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+namespace {
+
+// A port of `type` on loopback that the system hands out as free now.
+int FreePort(int type) {
+    const int fd = socket(AF_INET, type, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -94,5 +97,10 @@ int FreeUdpPort() {
     close(fd);
     return ntohs(a.sin_port);
 }
+
+}  // namespace
+
+int FreeUdpPort() { return FreePort(SOCK_DGRAM); }
+int FreeTcpPort() { return FreePort(SOCK_STREAM); }
 
 }  // namespace gs::test

@@ -39,5 +39,7 @@ private:
 
 // A UDP port on loopback that nothing listens on right now.
 int FreeUdpPort();
+// A TCP port on loopback that nothing listens on right now.
+int FreeTcpPort();
 
 }  // namespace gs::test
