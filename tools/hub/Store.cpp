@@ -53,7 +53,18 @@ QJsonObject RaceJson(const QSqlQuery& q) {
 
 class SqlStore final : public Store {
 public:
-    explicit SqlStore(const SqlTarget& target) : sql_(target) { Migrate(sql_); }
+    SqlStore(const SqlTarget& target, bool reader) : sql_(target) {
+        if (!reader) {
+            Migrate(sql_);
+            return;
+        }
+        // A reader comes after the hub's own connection has migrated the
+        // schema; it writes nothing, and refuses a store it does not know.
+        const int version = StoredVersion(sql_);
+        if (version != SchemaVersion)
+            sql_.Fail("opening", QString("a reader found schema version %1, not %2").arg(version).arg(SchemaVersion));
+        if (sql_.dialect() == Dialect::Sqlite) sql_.Exec("PRAGMA query_only = ON", "opening for reading");
+    }
 
     void SaveServer(const QString& key, const QString& name, const QString& address) override {
         Guarded([&] {
@@ -205,24 +216,30 @@ public:
 
     // The number of listed sessions a filter matches, for the page count:
     // counting every session costs more than the page itself, so the count
-    // is kept until this store writes or (SQLite) another connection
-    // commits; on PostgreSQL, where other hubs may write the same store
-    // unseen, for at most a second.
+    // is kept until the store changes (ChangeMark).
     qlonglong Count(const QString& where, const QVariantList& values, const QString& key) {
-        const bool sqlite = sql_.dialect() == Dialect::Sqlite;
-        const qint64 version =
-            sqlite ? sql_.Value("PRAGMA data_version", {}, "reading the store's version").toLongLong() : 0;
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const std::int64_t mark = ChangeMark();
         const auto kept = counts_.find(key);
-        if (kept != counts_.end() && kept->second.writes == writes_ && kept->second.version == version &&
-            (sqlite || now - kept->second.at < 1000))
-            return kept->second.total;
+        if (kept != counts_.end() && kept->second.first == mark) return kept->second.second;
         QSqlQuery& count = sql_.Run("SELECT COUNT(*) FROM sessions s WHERE " + where, values, "counting races");
         const qlonglong total = count.next() ? count.value(0).toLongLong() : 0;
         count.finish();
         if (counts_.size() >= 256) counts_.clear();
-        counts_[key] = KeptCount{writes_, version, now, total};
+        counts_[key] = {mark, total};
         return total;
+    }
+
+    std::int64_t ChangeMark() override {
+        // SQLite's data_version moves when another connection commits (this
+        // one's own writes are counted apart); PostgreSQL tells nothing of
+        // other hubs' writes, so its mark moves every second.
+        std::int64_t mark = static_cast<std::int64_t>(writes_);
+        Guarded([&] {
+            mark += sql_.dialect() == Dialect::Sqlite
+                        ? sql_.Value("PRAGMA data_version", {}, "reading the store's version").toLongLong()
+                        : QDateTime::currentMSecsSinceEpoch() / 1000;
+        });
+        return mark;
     }
 
     std::optional<QJsonObject> Race(std::int64_t id) override {
@@ -625,19 +642,18 @@ private:
 
     SqlConnection sql_;
 
-    struct KeptCount {
-        std::uint64_t writes;
-        qint64 version, at;
-        qlonglong total;
-    };
     std::uint64_t writes_ = 0;  // write calls made through this store
-    std::map<QString, KeptCount> counts_;
+    std::map<QString, std::pair<std::int64_t, qlonglong>> counts_;  // filter: mark, total
 };
 
 }  // namespace
 
 std::unique_ptr<Store> Store::Open(const QString& url, const QString& dataDir) {
-    return std::make_unique<SqlStore>(ParseTarget(url, dataDir));
+    return std::make_unique<SqlStore>(ParseTarget(url, dataDir), false);
+}
+
+std::unique_ptr<Store> Store::OpenReader(const QString& url, const QString& dataDir) {
+    return std::make_unique<SqlStore>(ParseTarget(url, dataDir), true);
 }
 
 QJsonObject ChampionshipJson(Store& store, const ChampionshipRules& rules, const DriverAliases& aliases) {

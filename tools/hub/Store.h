@@ -100,6 +100,9 @@ public:
     // be opened or reached, a driver that is not installed, a schema newer
     // than SchemaVersion, a failed migration.
     static std::unique_ptr<Store> Open(const QString& url, const QString& dataDir);
+    // Another connection to a store Open() has made ready, for reading only
+    // (on SQLite, refused by the database itself should it write).
+    static std::unique_ptr<Store> OpenReader(const QString& url, const QString& dataDir);
     virtual ~Store() = default;
 
     // --- writing. Each throws StoreError when the database refuses (a full
@@ -165,6 +168,11 @@ public:
     virtual std::vector<StoredRace> Sessions(const SessionSpan& span) = 0;
 
     virtual int Version() = 0;  // the schema version the store has now
+    // A number that changes whenever what this connection reads may have
+    // changed: its own writes, another connection's commit (SQLite), or
+    // each second (PostgreSQL, where other machines write unseen). What was
+    // read at one mark may be kept until the mark moves.
+    virtual std::int64_t ChangeMark() = 0;
 };
 
 // A championship's JSON (Standings) from the sessions and penalties the
