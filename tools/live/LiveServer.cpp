@@ -275,8 +275,47 @@ LiveSite* WebServer::Find(const QString& path, QString& rest) const {
     return nullptr;
 }
 
+// ---------------------------------------------------------------- later answer
+
+namespace {
+constexpr char OutstandingProperty[] = "gsOutstanding";
+constexpr char CloseAfterProperty[] = "gsCloseAfter";
+}  // namespace
+
+LaterAnswer::LaterAnswer(QHttpServerResponder&& r) : responder_(std::move(r)), socket_(responder_.socket()) {
+    if (socket_) socket_->setProperty(OutstandingProperty, socket_->property(OutstandingProperty).toInt() + 1);
+}
+
+LaterAnswer::~LaterAnswer() { Release(); }
+
+bool LaterAnswer::Outstanding(QTcpSocket* socket) {
+    if (socket->property(OutstandingProperty).toInt() <= 0) return false;
+    socket->setProperty(CloseAfterProperty, true);
+    return true;
+}
+
+void LaterAnswer::Send(const std::function<void(QHttpServerResponder&)>& write) {
+    if (done_) return;
+    // A connection that closed meanwhile was deleted with the request the
+    // responder refers to: nothing may be written then.
+    if (socket_ && socket_->state() == QAbstractSocket::ConnectedState) write(responder_);
+    Release();
+}
+
+void LaterAnswer::Release() {
+    if (done_) return;
+    done_ = true;
+    if (!socket_) return;
+    const int left = socket_->property(OutstandingProperty).toInt() - 1;
+    socket_->setProperty(OutstandingProperty, left);
+    if (left <= 0 && socket_->property(CloseAfterProperty).toBool()) socket_->disconnectFromHost();
+}
+
+// ---------------------------------------------------------------- web server
+
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
     using Status = QHttpServerResponder::StatusCode;
+    if (LaterAnswer::Outstanding(socket)) return true;
     GuardedTcpServer::Answered(socket);
     QHttpServerResponder r = makeResponder(request, socket);
     if (request.method() != QHttpServerRequest::Method::Get) {

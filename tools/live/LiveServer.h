@@ -141,6 +141,32 @@ bool SplitHostPort(const QString& text, QString& host, quint16& port);
 void Reply(QHttpServerResponder& r, const QByteArray& body, const QByteArray& type,
            QHttpServerResponder::StatusCode status = QHttpServerResponder::StatusCode::Ok);
 
+// An answer made away from the event loop (on a reading thread) and
+// written when it is ready. While one is outstanding on a connection, a
+// further request that arrives on it (pipelined) is not answered: the
+// connection closes once the outstanding answers are out, and the client
+// asks again on a new one, as HTTP/1.1 lets a server do. Answers on one
+// connection therefore never pass each other.
+class LaterAnswer {
+public:
+    explicit LaterAnswer(QHttpServerResponder&& r);
+    ~LaterAnswer();
+    LaterAnswer(const LaterAnswer&) = delete;
+    LaterAnswer& operator=(const LaterAnswer&) = delete;
+
+    // On the connection's thread: `write` answers, unless the browser has
+    // gone meanwhile. Once only.
+    void Send(const std::function<void(QHttpServerResponder&)>& write);
+    // A request on `socket` must wait: an answer is outstanding there.
+    static bool Outstanding(QTcpSocket* socket);
+
+private:
+    void Release();
+    QHttpServerResponder responder_;
+    QPointer<QTcpSocket> socket_;
+    bool done_ = false;
+};
+
 class WebServer final : public QAbstractHttpServer {
     Q_OBJECT
 public:
