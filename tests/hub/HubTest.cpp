@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -432,6 +433,108 @@ TEST(Hub, PenaltyCommandAndChampionshipPages) {
     EXPECT_EQ(classification(), "1 RX|Alex, 2 " + bo + ", 3 " + jorgUtf8);
     EXPECT_EQ(table(), "1 Alex Jansen 10 [10 6] dropped 1, 2 " + bo + " 6 [6 4] dropped 1, 3 " + jorgUtf8 +
                            " -20 [4 10] dropped 0");
+    EXPECT_EQ(rig.hub->Stop(), 0);
+}
+
+// Pages are made on reading threads: many browsers at once each get their
+// own answers, two requests sent together on one connection are answered
+// in order or the second is left for a new connection (never the second
+// first), and what another connection writes shows on the next page even
+// where the hub had kept the page.
+TEST(Hub, AnswersBrowsersSideBySideInOrderAndFresh) {
+    HubRig rig("readers");
+    fs::create_directories(rig.Data());
+    const QString url = QString::fromStdString("sqlite:" + rig.Store().string());
+    const QString data = QString::fromStdString(rig.Data().string());
+    std::vector<std::int64_t> ids;
+    auto race = [&](gs::hub::Store& store, int n) {
+        const std::int64_t t0 = *gs::hub::ParseIsoTime("2026-12-01T20:00:00.000Z") + n * 3600000LL;
+        const auto id = store.OpenSession({"club", "race", "AS1", 3, 0, t0, ""});
+        const std::string name = "Driver " + std::to_string(n);
+        store.AddLap(id, name, "FZ50", 1, 60000 + n, t0 + 60000);
+        store.CloseSession(id, t0 + 200000, true, "", {{1, name, "FZ50", 3, 60000 + n, 180000 + n, true}});
+        return id;
+    };
+    {
+        auto store = gs::hub::Store::Open(url, data);
+        for (int n = 0; n < 30; ++n) ids.push_back(race(*store, n));
+    }
+    rig.WriteConfig({{"club", gs::test::FreeUdpPort()}});
+    rig.StartHub();
+
+    // 12 browsers at once, 25 pages each: every answer is the one asked for.
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> browsers;
+    for (int b = 0; b < 12; ++b)
+        browsers.emplace_back([&, b] {
+            for (int i = 0; i < 25; ++i) {
+                const std::size_t k = static_cast<std::size_t>(b * 7 + i * 3) % ids.size();
+                if (i % 3 == 2) {
+                    const Http list = Get(rig.port, "/api/races?page=" + std::to_string(1 + i % 2));
+                    if (list.status != 200 || list.Json()["page"].toInt() != 1 + i % 2) ++wrong;
+                } else if (i % 3 == 1) {
+                    const Http page = Get(rig.port, "/races/" + std::to_string(ids[k]));
+                    if (page.status != 200 || page.body.find("Driver " + std::to_string(k) + "<") == std::string::npos)
+                        ++wrong;
+                } else {
+                    const Http one = Get(rig.port, "/api/races/" + std::to_string(ids[k]));
+                    if (one.status != 200 || one.Json()["id"].toInteger() != ids[k]) ++wrong;
+                }
+            }
+        });
+    for (std::thread& t : browsers) t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(Get(rig.port, "/api/races/999999").status, 404);
+    EXPECT_EQ(Get(rig.port, "/drivers/Nobody").status, 404);
+
+    // Two requests in one write, the first a page read from the store.
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(rig.port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        const timeval wait{3, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        const std::string two = "GET /api/races/" + std::to_string(ids[4]) + " HTTP/1.1\r\nHost: x\r\n\r\n" +
+                                "GET /api/races?page=1 HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(::send(fd, two.data(), two.size(), MSG_NOSIGNAL), static_cast<ssize_t>(two.size()));
+        std::string text;
+        char buffer[65536];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+        ::close(fd);
+        std::vector<std::string> bodies;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t head = text.find("\r\n\r\n", at);
+            ASSERT_NE(head, std::string::npos) << text;
+            ASSERT_EQ(text.compare(at, 12, "HTTP/1.1 200"), 0) << text.substr(at);
+            const std::size_t length = std::strtoul(text.c_str() + text.find("Content-Length: ", at) + 16, nullptr, 10);
+            bodies.push_back(text.substr(head + 4, length));
+            at = head + 4 + length;
+        }
+        ASSERT_GE(bodies.size(), 1u);
+        ASSERT_LE(bodies.size(), 2u);
+        EXPECT_EQ(bodies[0].rfind("{\"classification\":[{\"finish_pos\":1,", 0), 0u) << bodies[0];
+        EXPECT_NE(bodies[0].find("\"id\":" + std::to_string(ids[4]) + ","), std::string::npos) << bodies[0];
+        if (bodies.size() == 2) EXPECT_EQ(bodies[1].rfind("{\"page\":1,\"pages\":2,", 0), 0u) << bodies[1];
+    }
+
+    // Kept pages follow another connection's write at once.
+    const std::string before = Get(rig.port, "/api/races?page=1").body;
+    const std::string track = Get(rig.port, "/api/tracks/AS1").body;
+    EXPECT_NE(track.find("Driver 0"), std::string::npos);
+    std::int64_t fresh = 0;
+    {
+        auto store = gs::hub::Store::Open(url, data);
+        fresh = race(*store, 40);
+    }
+    const QJsonDocument after = Get(rig.port, "/api/races?page=1").Json();
+    EXPECT_NE(after.toJson(QJsonDocument::Compact).toStdString(), before);
+    EXPECT_EQ(after["races"][0]["id"].toInteger(), fresh);
+    EXPECT_EQ(after["races"][0]["winner"].toString(), "Driver 40");
+    EXPECT_EQ(after["pages"].toInt(), 2);
+    EXPECT_NE(Get(rig.port, "/api/tracks/AS1").body.find("Driver 40"), std::string::npos);
     EXPECT_EQ(rig.hub->Stop(), 0);
 }
 

@@ -1,6 +1,7 @@
 #include "Hub.h"
 
 #include <QFile>
+#include <QMetaObject>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QUrl>
@@ -37,11 +38,12 @@ QString StatusOf(const char* link) {
     return l == "live" ? "live" : l == "silent" ? "silent" : "offline";
 }
 
-void Json(QHttpServerResponder& r, const QJsonValue& v) {
-    const QByteArray body = v.isArray() ? QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact)
-                                        : QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact);
-    live::Reply(r, body, "application/json");
+QByteArray Compact(const QJsonValue& v) {
+    return v.isArray() ? QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact)
+                       : QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact);
 }
+
+void Json(QHttpServerResponder& r, const QJsonValue& v) { live::Reply(r, Compact(v), "application/json"); }
 
 void Html(QHttpServerResponder& r, const QByteArray& page, Status status = Status::Ok) {
     // The hub's pages carry no script of their own inline; the report's
@@ -80,7 +82,11 @@ QByteArray Resource(const QString& name) {
 }  // namespace
 
 Hub::Hub(const HubConfig& config, Store& store, const std::filesystem::path& data, const std::filesystem::path& files)
-    : store_(store), championships_(config.championships), drivers_(config.drivers), data_(data) {
+    : store_(store),
+      championships_(config.championships),
+      drivers_(config.drivers),
+      data_(data),
+      readers_(std::make_unique<StoreReaders>(config.database, QString::fromStdString(data.string()), Readers)) {
     for (const ServerConfig& c : config.servers) {
         auto w = std::make_unique<Watched>();
         w->config = c;
@@ -103,7 +109,11 @@ Hub::Hub(const HubConfig& config, Store& store, const std::filesystem::path& dat
     }
 }
 
-Hub::~Hub() = default;
+Hub::~Hub() {
+    // The reading threads finish first: their answers are then dropped
+    // with the connections they were for.
+    readers_.reset();
+}
 
 void Hub::Log(const QString& line) const {
     std::fprintf(stderr, "gridscope-hub: %s\n", qPrintable(line));
@@ -158,27 +168,35 @@ void Hub::OnChanged(Watched& w) {
 }
 
 // A session that has ended changes only by its penalty events, which are
-// only ever added: its JSON and page are made once and kept (the newest few
-// hundred by id) with the count of those events, so a race everyone looks at
-// after the evening costs one small query, and a penalty added or revoked
-// (by another process) shows at once. An open session is read afresh.
-const Hub::Answered* Hub::RaceOf(std::int64_t id) {
-    const int events = store_.PenaltyEvents(id);
-    if (const auto kept = races_.find(id); kept != races_.end()) {
-        if (kept->second.penaltyEvents == events) return &kept->second;
-        races_.erase(kept);
+// only ever added: its JSON and page are made once (each when first asked
+// for) and kept, the newest few hundred by id, with the count of those
+// events, so a race everyone looks at after the evening costs one small
+// query, and a penalty added or revoked (by another process) shows at
+// once. An open session is read afresh. Called on the reading threads.
+std::optional<QByteArray> Hub::RaceAnswer(Store& store, std::int64_t id, bool page) {
+    const int events = store.PenaltyEvents(id);
+    {
+        std::lock_guard lock(racesMutex_);
+        if (const auto kept = races_.find(id); kept != races_.end() && kept->second.penaltyEvents == events) {
+            const QByteArray& part = page ? kept->second.page : kept->second.json;
+            if (!part.isEmpty()) return part;
+        }
     }
-    std::optional<QJsonObject> race = store_.Race(id);
-    if (!race) return nullptr;
-    if (const std::optional<QJsonObject> orders = RaceOrdersOf(store_, id))
+    std::optional<QJsonObject> race = store.Race(id);
+    if (!race) return std::nullopt;
+    if (const std::optional<QJsonObject> orders = RaceOrdersOf(store, id))
         for (auto at = orders->begin(); at != orders->end(); ++at) race->insert(at.key(), at.value());
-    Answered made{QJsonDocument(*race).toJson(QJsonDocument::Compact), RacePage(*race), events};
-    if ((*race)["state"].toString() == "open") {
-        fresh_ = std::move(made);
-        return &fresh_;
+    const QByteArray made = page ? RacePage(*race) : QJsonDocument(*race).toJson(QJsonDocument::Compact);
+    if ((*race)["state"].toString() == "open") return made;
+    std::lock_guard lock(racesMutex_);
+    auto kept = races_.find(id);
+    if (kept == races_.end()) {
+        if (races_.size() >= KeptRaces) races_.erase(races_.begin());
+        kept = races_.emplace(id, Answered{}).first;
     }
-    if (races_.size() >= KeptRaces) races_.erase(races_.begin());
-    return &races_.emplace(id, std::move(made)).first->second;
+    if (kept->second.penaltyEvents != events) kept->second = Answered{{}, {}, events};
+    (page ? kept->second.page : kept->second.json) = made;
+    return made;
 }
 
 QJsonArray Hub::Servers() const {
@@ -211,40 +229,88 @@ const ChampionshipRules* Hub::Championship(const QString& key) const {
     return nullptr;
 }
 
+void Hub::Later(QHttpServerResponder& r, std::function<Made(StoreReader&)> make) {
+    const std::uint64_t id = ++lastLater_;
+    later_.emplace(id, std::make_unique<live::LaterAnswer>(std::move(r)));
+    readers_->Post([this, id, make = std::move(make)](StoreReader& reader) {
+        Made made;
+        QString failure = reader.failure;
+        if (reader.store) {
+            try {
+                made = make(reader);
+            } catch (const std::exception& e) {
+                failure = QString::fromUtf8(e.what());
+            }
+        }
+        QMetaObject::invokeMethod(
+            this, [this, id, made = std::move(made), failure] { Deliver(id, made, failure); }, Qt::QueuedConnection);
+    });
+}
+
+void Hub::Deliver(std::uint64_t id, const Made& made, const QString& failure) {
+    const auto found = later_.find(id);
+    if (found == later_.end()) return;
+    const std::unique_ptr<live::LaterAnswer> answer = std::move(found->second);
+    later_.erase(found);
+    answer->Send([&](QHttpServerResponder& r) {
+        if (!failure.isEmpty()) {
+            Log("a page could not be read from the store: " + failure);
+            live::Reply(r, "The store cannot be read just now\n", "text/plain; charset=utf-8",
+                        Status::ServiceUnavailable);
+        } else if (!made.found) {
+            live::Reply(r, "Not found\n", "text/plain; charset=utf-8", Status::NotFound);
+        } else if (made.html) {
+            Html(r, made.body);
+        } else {
+            live::Reply(r, made.body, "application/json");
+        }
+    });
+}
+
 bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpServerResponder& r) {
     // A query as a browser writes a form: '+' is a space (a '+' itself
     // comes as %2B).
     const QUrlQuery query(request.url().query(QUrl::FullyEncoded).replace('+', "%20"));
     auto arg = [&](const char* name) { return query.queryItemValue(name, QUrl::FullyDecoded); };
-    auto filter = [&] {
-        RaceFilter f;
-        f.server = arg("server");
-        f.track = arg("track");
-        f.driver = arg("driver");
-        return f;
-    };
-    auto page = [&] {
-        bool ok = false;
-        const int n = arg("page").toInt(&ok);
-        return ok && n >= 1 ? n : 1;
-    };
-    try {
-        if (path == "/") {
-            Html(r, DashboardPage(Servers(), store_.Races({}, 1, LatestRaces), store_.Tracks()));
-        } else if (path == "/api/servers") {
-            Json(r, Servers());
-        } else if (path == "/races" || path == "/api/races") {
-            const QJsonObject races = store_.Races(filter(), page(), RacesPerPage);
-            if (path == "/races") {
-                // The form offers the config's server keys (the tracks would
-                // cost a query over every session on each page).
-                QStringList servers;
-                for (const auto& w : servers_) servers << w->config.key;
-                Html(r, RacesPage(races, filter(), servers));
-            } else {
-                Json(r, races);
-            }
-        } else if (path.startsWith("/races/") && path.endsWith("/recording")) {
+    RaceFilter filter;
+    filter.server = arg("server");
+    filter.track = arg("track");
+    filter.driver = arg("driver");
+    bool numbered = false;
+    const int asked = arg("page").toInt(&numbered);
+    const int page = numbered && asked >= 1 ? asked : 1;
+
+    if (path == "/") {
+        // The servers' state is the event loop's; the store's part is kept
+        // until the store changes (the tracks cost a pass over every lap).
+        Later(r, [servers = Servers()](StoreReader& reader) {
+            Store& store = *reader.store;
+            const QByteArray races = reader.Kept("/ races", [&] { return Compact(store.Races({}, 1, LatestRaces)); });
+            const QByteArray tracks = reader.Kept("/ tracks", [&] { return Compact(store.Tracks()); });
+            return Made{DashboardPage(servers, QJsonDocument::fromJson(races).object(),
+                                      QJsonDocument::fromJson(tracks).array()),
+                        true, true};
+        });
+    } else if (path == "/api/servers") {
+        Json(r, Servers());
+    } else if (path == "/races" || path == "/api/races") {
+        // The form offers the config's server keys (the tracks would cost a
+        // query over every session on each page).
+        QStringList servers;
+        for (const auto& w : servers_) servers << w->config.key;
+        const QString key = path + '\n' + filter.server + '\n' + filter.track + '\n' + filter.driver + '\n' +
+                            QString::number(page);
+        const bool html = path == "/races";
+        Later(r, [=](StoreReader& reader) {
+            return Made{reader.Kept(key,
+                                    [&] {
+                                        const QJsonObject races = reader.store->Races(filter, page, RacesPerPage);
+                                        return html ? RacesPage(races, filter, servers) : Compact(races);
+                                    }),
+                        html, true};
+        });
+    } else if (path.startsWith("/races/") && path.endsWith("/recording")) {
+        try {
             const auto id = IdOf(path.mid(7, path.size() - 7 - 10));
             const auto name = id ? store_.RecordingOf(*id) : std::nullopt;
             if (!name) return false;
@@ -260,51 +326,69 @@ bool Hub::Answer(const QString& path, const QHttpServerRequest& request, QHttpSe
                            {"Content-Disposition", ("attachment; filename=\"" + filename + "\"").toUtf8()},
                            {"X-Content-Type-Options", "nosniff"},
                            {"Cache-Control", "no-store"}});
-        } else if (const auto id = Segment(path, "/races/"); id || path.startsWith("/api/races/")) {
-            const auto number = IdOf(id ? *id : path.mid(11));
-            const Answered* race = number ? RaceOf(*number) : nullptr;
-            if (!race) return false;
-            if (id) Html(r, race->page);
-            else live::Reply(r, race->json, "application/json");
-        } else if (const auto name = Segment(path, "/drivers/"); name || path.startsWith("/api/drivers/")) {
-            const auto wanted = name ? name : Segment(path, "/api/drivers/");
-            const auto driver = wanted ? store_.Driver(*wanted) : std::nullopt;
-            if (!driver) return false;
-            if (name) Html(r, DriverPage(*driver));
-            else Json(r, *driver);
-        } else if (const auto code = Segment(path, "/tracks/"); code || path.startsWith("/api/tracks/")) {
-            const auto wanted = code ? code : Segment(path, "/api/tracks/");
-            if (!wanted) return false;
-            const QJsonObject track = store_.Track(*wanted, arg("car"));
-            if (code) Html(r, TrackPage(track, arg("car")));
-            else Json(r, track);
-        } else if (path == "/championships" || path == "/api/championships") {
-            QJsonArray list;
-            for (const ChampionshipRules& c : championships_) list.append(QJsonObject{{"key", c.key}, {"title", c.title}});
-            if (path == "/championships") Html(r, ChampionshipsPage(list));
-            else Json(r, list);
-        } else if (const auto key = Segment(path, "/championships/"); key || path.startsWith("/api/championships/")) {
-            const auto wanted = key ? key : Segment(path, "/api/championships/");
-            const ChampionshipRules* rules = wanted ? Championship(*wanted) : nullptr;
-            if (!rules) return false;
-            // Worked out from the races and the penalty events on every
-            // request: it can never disagree with them.
-            const QJsonObject table = ChampionshipJson(store_, *rules, drivers_);
-            if (key) Html(r, ChampionshipPage(table));
-            else Json(r, table);
-        } else if (path == "/static/report.css") {
-            live::Reply(r, record::ReportStyle(), "text/css; charset=utf-8");
-        } else if (path == "/static/hub.css" || path == "/static/dashboard.js") {
-            const QString file = path.mid(8);
-            live::Reply(r, Resource(file),
-                        file.endsWith(".css") ? "text/css; charset=utf-8" : "text/javascript; charset=utf-8");
-        } else {
-            return false;
+        } catch (const StoreError& e) {
+            Log(QString("a recording could not be looked up in the store: ") + e.what());
+            live::Reply(r, "The store cannot be read just now\n", "text/plain; charset=utf-8",
+                        Status::ServiceUnavailable);
         }
-    } catch (const StoreError& e) {
-        Log(QString("a page could not be read from the store: ") + e.what());
-        live::Reply(r, "The store cannot be read just now\n", "text/plain; charset=utf-8",
-                    Status::ServiceUnavailable);
+    } else if (const auto id = Segment(path, "/races/"); id || path.startsWith("/api/races/")) {
+        const auto number = IdOf(id ? *id : path.mid(11));
+        if (!number) return false;
+        const bool html = id.has_value();
+        Later(r, [this, number, html](StoreReader& reader) {
+            const std::optional<QByteArray> race = RaceAnswer(*reader.store, *number, html);
+            return race ? Made{*race, html, true} : Made{};
+        });
+    } else if (const auto name = Segment(path, "/drivers/"); name || path.startsWith("/api/drivers/")) {
+        const auto wanted = name ? name : Segment(path, "/api/drivers/");
+        if (!wanted) return false;
+        const bool html = name.has_value();
+        Later(r, [=](StoreReader& reader) {
+            const QByteArray made = reader.Kept(path, [&] {
+                const auto driver = reader.store->Driver(*wanted);
+                return !driver ? QByteArray() : html ? DriverPage(*driver) : Compact(*driver);
+            });
+            return Made{made, html, !made.isEmpty()};
+        });
+    } else if (const auto code = Segment(path, "/tracks/"); code || path.startsWith("/api/tracks/")) {
+        const auto wanted = code ? code : Segment(path, "/api/tracks/");
+        if (!wanted) return false;
+        const bool html = code.has_value();
+        const QString car = arg("car");
+        Later(r, [=](StoreReader& reader) {
+            const QByteArray made = reader.Kept(path + '\n' + car, [&] {
+                const QJsonObject track = reader.store->Track(*wanted, car);
+                return html ? TrackPage(track, car) : Compact(track);
+            });
+            return Made{made, html, true};
+        });
+    } else if (path == "/championships" || path == "/api/championships") {
+        QJsonArray list;
+        for (const ChampionshipRules& c : championships_) list.append(QJsonObject{{"key", c.key}, {"title", c.title}});
+        if (path == "/championships") Html(r, ChampionshipsPage(list));
+        else Json(r, list);
+    } else if (const auto key = Segment(path, "/championships/"); key || path.startsWith("/api/championships/")) {
+        const auto wanted = key ? key : Segment(path, "/api/championships/");
+        const ChampionshipRules* rules = wanted ? Championship(*wanted) : nullptr;
+        if (!rules) return false;
+        const bool html = key.has_value();
+        // Worked out from the races and the penalty events, again whenever
+        // the store has changed: it can never disagree with them.
+        Later(r, [this, rules, html, path](StoreReader& reader) {
+            const QByteArray made = reader.Kept(path, [&] {
+                const QJsonObject table = ChampionshipJson(*reader.store, *rules, drivers_);
+                return html ? ChampionshipPage(table) : Compact(table);
+            });
+            return Made{made, html, true};
+        });
+    } else if (path == "/static/report.css") {
+        live::Reply(r, record::ReportStyle(), "text/css; charset=utf-8");
+    } else if (path == "/static/hub.css" || path == "/static/dashboard.js") {
+        const QString file = path.mid(8);
+        live::Reply(r, Resource(file),
+                    file.endsWith(".css") ? "text/css; charset=utf-8" : "text/javascript; charset=utf-8");
+    } else {
+        return false;
     }
     return true;
 }

@@ -6,7 +6,9 @@
 //
 //   Hub::Start / Stop   - join every server; end every open session
 //   Hub::Answer         - the league's own paths (dashboard, races, drivers,
-//                         tracks, championships, the API); the live sites answer theirs
+//                         tracks, championships, the API), those read from the
+//                         store made on reading threads and sent when ready;
+//                         the live sites answer theirs
 #pragma once
 
 #include <QHttpServerRequest>
@@ -14,19 +16,25 @@
 #include <QJsonArray>
 #include <QObject>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "HubConfig.h"
 #include "Store.h"
+#include "StoreReaders.h"
 
 namespace gs::live {
 class RaceFeed;
 class Publisher;
 class LiveSite;
 class WebServer;
+class LaterAnswer;
 }  // namespace gs::live
 
 namespace gs::hub {
@@ -38,6 +46,8 @@ class Hub final : public QObject {
 public:
     static constexpr int RacesPerPage = 25;
     static constexpr int LatestRaces = 10;
+    // Threads reading the store for the pages (each with its connection).
+    static constexpr int Readers = 2;
 
     // `data` holds recordings/; `files` the track files' folder "files".
     Hub(const HubConfig& config, Store& store, const std::filesystem::path& data, const std::filesystem::path& files);
@@ -56,11 +66,21 @@ public:
 private:
     struct Watched;
     struct Answered {
-        QByteArray json, page;
+        QByteArray json, page;  // each empty until first asked for
         int penaltyEvents = 0;  // the race's penalty events when made
     };
+    // What a reading thread made: the body, and whether it is a page or
+    // JSON; nothing found is a 404.
+    struct Made {
+        QByteArray body;
+        bool html = false, found = false;
+    };
     static constexpr std::size_t KeptRaces = 512;
-    const Answered* RaceOf(std::int64_t id);
+    // The race's page or JSON; nothing for an unknown race.
+    std::optional<QByteArray> RaceAnswer(Store& store, std::int64_t id, bool page);
+    // Answers `r` with what `make` makes on a reading thread.
+    void Later(QHttpServerResponder& r, std::function<Made(StoreReader&)> make);
+    void Deliver(std::uint64_t id, const Made& made, const QString& failure);
     void OnChanged(Watched& w);
     void Log(const QString& line) const;
 
@@ -71,8 +91,12 @@ private:
     DriverAliases drivers_;
     std::filesystem::path data_;
     std::vector<std::unique_ptr<Watched>> servers_;
+    std::mutex racesMutex_;                   // races_ is shared by the readers
     std::map<std::int64_t, Answered> races_;  // ended sessions, by id
-    Answered fresh_;                          // the open session last asked for
+    std::uint64_t lastLater_ = 0;
+    std::map<std::uint64_t, std::unique_ptr<live::LaterAnswer>> later_;  // answers being made
+    // Last: its threads end (finishing their jobs) before the rest goes.
+    std::unique_ptr<StoreReaders> readers_;
 };
 
 }  // namespace gs::hub
