@@ -170,9 +170,10 @@ int main(int argc, char** argv) {
                 return;
             }
             if (measuring) changeSizes.push_back(int(msg.size()));
-            const qsizetype at = msg.indexOf("\"poses\":[[0,");
+            const QByteArray mark = "\"moves\":[[0,";
+            const qsizetype at = msg.indexOf(mark);
             if (at < 0 || !measuring) return;
-            const long update = std::strtol(msg.constData() + at + 12, nullptr, 10);
+            const long update = std::strtol(msg.constData() + at + mark.size(), nullptr, 10);
             arrivals[update].push_back(t);
         });
         raw->open(url);
@@ -201,7 +202,8 @@ int main(int argc, char** argv) {
                 const long nodes = long(progress(car, update));
                 U16(mci, at, unsigned((finishNode + nodes) % pathNodes));
                 mci[at + 2] = char(std::min<long>(1 + nodes / pathNodes, 255));
-                // Car 0's x is the update's number in world units.
+                // Car 0's x is the update's number in world units: a whole
+                // number, which the tool's rounding to 0.1 leaves as it is.
                 const double x = car == 0 ? double(update) : 100.0 + car * 10 + (update % 50) * 0.5;
                 U32(mci, at + 4, std::uint32_t(std::int32_t(x * 327680)));
                 U32(mci, at + 8, std::uint32_t(std::int32_t((50.0 + car + update * 0.25) * 327680)));

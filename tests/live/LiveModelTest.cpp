@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -23,19 +24,79 @@ namespace {
 
 QJsonObject Parse(const QByteArray& text) { return QJsonDocument::fromJson(text).object(); }
 
-// A race of `n` players, all on lap 3, spread along the path; the name field
-// holds raw wire bytes.
-void Fill(RaceState& race, int n) {
+// A race of `n` players with long names beyond ASCII ("Drïver NN “Löng”
+// N€me": 23 bytes on the wire, 29 in UTF-8) round AS1's mesh (x -224 to 233,
+// y -56 to 166) at `step`: the leader on lap 4, the others 25 nodes apart,
+// from car 29 on a lap down; totals 1.37 s apart.
+void Fill(RaceState& race, int n, int step = 0) {
     race.ResizePlayers(n);
     race.RaceMode = rmRace;
-    race.RaceLaps = 5;
-    std::memcpy(race.TrackCode, "BL1", 3);
+    race.RaceLaps = 20;
+    std::memcpy(race.TrackCode, "AS1", 3);
     for (int i = 0; i < n; ++i) {
         char name[WireNameWidth] = {};
-        std::snprintf(name, sizeof name, "^3Driver %02d Long Name X", i);
+        std::snprintf(name, sizeof name, "^3Dr\xefver %02d \x93L\xf6ng\x94 N\x80me", i);
         race.SetPlayer(i, name, "XR GT TURBO");
-        race.PushSample(i, CarSample{1234.567f + i, -987.654f - i, 1.23456f, 201.6f}, 100u + i, 3, 0);
+        const double a = (i * 11 + step * 3) * 0.0196;
+        race.PushSample(i,
+                        CarSample{float(4.5 + 228.4 * std::cos(a)), float(55.1 + 110.7 * std::sin(a)),
+                                  float(std::fmod(a + 1.5708, 6.2832)), 143.0f + i},
+                        900u - 25u * i + 20u * step, i < 29 ? 4 : 3, 0);
+        race.RecordLap(i, 1, 15, 10 + i, "XR GT TURBO");
+        const int total = 22500 + 137 * i;
+        race.Players[i].TotalMin = total / 6000;
+        race.Players[i].TotalSec = total / 100 % 60;
+        race.Players[i].TotalHund = total % 100;
     }
+}
+
+// Timing as a long race has it: intervals of up to 2.5 s (new ones with
+// each `seed`), gaps growing down the field, two sectors of this lap and
+// the best three, the lapped cars' laps behind.
+void TimeField(Snapshot& s, int seed) {
+    int gap = 0;
+    for (CarView& c : s.cars) {
+        const int i = c.slot, interval = 300 + (i * 397 + seed * 131) % 2200;
+        gap += interval;
+        c.timing.intervalMs = i ? std::optional(interval) : std::nullopt;
+        c.timing.gapMs = i ? std::optional(gap) : std::nullopt;
+        c.timing.gapLaps = i >= 29 ? 1 : 0;
+        c.timing.sectors = {24000 + i * 37, 25000 + i * 53};
+        c.timing.bestSectors = {23900 + i, 24900 + i, 25900 + i};
+        c.lapsCompleted = i < 29 ? 3 : 2;
+    }
+    s.session.bestSectors = {23900, 24900, 25900};
+    s.session.bestLap = BestLap{"Dr\xc3\xafver 00", 74700};
+}
+
+// The full message's cars read back into objects by its field list, as the
+// page reads them.
+std::vector<QJsonObject> DecodeCars(const QJsonObject& full) {
+    const QJsonArray fields = full["fields"].toArray();
+    std::vector<QJsonObject> cars;
+    for (const auto& car : full["cars"].toArray()) {
+        EXPECT_EQ(car.toArray().size(), fields.size()) << "a value for each field";
+        QJsonObject o;
+        for (int i = 0; i < fields.size() && i < car.toArray().size(); ++i) o.insert(fields[i].toString(), car[i]);
+        cars.push_back(o);
+    }
+    return cars;
+}
+
+// One field of a change's rows, [slot, value, slot, value, ...], by slot.
+std::map<int, QJsonValue> Column(const QJsonObject& change, const char* field) {
+    const QJsonArray list = change["rows"].toObject()[field].toArray();
+    EXPECT_EQ(list.size() % 2, 0) << field;
+    std::map<int, QJsonValue> bySlot;
+    for (int i = 0; i + 1 < list.size(); i += 2)
+        EXPECT_TRUE(bySlot.emplace(list[i].toInt(), list[i + 1]).second) << field << ": car " << list[i].toInt();
+    return bySlot;
+}
+
+std::map<int, QJsonArray> Moves(const QJsonObject& change) {
+    std::map<int, QJsonArray> bySlot;
+    for (const auto& m : change["moves"].toArray()) bySlot[m[0].toInt()] = m.toArray();
+    return bySlot;
 }
 
 TEST(LiveSnapshot, RanksNamesAndTimesAsTheProgram) {
@@ -83,43 +144,104 @@ TEST(LiveMessages, FullAndChangeCarryWhatChangedWithinTheirBudgets) {
     RaceState race;
     Fill(race, 32);
     EventJournal journal;
-    for (int i = 0; i < 30; ++i) journal.Add("Driver " + std::to_string(i) + " finishes Lap 3 in 1:23.45 \x80");
+    for (int i = 0; i < 30; ++i)
+        journal.Add(FieldText(race.Players[i].Name, WireNameWidth) + " finishes Lap 3 in 1:15." +
+                    std::to_string(10 + i));
     Snapshot a = TakeSnapshot(race, 1000, 0);
     a.lastEvent = journal.Last();
+    TimeField(a, 0);
 
+    // 32 cars with long names and their timing, 20 event lines: under 8 KB.
     const QByteArray full = FullMessage(a, journal);
-    // The timing fields (interval, gap, sectors, best sectors: 80 bytes a
-    // car even when empty) took a full state of 32 cars and 20 event lines
-    // past the 8 KB it had kept to: docs/live.md has the figures.
-    EXPECT_LT(full.size(), 10 * 1024) << "a full state for 32 cars";
+    EXPECT_LT(full.size(), 8 * 1024) << "a full state for 32 cars";
+    EXPECT_TRUE(full.contains(
+        R"("fields":["slot","colour","name","car","lap","best","gap","pos","finished","pose","interval_ms","gap_ms",)"
+        R"("interval_laps","gap_laps","sectors","best_sectors"])"));
     const QJsonObject f = Parse(full);
     EXPECT_EQ(f["type"].toString(), "full");
-    EXPECT_EQ(f["cars"].toArray().size(), 32);
     const QJsonArray events = f["events"].toArray();
     ASSERT_EQ(events.size(), static_cast<int>(FullStateEvents));
     EXPECT_EQ(events.last().toObject()["seq"].toInt(), 30);
     EXPECT_EQ(events.last().toObject()["text"].toString(),
-              QString::fromUtf8("Driver 29 finishes Lap 3 in 1:23.45 \u20ac"));
+              QString::fromUtf8("Dr\u00efver 29 \u201cL\u00f6ng\u201d N\u20acme finishes Lap 3 in 1:15.39"));
+    // Its arrays, read by their field list, are /api/state's objects (laps
+    // behind there only when not 0), and those hold the cars' values.
+    const QJsonObject state = StateObject(a, journal);
+    EXPECT_EQ(state["session"], f["session"]);
+    EXPECT_EQ(state["events"], f["events"]);
+    const QJsonArray objects = state["cars"].toArray();
+    const std::vector<QJsonObject> decoded = DecodeCars(f);
+    ASSERT_EQ(decoded.size(), 32u);
+    ASSERT_EQ(objects.size(), 32);
+    for (int i = 0; i < 32; ++i) {
+        QJsonObject car = decoded[i];
+        for (const char* laps : {"interval_laps", "gap_laps"})
+            if (car[laps].toInt(-1) == 0) car.remove(laps);
+        EXPECT_EQ(car, objects[i].toObject()) << "car " << i;
+    }
+    const QJsonObject lapped = objects[30].toObject();
+    EXPECT_EQ(lapped["name"].toString(), QString::fromUtf8("Dr\u00efver 30 \u201cL\u00f6ng\u201d N\u20acme"));
+    EXPECT_EQ(lapped["best"].toString(), "1:15.40");
+    EXPECT_EQ(lapped["gap_laps"].toInt(), 1);
+    EXPECT_EQ(lapped["interval_ms"].toInt(), 1210);
+    EXPECT_EQ(lapped["sectors"].toArray(), (QJsonArray{25110, 26590}));
+    EXPECT_EQ(lapped["pose"].toArray(), (QJsonArray{30, 229.0, 75.4, 1.76, 173})) << "x and y to 0.1";
 
     EXPECT_TRUE(ChangeMessage(a, a, journal).isEmpty()) << "nothing changed, nothing sent";
 
-    // Every car moves: poses only, under 2 KB.
-    for (int i = 0; i < 32; ++i) race.PushSample(i, CarSample{-1234.5f - i, 987.25f + i, 6.2f, 250}, 120u + i, 3, 0);
+    // The largest change a race makes: the leader crosses the line with the
+    // session's best lap, so every other gap text changes (the program's:
+    // a total behind the leader's new one shows nothing), every car moves
+    // with a new interval and gap, and the lap comes with its line.
+    Fill(race, 32, 1);
+    race.PushSample(0, race.Players[0].Samples[race.Players[0].SampleCount - 1], 5, 5, 0);
+    race.RecordLap(0, 1, 14, 56, "XR GT TURBO");
+    race.Players[0].TotalMin = 4;
+    race.Players[0].TotalSec = 59;
+    race.Players[0].TotalHund = 56;
+    journal.Add(FieldText(race.Players[0].Name, WireNameWidth) + " finishes Lap 4 in 1:14.56");
     Snapshot b = TakeSnapshot(race, 1000, 0);
-    b.lastEvent = a.lastEvent;
-    const QByteArray moved = ChangeMessage(a, b, journal);
-    EXPECT_LT(moved.size(), 2 * 1024) << "a change for 32 moving cars";
-    QJsonObject m = Parse(moved);
-    EXPECT_EQ(m["poses"].toArray().size(), 32);
-    EXPECT_FALSE(m.contains("rows"));
-    EXPECT_FALSE(m.contains("session"));
-    const QJsonArray pose = m["poses"].toArray()[5].toArray();
-    EXPECT_EQ(pose[0].toInt(), 5);
-    EXPECT_DOUBLE_EQ(pose[1].toDouble(), -1239.5);
-    EXPECT_DOUBLE_EQ(pose[2].toDouble(), 992.25);
+    b.lastEvent = journal.Last();
+    TimeField(b, 1);
+    CarView& leader = b.cars[0];
+    ASSERT_EQ(leader.pos, 1);
+    leader.timing.sectors = {};
+    leader.timing.bestSectors = {23800, 24800, 25800};
+    leader.lapsCompleted = 4;
+    leader.lastLap = LapRecord{4, 74560, {23800, 24800, 25960}, 1, 0, {}, true, true};
+    leader.lastLapGap = 0;
+    b.session.bestSectors = {23800, 24800, 25900};
+    b.session.bestLap = BestLap{leader.name, 74560};
+    const QByteArray change = ChangeMessage(a, b, journal);
+    EXPECT_LT(change.size(), 2 * 1024) << "the leader crossing the line: " << change.toStdString();
+    QJsonObject m = Parse(change);
+    const std::map<int, QJsonValue> gaps = Column(m, "gap");
+    ASSERT_EQ(gaps.size(), 32u);
+    for (int i = 1; i < 32; ++i) EXPECT_EQ(gaps.at(i).toString(), "") << "car " << i;
+    EXPECT_TRUE(change.contains(R"("gap":[0,"4:59.56",1,"",2,"",3,"",)")) << "the leader's total, byte by byte";
+    EXPECT_EQ(Column(m, "lap"), (std::map<int, QJsonValue>{{0, 5}}));
+    EXPECT_EQ(Column(m, "best"), (std::map<int, QJsonValue>{{0, "1:14.56"}}));
+    EXPECT_EQ(Column(m, "sectors"), (std::map<int, QJsonValue>{{0, QJsonArray()}}));
+    EXPECT_EQ(Column(m, "best_sectors"), (std::map<int, QJsonValue>{{0, QJsonArray{23800, 24800, 25800}}}));
+    // Each car once in the moves, with its new interval and gap.
+    const std::map<int, QJsonArray> moves = Moves(m);
+    ASSERT_EQ(moves.size(), 32u);
+    for (const auto& [slot, move] : moves) EXPECT_EQ(move.size(), slot < 29 ? 7 : 9) << "laps behind, car " << slot;
+    EXPECT_EQ(moves.at(17)[5].toInt(), 300 + (17 * 397 + 131) % 2200);
+    EXPECT_TRUE(change.contains("[0,232.5,61.6,1.63,143,null,null]")) << "the leader, byte by byte";
+    EXPECT_TRUE(change.contains("[31,209.2,104.2,2.03,174,1738,43504,0,1]")) << "a lapped car, byte by byte";
+    // The session: its new bests only, byte by byte.
+    EXPECT_TRUE(
+        change.contains("\"session\":{\"best_lap\":{\"ms\":74560,\"name\":\"Dr\xc3\xafver 00 \xe2\x80\x9cL\xc3\xb6ng"
+                        "\xe2\x80\x9d N\xe2\x82\xacme\"},\"best_sectors\":[23800,24800,25900]}"));
+    ASSERT_EQ(m["laps"].toArray().size(), 1);
+    EXPECT_EQ(m["laps"][0]["lap"].toInt(), 4);
+    EXPECT_TRUE(m["laps"][0]["overall"].toBool());
+    ASSERT_EQ(m["events"].toArray().size(), 1);
+    EXPECT_EQ(m["events"][0]["seq"].toInt(), 31);
 
     // A rename, a car gone, a session change and two new events.
-    race.RenamePlayer("Driver 03 Long Name X", "^2New \x93Name\x94");
+    race.RenamePlayer("Dr\xefver 03 \x93L\xf6ng\x94 N\x80me", "^2New \x93Name\x94");
     race.ResizePlayers(31);
     race.RaceMode = rmQualify;
     journal.Add("one");
@@ -129,33 +251,31 @@ TEST(LiveMessages, FullAndChangeCarryWhatChangedWithinTheirBudgets) {
     m = Parse(ChangeMessage(b, c, journal));
     EXPECT_EQ(m["count"].toInt(), 31);
     EXPECT_EQ(m["session"].toObject()["mode"].toString(), "qualifying");
-    bool renamed = false;
-    for (const auto& row : m["rows"].toArray())
-        if (row.toObject()["slot"].toInt() == 3) {
-            renamed = row.toObject()["name"].toString() == QString::fromUtf8("New \u201cName\u201d");
-            EXPECT_FALSE(row.toObject().contains("car")) << "only what changed";
-        }
-    EXPECT_TRUE(renamed);
+    EXPECT_FALSE(m["session"].toObject().contains("track")) << "only what changed";
+    EXPECT_EQ(Column(m, "name").at(3).toString(), QString::fromUtf8("New \u201cName\u201d"));
+    EXPECT_FALSE(Column(m, "car").contains(3)) << "only what changed";
     ASSERT_EQ(m["events"].toArray().size(), 2);
     EXPECT_EQ(m["events"].toArray()[0].toObject()["text"].toString(), "one");
 
-    // A new slot arrives with every field.
+    // A new slot arrives with every field, field by field.
     race.ResizePlayers(32);
     race.SetPlayer(31, "Late", "RB4");
+    race.PushSample(31, CarSample{12.34f, -56.78f, 0.5f, 99}, 5, 1, 0);
     Snapshot d = TakeSnapshot(race, 1000, 0);
     d.lastEvent = c.lastEvent;
-    m = Parse(ChangeMessage(c, d, journal));
-    const QJsonObject late = m["rows"].toArray().last().toObject();
-    EXPECT_EQ(late["slot"].toInt(), 31);
-    EXPECT_EQ(late["name"].toString(), "Late");
-    EXPECT_TRUE(late.contains("colour"));
-    EXPECT_TRUE(late.contains("pose"));
+    const QByteArray joined = ChangeMessage(c, d, journal);
+    m = Parse(joined);
+    for (const char* field : {"colour", "name", "car", "lap", "best", "gap", "pos", "finished", "pose", "interval_ms",
+                              "gap_ms", "interval_laps", "gap_laps", "sectors", "best_sectors"})
+        EXPECT_EQ(Column(m, field).size(), 1u) << "the new car's " << field << ": " << joined.toStdString();
+    EXPECT_TRUE(joined.contains(R"("name":[31,"Late"])") && joined.contains(R"("pose":[31,[31,12.3,-56.8,0.5,99]])"));
+    EXPECT_FALSE(m.contains("moves")) << "its pose and timing are in its rows";
 }
 
-// The timing in the messages: named fields in the full state (null where
-// unknown), [slot, interval, gap(, laps behind)] arrays and changed sectors
-// in a change, each completed lap once, the session's bests, and the lap
-// history as /api/laps gives it.
+// The timing in the messages: fields of the full state (null where
+// unknown), moves [slot, x, y, heading, km/h, interval, gap(, laps behind)]
+// and changed sectors in a change, each completed lap once, the session's
+// bests, and the lap history as /api/laps gives it.
 TEST(LiveMessages, TimingTravelsInFullChangeAndLapMessages) {
     RaceState race;
     Fill(race, 3);
@@ -179,12 +299,11 @@ TEST(LiveMessages, TimingTravelsInFullChangeAndLapMessages) {
     drive(2000, 2000);
     Snapshot a = TakeSnapshot(race, 300, 100, &timing);
     const QJsonObject f = Parse(FullMessage(a, EventJournal()));
-    for (const auto& car : f["cars"].toArray()) {
-        const QJsonObject c = car.toObject();
+    for (const QJsonObject& c : DecodeCars(f)) {
         EXPECT_TRUE(c["interval_ms"].isNull() && c["gap_ms"].isNull()) << "nothing comparable yet";
         EXPECT_EQ(c["sectors"].toArray().size(), 0);
         EXPECT_EQ(c["best_sectors"].toArray(), (QJsonArray{QJsonValue(), QJsonValue(), QJsonValue()}));
-        EXPECT_FALSE(c.contains("interval_laps"));
+        EXPECT_EQ(c["interval_laps"].toInt(-1), 0);
     }
     EXPECT_TRUE(f["session"].toObject()["best_lap"].isNull());
 
@@ -192,7 +311,7 @@ TEST(LiveMessages, TimingTravelsInFullChangeAndLapMessages) {
     Snapshot b = TakeSnapshot(race, 300, 100, &timing);
     const QJsonObject g = Parse(FullMessage(b, EventJournal()));
     std::map<int, QJsonObject> bySlot;
-    for (const auto& car : g["cars"].toArray()) bySlot[car.toObject()["slot"].toInt()] = car.toObject();
+    for (const QJsonObject& car : DecodeCars(g)) bySlot[car["slot"].toInt()] = car;
     EXPECT_TRUE(bySlot[0]["interval_ms"].isNull()) << "the leader";
     EXPECT_EQ(bySlot[1]["interval_ms"].toInt(), 1000);
     EXPECT_EQ(bySlot[2]["interval_ms"].toInt(), 1000);
@@ -203,7 +322,7 @@ TEST(LiveMessages, TimingTravelsInFullChangeAndLapMessages) {
     EXPECT_EQ(g["session"].toObject()["best_sectors"].toArray(), (QJsonArray{1000, 1000, 1000}));
 
     // Car 0 crosses the line: its lap once, its sectors start again; the
-    // other two move on and their intervals travel as arrays.
+    // other two move on and their intervals travel in their moves.
     drive(9100, 9600);
     Snapshot c = TakeSnapshot(race, 300, 100, &timing);
     const QJsonObject m = Parse(ChangeMessage(b, c, EventJournal()));
@@ -214,8 +333,10 @@ TEST(LiveMessages, TimingTravelsInFullChangeAndLapMessages) {
     EXPECT_EQ(lap["ms"].toInt(), 3000);
     EXPECT_EQ(lap["sectors"].toArray(), (QJsonArray{1000, 1000, 1000}));
     EXPECT_TRUE(Parse(ChangeMessage(c, c, EventJournal())).isEmpty()) << "a lap goes once";
-    for (const auto& row : m["rows"].toArray()) EXPECT_TRUE(row.toObject().contains("sectors"));
-    for (const auto& t : m["timing"].toArray()) EXPECT_EQ(t.toArray().size(), 3) << "no laps behind to send";
+    for (const QString& field : m["rows"].toObject().keys())
+        for (const auto& [slot, value] : Column(m, field.toLatin1().constData()))
+            EXPECT_TRUE(Column(m, "sectors").contains(slot)) << field.toStdString() << " of car " << slot;
+    for (const auto& [slot, move] : Moves(m)) EXPECT_EQ(move.size(), 7) << "no laps behind to send";
 
     // The history: one driver's laps (names as UTF-8), or every driver's.
     const auto zoe = LapsMessage(timing, "Zo\u00eb", timing.Now());

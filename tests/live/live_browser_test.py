@@ -10,8 +10,9 @@ scenarios:
   overlay  the tower's background pixels are transparent, no scroll bars,
            rows, side and column from the URL
   delay    --delay 3 shows each lap 3 s after the race server's packet, +-0.2 s
-  silence  the tool keeps trying until the race server is up; the page says
-           when the race server goes silent and when it is back
+  silence  the tool keeps trying until the race server is up (the cars then
+           join the page in changes); the page says when the race server
+           goes silent and when it is back, its session line kept
   robust   paths outside the page, junk, an over-long header, a slow client
            and a thousand idle connections are refused or dropped while a
            browser keeps its updates
@@ -328,12 +329,20 @@ def scenario_silence():
         server = Process([RACESERVER, "--port", str(race_port), "--cars", "4", "--files", os.path.join(RUN, "files")])
         server.port()
         wait_until(lambda: link() == "Live", 20, "the page live once the race server is up")
+        # The four cars joined after the page's full state: each came in a
+        # change, every field of it, and stands in the table and on the map.
         wait_until(lambda: len(browser.js(ROWS_JS)) == 4, 10, "four rows")
+        wait_until(lambda: all(r[1] and r[2] and r[0].isdigit() for r in browser.js(ROWS_JS)) and
+                   len(browser.js(CARS_JS)) == 4, 10, "the joined cars' names, cars and places, and their arrows")
+        session = lambda: browser.js("return document.getElementById('session').textContent")
+        check("Gridscope Demo" in session() and "AS1" in session(), f"the session line: {session()}")
         # The race server stops answering: the page says so, then recovers.
+        # Only the link travels: the rest of the session line stays.
         server.proc.send_signal(signal.SIGSTOP)
         wait_until(lambda: link() == "The race server is silent", 8, "the page telling the race server is silent")
         server.proc.send_signal(signal.SIGCONT)
         wait_until(lambda: link() == "Live", 8, "the page live again")
+        check("Gridscope Demo" in session() and "AS1" in session(), f"the session line kept: {session()}")
         events = browser.js("return [...document.querySelectorAll('#events li')].map(l => l.textContent)")
         check(any("The race server is silent" in e for e in events), f"the silence in the log: {events}")
     finally:

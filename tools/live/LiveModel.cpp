@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,14 @@ namespace gs::live {
 namespace {
 
 double Round2(double v) { return std::round(v * 100.0) / 100.0; }
+
+// Positions to a tenth of a world unit (half a metre): the page fits the
+// whole track's mesh into the map (map.js, transform()), and the catalogue's
+// meshes span 190 to 230 world units across their narrower side, so in a map
+// some 600 pixels high one pixel is about a third of a world unit and a
+// tenth is well under a pixel. Each digit less is a byte less for every car
+// at every update.
+double Round1(double v) { return std::round(v * 10.0) / 10.0; }
 
 std::string ColourText(int slot) {
     const Rgb c = PlayerColour(slot);
@@ -47,14 +56,70 @@ QJsonObject SessionObject(const SessionView& s) {
     return o;
 }
 
-// Laps behind travel only when there are any.
-void PutLaps(QJsonObject& o, const CarTiming& t) {
-    if (t.intervalLaps) o.insert("interval_laps", t.intervalLaps);
-    if (t.gapLaps) o.insert("gap_laps", t.gapLaps);
+QJsonObject LapObject(const LapRecord& r, const std::optional<int>& gap) {
+    return QJsonObject{{"lap", r.lap},          {"ms", Ms(r.ms)},       {"sectors", MsArray(r.sectors)},
+                       {"pos", r.pos},          {"gap_ms", Ms(gap)},    {"personal", r.personalBest},
+                       {"overall", r.sessionBest}};
 }
 
-QJsonArray TimingArray(const CarView& c) {
-    QJsonArray a{c.slot, Ms(c.timing.intervalMs), Ms(c.timing.gapMs)};
+QJsonArray Pose(const CarView& c) { return QJsonArray{c.slot, c.x, c.y, c.heading, c.kmh}; }
+
+// A car's values, one per field of CarFields. Every form a car takes comes
+// from them: /api/state's objects, the full message's arrays under its
+// field list, and a change's field-major rows (which compare them).
+enum CarField {
+    FSlot,
+    FColour,
+    FName,
+    FCar,
+    FLap,
+    FBest,
+    FGap,
+    FPos,
+    FFinished,
+    FPose,
+    FIntervalMs,
+    FGapMs,
+    FIntervalLaps,
+    FGapLaps,
+    FSectors,
+    FBestSectors,
+    CarFieldCount
+};
+constexpr std::array<const char*, CarFieldCount> CarFields = {
+    "slot",     "colour", "name",        "car",    "lap",           "best",     "gap",     "pos",
+    "finished", "pose",   "interval_ms", "gap_ms", "interval_laps", "gap_laps", "sectors", "best_sectors"};
+using CarValues = std::array<QJsonValue, CarFieldCount>;
+
+CarValues ValuesOf(const CarView& c) {
+    return {c.slot,
+            Q(c.colour),
+            Q(c.name),
+            Q(c.car),
+            c.lap,
+            Q(c.best),
+            Q(c.gap),
+            c.pos,
+            c.finished,
+            Pose(c),
+            Ms(c.timing.intervalMs),
+            Ms(c.timing.gapMs),
+            c.timing.intervalLaps,
+            c.timing.gapLaps,
+            MsArray(c.timing.sectors),
+            MsArray(c.timing.bestSectors)};
+}
+
+// In a change, these travel in "moves" (every update, for nearly every
+// car) rather than as rows.
+bool Moves(int field) { return field == FPose || (field >= FIntervalMs && field <= FGapLaps); }
+
+// [slot, x, y, heading, km/h, interval ms, gap ms], with the laps behind
+// the car ahead and the leader when either is not 0.
+QJsonArray MoveArray(const CarView& c) {
+    QJsonArray a = Pose(c);
+    a.append(Ms(c.timing.intervalMs));
+    a.append(Ms(c.timing.gapMs));
     if (c.timing.intervalLaps || c.timing.gapLaps) {
         a.append(c.timing.intervalLaps);
         a.append(c.timing.gapLaps);
@@ -62,34 +127,19 @@ QJsonArray TimingArray(const CarView& c) {
     return a;
 }
 
-QJsonObject LapObject(const LapRecord& r, const std::optional<int>& gap) {
-    return QJsonObject{{"lap", r.lap},          {"ms", Ms(r.ms)},       {"sectors", MsArray(r.sectors)},
-                       {"pos", r.pos},          {"gap_ms", Ms(gap)},    {"personal", r.personalBest},
-                       {"overall", r.sessionBest}};
-}
-
-void PutRow(QJsonObject& o, const CarView& c) {
-    o.insert("name", Q(c.name));
-    o.insert("car", Q(c.car));
-    o.insert("lap", c.lap);
-    o.insert("best", Q(c.best));
-    o.insert("gap", Q(c.gap));
-    o.insert("pos", c.pos);
-    o.insert("finished", c.finished);
-}
-
-QJsonArray Pose(const CarView& c) { return QJsonArray{c.slot, c.x, c.y, c.heading, c.kmh}; }
-
+// As an object, laps behind present only when there are any.
 QJsonObject CarObject(const CarView& c) {
-    QJsonObject o{{"slot", c.slot}, {"colour", Q(c.colour)}};
-    PutRow(o, c);
-    o.insert("pose", Pose(c));
-    o.insert("interval_ms", Ms(c.timing.intervalMs));
-    o.insert("gap_ms", Ms(c.timing.gapMs));
-    PutLaps(o, c.timing);
-    o.insert("sectors", MsArray(c.timing.sectors));
-    o.insert("best_sectors", MsArray(c.timing.bestSectors));
+    const CarValues v = ValuesOf(c);
+    QJsonObject o;
+    for (int f = 0; f < CarFieldCount; ++f)
+        if (!((f == FIntervalLaps || f == FGapLaps) && v[f].toInt() == 0)) o.insert(CarFields[f], v[f]);
     return o;
+}
+
+QJsonArray CarArray(const CarView& c) {
+    QJsonArray a;
+    for (const QJsonValue& v : ValuesOf(c)) a.append(v);
+    return a;
 }
 
 QJsonArray EventsArray(const std::vector<EventLine>& lines) {
@@ -165,7 +215,6 @@ void PutTiming(const RaceState& race, const Timing& timing, Snapshot& s) {
 
 }  // namespace
 
-
 Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t finishNode, const Timing* timing) {
     ComputePositions(race, pathNodeCount, finishNode);
     const LeaderData leader = FindLeader(race);
@@ -185,8 +234,8 @@ Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t 
         // The newest sample: the page smooths between updates itself.
         if (p.SampleCount > 0 && p.SampleCount <= MaxSamples) {
             const CarSample& newest = p.Samples[p.SampleCount - 1];
-            c.x = Round2(newest.X);
-            c.y = Round2(newest.Y);
+            c.x = Round1(newest.X);
+            c.y = Round1(newest.Y);
             c.heading = Round2(newest.Heading);
             c.kmh = static_cast<int>(std::lround(std::clamp(newest.Speed, 0.0f, 100000.0f)));
         }
@@ -204,59 +253,79 @@ Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t 
 
 // ----------------------------------------------------------------- messages
 
-QJsonObject StateObject(const Snapshot& s, const EventJournal& journal) {
-    QJsonArray cars;
-    for (const CarView& c : s.cars) cars.append(CarObject(c));
+namespace {
+
+QJsonObject Whole(const Snapshot& s, const EventJournal& journal, QJsonArray cars) {
     return QJsonObject{{"type", "full"},
                        {"session", SessionObject(s.session)},
                        {"cars", cars},
                        {"events", EventsArray(journal.Between(0, s.lastEvent, FullStateEvents))}};
 }
 
-QByteArray FullMessage(const Snapshot& s, const EventJournal& journal) { return Compact(StateObject(s, journal)); }
+// The session's keys whose values differ.
+QJsonObject SessionChange(const SessionView& before, const SessionView& after) {
+    const QJsonObject was = SessionObject(before), now = SessionObject(after);
+    QJsonObject changed;
+    for (auto it = now.begin(); it != now.end(); ++it)
+        if (was.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    return changed;
+}
+
+}  // namespace
+
+QJsonObject StateObject(const Snapshot& s, const EventJournal& journal) {
+    QJsonArray cars;
+    for (const CarView& c : s.cars) cars.append(CarObject(c));
+    return Whole(s, journal, cars);
+}
+
+QByteArray FullMessage(const Snapshot& s, const EventJournal& journal) {
+    QJsonArray fields, cars;
+    for (const char* f : CarFields) fields.append(QLatin1String(f));
+    for (const CarView& c : s.cars) cars.append(CarArray(c));
+    QJsonObject o = Whole(s, journal, cars);
+    o.insert("fields", fields);
+    return Compact(o);
+}
 
 QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const EventJournal& journal) {
     QJsonObject o{{"type", "change"}};
-    if (!(before.session == after.session)) o.insert("session", SessionObject(after.session));
+    if (!(before.session == after.session)) o.insert("session", SessionChange(before.session, after.session));
     if (before.cars.size() != after.cars.size()) o.insert("count", static_cast<int>(after.cars.size()));
-    QJsonArray rows, poses, timing, laps;
+    // Rows field by field, [slot, value, slot, value, ...]: when the leader
+    // crosses the line every other gap text changes, and that is one list.
+    std::array<QJsonArray, CarFieldCount> rows;
+    QJsonArray moves, laps;
     for (const CarView& c : after.cars) {
         const auto k = static_cast<std::size_t>(c.slot);
-        if (k >= before.cars.size()) {
-            rows.append(CarObject(c));
-            continue;
+        const CarValues now = ValuesOf(c);
+        // A car new to the field gets every field; any other only the
+        // fields that changed (an overtake is a position and a gap).
+        const std::optional<CarValues> was =
+            k < before.cars.size() ? std::optional(ValuesOf(before.cars[k])) : std::nullopt;
+        bool moved = false;
+        for (int f = FSlot + 1; f < CarFieldCount; ++f) {
+            if (was && (*was)[f] == now[f]) continue;
+            if (was && Moves(f)) {
+                moved = true;
+                continue;
+            }
+            rows[f].append(c.slot);
+            rows[f].append(now[f]);
         }
-        const CarView& old = before.cars[k];
-        // Only the fields that changed: an overtake is a position and a gap.
-        QJsonObject row;
-        if (c.name != old.name) row.insert("name", Q(c.name));
-        if (c.car != old.car) row.insert("car", Q(c.car));
-        if (c.lap != old.lap) row.insert("lap", c.lap);
-        if (c.best != old.best) row.insert("best", Q(c.best));
-        if (c.gap != old.gap) row.insert("gap", Q(c.gap));
-        if (c.pos != old.pos) row.insert("pos", c.pos);
-        if (c.finished != old.finished) row.insert("finished", c.finished);
-        if (c.colour != old.colour) row.insert("colour", Q(c.colour));
-        if (c.timing.sectors != old.timing.sectors) row.insert("sectors", MsArray(c.timing.sectors));
-        if (c.timing.bestSectors != old.timing.bestSectors) row.insert("best_sectors", MsArray(c.timing.bestSectors));
-        if (!row.isEmpty()) {
-            row.insert("slot", c.slot);
-            rows.append(row);
-        }
-        if (!c.SamePose(old)) poses.append(Pose(c));
-        if (c.timing.intervalMs != old.timing.intervalMs || c.timing.gapMs != old.timing.gapMs ||
-            c.timing.intervalLaps != old.timing.intervalLaps || c.timing.gapLaps != old.timing.gapLaps)
-            timing.append(TimingArray(c));
+        if (moved) moves.append(MoveArray(c));
         // A lap completed since: for the lap history and the race trace.
-        if (c.lapsCompleted != old.lapsCompleted && c.lastLap && c.name == old.name) {
+        if (was && c.lapsCompleted != before.cars[k].lapsCompleted && c.lastLap && c.name == before.cars[k].name) {
             QJsonObject lap = LapObject(*c.lastLap, c.lastLapGap);
             lap.insert("name", Q(c.name));
             laps.append(lap);
         }
     }
-    if (!rows.isEmpty()) o.insert("rows", rows);
-    if (!poses.isEmpty()) o.insert("poses", poses);
-    if (!timing.isEmpty()) o.insert("timing", timing);
+    QJsonObject changed;
+    for (int f = 0; f < CarFieldCount; ++f)
+        if (!rows[f].isEmpty()) changed.insert(CarFields[f], rows[f]);
+    if (!changed.isEmpty()) o.insert("rows", changed);
+    if (!moves.isEmpty()) o.insert("moves", moves);
     if (!laps.isEmpty()) o.insert("laps", laps);
     if (after.lastEvent > before.lastEvent)
         o.insert("events", EventsArray(journal.Between(before.lastEvent, after.lastEvent, EventJournal::Capacity)));

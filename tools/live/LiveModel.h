@@ -12,10 +12,13 @@
 //   SendPace        - how often the stream may send
 //   LapsMessage     - a driver's lap history (or every driver's) as JSON
 //
-// Messages are compact JSON text. In a change, car poses travel as small
-// arrays [slot, x, y, heading, km/h] and intervals as [slot, interval ms,
-// gap ms] (with the laps behind when there are any), so that a change for
-// 32 moving cars stays under 2 KB; everything else travels as named fields.
+// Messages are compact JSON text, kept small for the stream: the full
+// message carries each car as an array of values under a field list given
+// once; a change carries its rows field by field ([slot, value, ...] per
+// changed field), each moving car once as [slot, x, y, heading, km/h,
+// interval ms, gap ms] (with the laps behind when there are any), and only
+// the session's keys that changed. So a full state of 32 cars stays under
+// 8 KB and a change under 2 KB. /api/state keeps cars as named objects.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +45,7 @@ struct CarView {
     std::string best, gap;  // the standings' texts
     int pos = 0;
     bool finished = false;
-    double x = 0, y = 0;  // world units, rounded to 0.01
+    double x = 0, y = 0;  // world units, rounded to 0.1
     double heading = 0;   // radians, rounded to 0.01
     int kmh = 0;
     std::string colour;  // "#rrggbb" of the player slot
@@ -52,8 +55,6 @@ struct CarView {
     int lapsCompleted = 0;
     std::optional<LapRecord> lastLap;
     std::optional<int> lastLapGap;
-
-    bool SamePose(const CarView& o) const { return x == o.x && y == o.y && heading == o.heading && kmh == o.kmh; }
 };
 
 struct SessionView {
@@ -105,7 +106,9 @@ Snapshot TakeSnapshot(RaceState& race, std::int32_t pathNodeCount, std::int32_t 
 // Event lines sent with a full state (a change carries every new line).
 constexpr std::size_t FullStateEvents = 20;
 
+// The state with its cars as objects, for /api/state.
 QJsonObject StateObject(const Snapshot& s, const EventJournal& journal);
+// The same with its cars as arrays under "fields", for the stream.
 QByteArray FullMessage(const Snapshot& s, const EventJournal& journal);
 // Empty when nothing changed.
 QByteArray ChangeMessage(const Snapshot& before, const Snapshot& after, const EventJournal& journal);

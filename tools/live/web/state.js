@@ -70,16 +70,46 @@ function addEvents(list, full) {
 const RowFields = ["colour", "name", "car", "lap", "best", "gap", "pos", "finished", "interval_ms", "gap_ms",
   "interval_laps", "gap_laps", "sectors", "best_sectors"];
 
-function applyRow(slot, row) {
-  const car = state.cars[slot] || (state.cars[slot] = { slot, interval_laps: 0, gap_laps: 0 });
-  for (const k of RowFields) if (k in row) car[k] = row[k];
-  return car;
+// The car of a slot (the race state has 32), made when new; nothing for a
+// slot no race has.
+const Slots = 32;
+function carAt(slot) {
+  if (!Number.isInteger(slot) || slot < 0 || slot >= Slots) return null;
+  return state.cars[slot] || (state.cars[slot] = { slot, interval_laps: 0, gap_laps: 0 });
 }
 
-// [slot, interval ms, gap ms, laps behind the car ahead, laps behind the leader]
-function applyTiming([slot, interval, gap, intervalLaps = 0, gapLaps = 0]) {
-  const car = state.cars[slot];
+function setField(car, field, value, now) {
   if (!car) return;
+  if (field === "pose") setPose(car, value, now);
+  else if (RowFields.includes(field)) car[field] = value;
+}
+
+// A full message's cars are arrays of the values its "fields" name.
+function applyFull(fields, cars, now) {
+  const slotAt = fields.indexOf("slot");
+  for (const values of cars) {
+    const car = carAt(values[slotAt]);
+    fields.forEach((field, i) => setField(car, field, values[i], now));
+  }
+}
+
+// A change's rows, field by field: {"gap": [slot, text, slot, text, ...]}.
+// A car new to the field comes with every field.
+function applyRows(rows, now) {
+  for (const [field, list] of Object.entries(rows)) {
+    for (let i = 0; i + 1 < list.length; i += 2) setField(carAt(list[i]), field, list[i + 1], now);
+  }
+}
+
+// [slot, x, y, heading, km/h, interval ms, gap ms, laps behind the car
+// ahead, laps behind the leader]; the laps only when either is not 0. A
+// car whose pose is what it was (its interval changed) keeps gliding.
+function applyMove([slot, x, y, heading, kmh, interval, gap, intervalLaps = 0, gapLaps = 0], now) {
+  const car = Number.isInteger(slot) ? state.cars[slot] : null;
+  if (!car) return;
+  const to = car.to;
+  if (!to || to.x !== x || to.y !== y || to.heading !== heading) setPose(car, [slot, x, y, heading, kmh], now);
+  else car.kmh = kmh;
   car.interval_ms = interval;
   car.gap_ms = gap;
   car.interval_laps = intervalLaps;
@@ -91,21 +121,15 @@ function apply(message) {
   if (message.type === "full") {
     state.session = message.session;
     state.cars = [];
-    for (const c of message.cars) setPose(applyRow(c.slot, c), c.pose, now);
+    applyFull(message.fields, message.cars, now);
     addEvents(message.events, true);
     for (const f of lapListeners) f([], true);
   } else if (message.type === "change") {
-    if (message.session) state.session = message.session;
+    // Only the session's keys that changed.
+    if (message.session) state.session = { ...state.session, ...message.session };
     if ("count" in message) state.cars.length = Math.min(state.cars.length, message.count);
-    for (const row of message.rows || []) {
-      const car = applyRow(row.slot, row);
-      if (row.pose) setPose(car, row.pose, now);
-    }
-    for (const pose of message.poses || []) {
-      const car = state.cars[pose[0]];
-      if (car) setPose(car, pose, now);
-    }
-    for (const t of message.timing || []) applyTiming(t);
+    applyRows(message.rows || {}, now);
+    for (const move of message.moves || []) applyMove(move, now);
     addEvents(message.events);
     if (message.laps) for (const f of lapListeners) f(message.laps, false);
   }
