@@ -517,7 +517,9 @@ TEST(Hub, AnswersBrowsersSideBySideInOrderAndFresh) {
         ASSERT_LE(bodies.size(), 2u);
         EXPECT_EQ(bodies[0].rfind("{\"classification\":[{\"finish_pos\":1,", 0), 0u) << bodies[0];
         EXPECT_NE(bodies[0].find("\"id\":" + std::to_string(ids[4]) + ","), std::string::npos) << bodies[0];
-        if (bodies.size() == 2) EXPECT_EQ(bodies[1].rfind("{\"page\":1,\"pages\":2,", 0), 0u) << bodies[1];
+        if (bodies.size() == 2) {
+            EXPECT_EQ(bodies[1].rfind("{\"page\":1,\"pages\":2,", 0), 0u) << bodies[1];
+        }
     }
 
     // Kept pages follow another connection's write at once.
