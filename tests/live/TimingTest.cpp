@@ -231,6 +231,28 @@ TEST(LiveTiming, SectorsLapsBestsAndHistoryOfARace) {
     EXPECT_FALSE(rig.timing.BestLapOfSession());
 }
 
+// A lap ends when a car passes from the last node before the finish node
+// onto it. Two cars at 10 nodes a tenth of a second, one sampled on that
+// last node each lap and one sampled on the finish node itself: every lap
+// of both is recorded once, in order, with its 6 s.
+TEST(LiveTiming, EveryLapEndsOnceWhereverTheSamplesFallAroundTheLine) {
+    Rig rig;
+    rig.Join(0, "Before");
+    rig.Join(1, "On");
+    rig.Drive(0, 40000, {[](std::int64_t t) { return std::optional<Place>(Place{9 + 0.1 * double(t)}); },
+                         [](std::int64_t t) { return std::optional<Place>(Place{0.1 * double(t)}); }});
+    for (const char* name : {"Before", "On"}) {
+        const std::vector<LapRecord> laps = rig.Laps(name);
+        ASSERT_EQ(laps.size(), 6u) << name;
+        for (std::size_t i = 0; i < laps.size(); ++i) {
+            EXPECT_EQ(laps[i].lap, int(i) + 1) << name;
+            if (i > 0) {
+                EXPECT_EQ(laps[i].ms, 6000) << name << " lap " << i + 1;
+            }
+        }
+    }
+}
+
 // Samples not to be trusted, beside a steady car at 5 nodes a tenth of a
 // second (12 s a lap): a car that reverses, one that loses a datagram and
 // later jumps forward (a reset ahead), one whose datagrams stop for ten

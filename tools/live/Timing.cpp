@@ -222,9 +222,10 @@ void Timing::Advance(Car& c, std::int64_t at, std::int64_t a) {
     c.hw = c.anchorA = a;
     c.anchorT = at;
     // The sector and lap ends passed, in order; a jump over many laps ends
-    // the last of them only.
+    // the last of them only. The line k x N ends lap k, not k + 1: a car
+    // sampled on the last node before it ends that lap with its next step.
     const std::int64_t from = std::max(old, a - n);
-    for (std::int64_t k = LapOf(from + 1); k <= LapOf(a); ++k)
+    for (std::int64_t k = LapEndingAt(from + 1); k <= LapEndingAt(a); ++k)
         for (int sector = 1; sector <= 3; ++sector) {
             const std::int64_t b = LapStart(k) + split_[sector];
             if (b > from && b <= a) Boundary(c, b, at);
@@ -233,7 +234,7 @@ void Timing::Advance(Car& c, std::int64_t at, std::int64_t a) {
 
 // A sector end (and at the line, a lap end) reached at absolute node `b`.
 void Timing::Boundary(Car& c, std::int64_t b, std::int64_t at) {
-    const std::int64_t k = FloorDiv(b - 1, nodes_) + 1;
+    const std::int64_t k = LapEndingAt(b);
     const std::int64_t s = b - LapStart(k);
     const int sector = s == split_[1] ? 1 : s == split_[2] ? 2 : 3;
     if (c.currentLap != k) {

@@ -181,6 +181,9 @@ private:
     void Compare(const Car& x, const Car* y, std::optional<int>& ms, int& laps) const;
     std::int64_t LapStart(std::int64_t lap) const { return (lap - 1) * nodes_; }
     std::int64_t LapOf(std::int64_t a) const;
+    // The lap whose sector ends can fall on `a`: lap k's are past its start
+    // and up to its line, (k - 1) x N + 1 to k x N.
+    std::int64_t LapEndingAt(std::int64_t a) const { return LapOf(a - 1); }
 
     int nodes_ = 0, finish_ = 0;
     int split_[4] = {0, 0, 0, 0};  // distance from the line of each sector's end
